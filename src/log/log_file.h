@@ -1,0 +1,37 @@
+// The broker's own log: one line per call appended to a plain-text file.
+#pragma once
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+enum LogLevel : int {
+  kLogInfo = 0,
+  kLogWarning = 1,
+  kLogError = 2,
+  kLogException = 3,
+};
+
+class LogFile {
+ public:
+  // `name` is written into every line ("Quellmark"); `path` is the log file's Windows path.
+  LogFile(std::string name, std::string path);
+
+  // Appends one line: tag, space, timestamp, " | ", name, " | ", function, " | ", message,
+  // CR LF, narrowed to one byte per character. Lines from concurrent callers never interleave.
+  // Returns 1 when the file opened, 0 when it could not (the line is dropped).
+  int Write(int level, std::string_view function, std::string_view message);
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string name_;
+  std::string path_;
+  std::mutex lock_;
+};
+
+// The process's log; null while logging is off. Set once at start-up before other threads run.
+extern std::atomic<LogFile*> g_LogFile;
+
+// Writes through g_LogFile when logging is on; does nothing otherwise.
+void LogLine(int level, std::string_view function, std::string_view message);

@@ -1,0 +1,81 @@
+#include <exception>
+#include <vector>
+
+#include "base/text.h"
+#include "base/win_codes.h"
+#include "log/log_file.h"
+#include "log/message_format.h"
+#include "pipe/command_processor.h"
+#include "pipe/named_pipe.h"
+
+namespace ironbark {
+namespace {
+
+constexpr const char* kProcessPipe = "ironbark::IbClientCommandProcessor::process_pipe";
+
+// Runs the handler; a handler that throws must not take the process down. Its connection is
+// then ended without an answer: the command's effect is unknown and no answer can be trusted.
+bool RunHandler(CommandHandler handler, const pipeproto::CommandRequest& request,
+                pipeproto::CommandResponse& response) {
+  try {
+    handler(request, response);
+    return true;
+  } catch (const std::exception& e) {
+    LogLine(kLogError, kProcessPipe,
+            FormatMessageSized(256, "Command %d failed: %s", request.code(), e.what()));
+  } catch (...) {
+    LogLine(kLogError, kProcessPipe,
+            FormatMessageSized(256, "Command %d failed: unknown exception", request.code()));
+  }
+  return false;
+}
+
+}  // namespace
+
+void IbClientCommandProcessor::process_pipe(std::unique_ptr<NamedPipeServer> pipe) {
+  std::vector<uint8_t> buffer(512, 0);
+  for (;;) {
+    uint32_t size = 0;
+    if (ReceivePipeMessage(*pipe->handle, buffer, &size) != 0) break;
+    if (size < pipeproto::kRequestHeaderSize) break;
+
+    const uint16_t code = pipeproto::RequestCode(buffer.data());
+    const auto entry = g_CommandHandlers.find(code);
+    if (entry == g_CommandHandlers.end()) {
+      LogLine(kLogError, kProcessPipe, FormatMessage64("Unknown namedpipe command code: %d", code));
+      break;
+    }
+
+    std::optional<pipeproto::CommandRequest> request;
+    if (pipeproto::ParseRequest(buffer.data(), size, &request) != pipeproto::ParseStatus::kOk) break;
+
+    pipeproto::CommandResponse response;
+    if (!RunHandler(entry->second, *request, response)) break;
+    if (!response.present) continue;
+
+    uint32_t written = 0;
+    uint32_t error = pipe->handle->Write(response.bytes.data(),
+                                         static_cast<uint32_t>(response.bytes.size()), &written);
+    if (error == 0 && written != response.bytes.size()) error = win::kErrorWriteFault;
+    LogLine(kLogInfo, kProcessPipe, FormatMessage64("Response namedpipe error: %d", error));
+    if (error != 0) break;
+  }
+  pipe->Close();
+}
+
+void IbClientCommandProcessor::dump_arguments(const pipeproto::CommandRequest& request,
+                                              pipeproto::CommandResponse& response) {
+  std::string dump = FormatMessage64("Number of arguments: %d\n",
+                                     static_cast<int>(request.argument_count()));
+  for (size_t i = 0; i < request.argument_count(); ++i) {
+    const auto argument = request.Argument(i);
+    dump += FormatMessage64("arg%d size: %d, content: ", static_cast<int>(i),
+                            static_cast<int>(argument.size()));
+    for (uint8_t byte : argument) dump += FormatMessage64("%02x ", byte);
+    dump += FormatMessage64("\n");
+  }
+  const std::vector<uint8_t> wire = text::ToWireText(dump);
+  pipeproto::BuildResponse(response, {{wire.data(), static_cast<uint32_t>(wire.size())}});
+}
+
+}  // namespace ironbark

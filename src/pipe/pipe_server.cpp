@@ -1,0 +1,104 @@
+#include "pipe/pipe_server.h"
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <thread>
+
+#include "base/win_codes.h"
+#include "log/log_file.h"
+#include "log/message_format.h"
+#include "pipe/command_processor.h"
+#include "pipe/named_pipe.h"
+
+std::atomic<bool> g_PipeServerStop{false};
+std::atomic<bool> g_PipeServerRunning{false};
+
+namespace {
+
+constexpr uint32_t kInstanceBufferSize = 512;
+std::atomic<ServiceSurvey> g_ServiceSurvey{nullptr};
+
+constexpr auto kInstanceLimitRetry = std::chrono::milliseconds(50);
+
+// The next listening instance. While every instance the pipe may have is serving a client, a
+// new one cannot be created: wait for a connection to end instead of giving the service up.
+// Null when a stop request arrives meanwhile.
+std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
+  for (;;) {
+    try {
+      return std::make_unique<NamedPipeServer>(kCommandPipeName, 2, 1, kInstanceBufferSize,
+                                               kInstanceBufferSize);
+    } catch (const platform::PipeInstanceLimitError&) {
+      if (g_PipeServerStop.load()) return nullptr;
+      std::this_thread::sleep_for(kInstanceLimitRetry);
+    }
+  }
+}
+
+}  // namespace
+
+void SetServiceSurvey(ServiceSurvey survey) { g_ServiceSurvey.store(survey); }
+
+void RunPipeServer() {
+  for (;;) {
+    auto instance = CreateListeningInstance();
+    if (!instance) {
+      g_PipeServerStop.exchange(false);
+      return;
+    }
+    const uint32_t error = instance->handle->WaitForClient();
+    const bool accept_error = error != 0 && error != win::kErrorPipeConnected;
+    if (g_PipeServerStop.load() || accept_error) {
+      instance->Close();
+      instance.reset();
+      g_PipeServerStop.exchange(false);
+      return;
+    }
+    std::thread(&ironbark::IbClientCommandProcessor::process_pipe, std::move(instance)).detach();
+  }
+}
+
+void StartServiceThreads(void* /*window*/) {
+  if (ServiceSurvey survey = g_ServiceSurvey.load()) std::thread(survey).detach();
+  g_PipeServerRunning.store(true);
+  try {
+    RunPipeServer();
+  } catch (const std::exception& e) {
+    // Without an instance the command service cannot go on; the process keeps running and
+    // the shutdown does not wait for an acknowledgement that cannot come.
+    LogLine(kLogError, "StartServiceThreads",
+            FormatMessageSized(256, "Command pipe service stopped: %s", e.what()));
+  }
+  g_PipeServerRunning.store(false);
+}
+
+void RequestPipeServerStop(const StopPipeServerOptions& options) {
+  g_PipeServerStop.exchange(true);
+  for (int attempt = 0; attempt < options.wake_attempts; ++attempt) {
+    {
+      NamedPipeClient client(kCommandPipeName);
+      client.ConnectPipe(options.busy_wait_ms);
+    }
+    if (!g_PipeServerStop.load()) break;
+  }
+}
+
+bool WaitPipeServerStopped(const StopPipeServerOptions& options) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(options.acknowledge_limit_ms);
+  while (g_PipeServerStop.load()) {
+    if (!g_PipeServerRunning.load()) {
+      g_PipeServerStop.store(false);
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.poll_interval_ms));
+  }
+  return true;
+}
+
+bool StopPipeServer(const StopPipeServerOptions& options) {
+  RequestPipeServerStop(options);
+  return WaitPipeServerStopped(options);
+}

@@ -1,0 +1,44 @@
+// The command pipe's accept loop, the service thread that runs it, and the stop protocol.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+// Stop request of the accept loop: set by StopPipeServer, cleared by the server thread when it
+// leaves its loop (the clearing is the acknowledgement).
+extern std::atomic<bool> g_PipeServerStop;
+
+// True while a server thread runs its accept loop. Lets the stop protocol tell "not yet
+// acknowledged" apart from "no server left to acknowledge" (it ended on an accept error).
+extern std::atomic<bool> g_PipeServerRunning;
+
+// The accept loop: one listening instance at a time; each connected instance goes to its own
+// detached thread running process_pipe. Returns when a stop request is seen or on the first
+// accept error. Instance-creation errors propagate as exceptions.
+void RunPipeServer();
+
+// Body of the service thread: starts the start-up survey on its own detached thread (when one
+// is registered), then runs the accept loop. An instance-creation error ends the command
+// service (logged at ERROR level); the rest of the process keeps running.
+void StartServiceThreads(void* window);
+
+// The start-up survey StartServiceThreads launches; null until the survey is wired in.
+using ServiceSurvey = void (*)();
+void SetServiceSurvey(ServiceSurvey survey);
+
+struct StopPipeServerOptions {
+  int wake_attempts = 5;
+  uint32_t busy_wait_ms = 1000;     // bound on waiting for a busy pipe in one wake-up attempt
+  uint32_t poll_interval_ms = 50;
+  uint32_t acknowledge_limit_ms = 10000;  // the shutdown never waits longer than this
+};
+
+// Sets the stop request and wakes the listener by connecting to the command pipe (up to
+// `wake_attempts` times, every error ignored). Does not wait; see WaitPipeServerStopped.
+void RequestPipeServerStop(const StopPipeServerOptions& options = {});
+
+// Polls every poll_interval_ms until the server thread has acknowledged the stop request, the
+// server is no longer running, or acknowledge_limit_ms passed. True when it stopped.
+bool WaitPipeServerStopped(const StopPipeServerOptions& options = {});
+
+// RequestPipeServerStop then WaitPipeServerStopped.
+bool StopPipeServer(const StopPipeServerOptions& options = {});

@@ -1,0 +1,47 @@
+// Named pipes of the Linux build: AF_UNIX SOCK_SEQPACKET sockets under ROOT/pipe/.
+//
+// A socket datagram is one pipe message, so message boundaries hold as in message mode.
+// Access rule (the counterpart of the command pipe's security descriptor): the socket file is
+// created with mode 0666 in a directory of mode 0755, so every local account may connect, as
+// authenticated users may on Windows; a peer running as the overflow account "nobody"
+// (uid 65534, the Linux counterpart of guests and anonymous logons) is refused at accept time
+// from the kernel's peer credentials. Everything else in the SDDL has no Linux counterpart.
+//
+// The listening socket exists while any instance of the pipe exists in this process, as a
+// Windows pipe name exists while any instance handle is open. A client that connects while no
+// instance is waiting queues in the socket's backlog and is served by the next instance.
+#pragma once
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/pipe_transport.h"
+
+namespace platform::posix {
+
+class SeqpacketPipeTransport : public PipeTransport {
+ public:
+  explicit SeqpacketPipeTransport(std::string root);
+  ~SeqpacketPipeTransport() override;
+
+  std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) override;
+  std::unique_ptr<PipeHandle> Open(std::string_view path, uint32_t desired_access,
+                                   uint32_t* error) override;
+  uint32_t WaitForInstance(std::string_view path, uint32_t timeout_ms) override;
+
+  // The socket file a pipe path maps to.
+  std::string SocketPath(std::string_view pipe_path) const;
+
+  struct Listener;
+
+ private:
+  friend class ServerInstance;
+  void ReleaseInstance(const std::string& socket_path);
+
+  std::string root_;
+  std::mutex mutex_;
+  std::unordered_map<std::string, std::shared_ptr<Listener>> listeners_;
+};
+
+}  // namespace platform::posix

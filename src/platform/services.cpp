@@ -1,0 +1,38 @@
+#include "platform/services.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform {
+namespace {
+
+std::atomic<const Services*> g_services{nullptr};
+
+template <typename T>
+T& Require(T* service, const char* what) {
+  if (service == nullptr) {
+    std::fprintf(stderr, "quellmark: platform service '%s' is not installed\n", what);
+    std::abort();
+  }
+  return *service;
+}
+
+const Services& Current() {
+  static const Services kEmpty{};
+  const Services* s = g_services.load(std::memory_order_acquire);
+  return s != nullptr ? *s : kEmpty;
+}
+
+}  // namespace
+
+void InstallServices(const Services* services) {
+  g_services.store(services, std::memory_order_release);
+}
+
+Registry& Reg() { return Require(Current().registry, "registry"); }
+FileSystem& Files() { return Require(Current().files, "files"); }
+ProcessEnvironment& Environment() { return Require(Current().environment, "environment"); }
+PipeTransport& Pipes() { return Require(Current().pipes, "pipes"); }
+
+}  // namespace platform

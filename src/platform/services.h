@@ -1,0 +1,30 @@
+// The one set of platform services the core reaches the operating system through. The process
+// entry installs the real ones (Win32, or the Linux backends over a root directory); tests
+// install their own.
+#pragma once
+#include "platform/file_system.h"
+#include "platform/pipe_transport.h"
+#include "platform/process_environment.h"
+#include "platform/registry.h"
+
+namespace platform {
+
+struct Services {
+  Registry* registry = nullptr;
+  FileSystem* files = nullptr;
+  ProcessEnvironment* environment = nullptr;
+  PipeTransport* pipes = nullptr;
+};
+
+// Installs `services` for the whole process (null removes them). Called before any thread of
+// the broker starts; the pointed-to objects must outlive every use.
+void InstallServices(const Services* services);
+
+// The installed services. Calling one whose service is not installed aborts with a message:
+// that is a wiring fault of the program, not a run-time condition.
+Registry& Reg();
+FileSystem& Files();
+ProcessEnvironment& Environment();
+PipeTransport& Pipes();
+
+}  // namespace platform

@@ -1,0 +1,180 @@
+// The command pipe end to end inside the process: accept loop, dispatcher, stop protocol,
+// over real sockets.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "base/text.h"
+#include "base/win_codes.h"
+#include "pipe/named_pipe.h"
+#include "pipe/pipe_server.h"
+#include "pipe/protocol.h"
+#include "support/pipe_fixture.h"
+
+namespace {
+
+using testsupport::PipeServerFixture;
+
+std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
+  std::vector<uint8_t> out;
+  for (int v : values) out.push_back(static_cast<uint8_t>(v));
+  return out;
+}
+
+// The text of a one-item answer of command 0.
+std::string EchoText(const std::vector<uint8_t>& response) {
+  std::vector<std::vector<uint8_t>> items;
+  EXPECT_TRUE(pipeproto::ParseResponse(response.data(), response.size(), &items));
+  if (items.size() != 1) return "<bad answer>";
+  EXPECT_GE(items[0].size(), 2u);
+  EXPECT_EQ(items[0][items[0].size() - 1], 0);
+  EXPECT_EQ(items[0][items[0].size() - 2], 0);
+  return text::FromWireText(items[0].data(), items[0].size());
+}
+
+class CommandPipe : public PipeServerFixture {
+ protected:
+  void SetUp() override {
+    PipeServerFixture::SetUp();
+    StartServer();
+  }
+};
+
+TEST_F(CommandPipe, EchoWithoutArgumentsIsByteExact) {
+  auto client = Connect();
+  std::vector<uint8_t> response;
+  ASSERT_EQ(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
+  const auto expected_text = text::ToWireText("Number of arguments: 0\n");
+  std::vector<uint8_t> expected = {1};
+  pipeproto::AppendU32(expected, static_cast<uint32_t>(expected_text.size()));
+  expected.insert(expected.end(), expected_text.begin(), expected_text.end());
+  EXPECT_EQ(response, expected);
+  EXPECT_TRUE(WaitForLog("ironbark::IbClientCommandProcessor::process_pipe | Response namedpipe error: 0\r\n"));
+}
+
+TEST_F(CommandPipe, EchoDescribesEveryArgumentAndSeveralRequestsShareAConnection) {
+  auto client = Connect();
+  std::vector<uint8_t> response;
+  ASSERT_EQ(Exchange(*client, Bytes({0, 0, 1, 2, 0, 0, 0, 0x01, 0xAB}), &response), 0u);
+  EXPECT_EQ(EchoText(response), "Number of arguments: 1\narg0 size: 2, content: 01 ab \n");
+  ASSERT_EQ(Exchange(*client, Bytes({0, 0, 2, 0, 0, 0, 0, 1, 0, 0, 0, 0xFF}), &response), 0u);
+  EXPECT_EQ(EchoText(response),
+            "Number of arguments: 2\narg0 size: 0, content: \narg1 size: 1, content: ff \n");
+}
+
+TEST_F(CommandPipe, LongRequestsArriveWhole) {
+  for (const size_t length : {size_t{693}, size_t{100 * 1024}}) {
+    std::vector<uint8_t> argument(length);
+    for (size_t i = 0; i < length; ++i) argument[i] = static_cast<uint8_t>(i * 7);
+    const std::vector<std::vector<uint8_t>> args = {argument};
+    const auto request = pipeproto::EncodeRequest(0, args);
+    auto client = Connect();
+    std::vector<uint8_t> response;
+    ASSERT_EQ(Exchange(*client, request, &response), 0u) << length;
+    const std::string text = EchoText(response);
+    EXPECT_EQ(text.rfind("Number of arguments: 1\narg0 size: " + std::to_string(length) + ", content: 00 07 0e ", 0), 0u);
+    EXPECT_EQ(text.size(), 46 + std::to_string(length).size() + 3 * length)
+        << "every byte of the argument is described";
+    // A second, short request on the same connection after the buffer grew.
+    ASSERT_EQ(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
+    EXPECT_EQ(EchoText(response), "Number of arguments: 0\n");
+  }
+}
+
+TEST_F(CommandPipe, ProtocolErrorsCloseTheConnectionWithoutAnswer) {
+  const std::vector<std::vector<uint8_t>> bad_requests = {
+      Bytes({0, 0}),                                    // shorter than a header
+      Bytes({0, 0, 2, 1, 0, 0, 0, 7, 9, 0, 0, 0, 1}),   // second length past the end
+      Bytes({0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 1}),      // length near 2^32
+      Bytes({0x27, 0, 0}),                              // unknown code 39
+  };
+  for (const auto& request : bad_requests) {
+    auto client = Connect();
+    std::vector<uint8_t> response;
+    EXPECT_EQ(Exchange(*client, request, &response), win::kErrorBrokenPipe);
+  }
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("[ERROR]     "), std::string::npos);
+  EXPECT_NE(log.find(" | Quellmark | ironbark::IbClientCommandProcessor::process_pipe | "
+                     "Unknown namedpipe command code: 39\r\n"),
+            std::string::npos);
+  EXPECT_EQ(log.find("Unknown namedpipe command code: 0"), std::string::npos)
+      << "malformed requests of a known code log nothing";
+}
+
+TEST_F(CommandPipe, TenConcurrentClientsAreServedWhileAnotherStalls) {
+  // A client that connected and stalls mid-conversation holds its own connection thread only.
+  auto stalled = Connect();
+  std::vector<uint8_t> response;
+  ASSERT_EQ(Exchange(*stalled, Bytes({0, 0, 0}), &response), 0u);
+
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 10; ++c) {
+    clients.emplace_back([&, c] {
+      NamedPipeClient client(kCommandPipeName);
+      if (client.ConnectPipe(2000) != 0) return;
+      for (int r = 0; r < 20; ++r) {
+        const std::vector<std::vector<uint8_t>> args = {Bytes({c, r})};
+        std::vector<uint8_t> reply;
+        if (Exchange(client, pipeproto::EncodeRequest(0, args), &reply) != 0) return;
+        char expected[64];
+        std::snprintf(expected, sizeof(expected), "arg0 size: 2, content: %02x %02x \n", c, r);
+        if (EchoText(reply).find(expected) == std::string::npos) return;
+      }
+      ++answered;
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(answered.load(), 10);
+  // The stalled connection is still served afterwards.
+  ASSERT_EQ(Exchange(*stalled, Bytes({0, 0, 0}), &response), 0u);
+}
+
+TEST_F(CommandPipe, StopWithoutClientsAcknowledgesAndRemovesThePipe) {
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(StopServer());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_FALSE(g_PipeServerStop.load());
+  server_.join();
+  NamedPipeClient late(kCommandPipeName);
+  EXPECT_EQ(late.ConnectPipe(0), win::kErrorFileNotFound);
+}
+
+TEST_F(CommandPipe, StopKeepsServingConnectedClients) {
+  auto first = Connect();
+  auto second = Connect();
+  std::vector<uint8_t> response;
+  ASSERT_EQ(Exchange(*first, Bytes({0, 0, 0}), &response), 0u);
+  EXPECT_TRUE(StopServer());
+  server_.join();
+  ASSERT_EQ(Exchange(*first, Bytes({0, 0, 0}), &response), 0u);
+  EXPECT_EQ(EchoText(response), "Number of arguments: 0\n");
+  ASSERT_EQ(Exchange(*second, Bytes({0, 0, 1, 1, 0, 0, 0, 9}), &response), 0u);
+}
+
+TEST(PipeObjects, ConstructorsValidateTheirArgumentsBeforeCreatingAnything) {
+  // No platform services are installed: reaching the transport would abort the test.
+  EXPECT_THROW(NamedPipeServer(nullptr, 2, 1, 512, 512), std::invalid_argument);
+  try {
+    NamedPipeServer(kCommandPipeName, 3, 1, 512, 512);
+    FAIL();
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "direction");
+  }
+  try {
+    NamedPipeServer(kCommandPipeName, 2, 2, 512, 512);
+    FAIL();
+  } catch (const std::invalid_argument& e) {
+    EXPECT_STREQ(e.what(), "transmission_mode");
+  }
+  EXPECT_THROW(NamedPipeClient(nullptr), std::invalid_argument);
+  NamedPipeClient client(kCommandPipeName);
+  EXPECT_EQ(client.path, "\\\\.\\pipe\\vexorhelm_hardware_service_");
+  EXPECT_EQ(client.desiredAccess, 0xC0000000u);
+}
+
+}  // namespace

@@ -1,0 +1,17 @@
+// quellmark-cli: command-line client of the broker.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace cli {
+
+struct Context {
+  std::string root;  // Linux build: the broker's root directory
+};
+
+// quellmark-cli send CODE [ARG...]
+int RunSend(const Context& context, const std::vector<std::string>& args);
+// quellmark-cli reg query|add|delete ...
+int RunReg(const Context& context, const std::vector<std::string>& args);
+
+}  // namespace cli

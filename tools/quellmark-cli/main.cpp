@@ -1,0 +1,59 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+namespace {
+
+void PrintUsage() {
+  std::fputs(
+      "usage: quellmark-cli [--root DIR] COMMAND ...\n"
+      "\n"
+      "commands:\n"
+      "  send CODE [ARG...]      send one request to the broker and print the answer\n"
+      "                          ARG: u32:N  u64:N  str:TEXT (UTF-16LE with NUL)  hex:BYTES\n"
+      "  reg query KEY [/v NAME]\n"
+      "  reg add KEY [/v NAME] [/t TYPE] [/d DATA] [/f]\n"
+      "  reg delete KEY [/v NAME] [/f]\n"
+      "                          work on the registry directly (no broker needed)\n"
+      "\n"
+      "--root DIR defaults to $QUELLMARK_ROOT, else ./quellmark-root.\n",
+      stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  cli::Context context;
+  const char* env_root = std::getenv("QUELLMARK_ROOT");
+  context.root = env_root != nullptr && *env_root != '\0' ? env_root : "quellmark-root";
+
+  int i = 1;
+  while (i < argc && std::strncmp(argv[i], "--", 2) == 0) {
+    if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
+      context.root = argv[i + 1];
+      i += 2;
+    } else if (std::strcmp(argv[i], "--help") == 0) {
+      PrintUsage();
+      return 0;
+    } else {
+      std::fprintf(stderr, "quellmark-cli: unknown option %s\n", argv[i]);
+      PrintUsage();
+      return 2;
+    }
+  }
+  if (i >= argc) {
+    PrintUsage();
+    return 2;
+  }
+  const std::string command = argv[i++];
+  const std::vector<std::string> args(argv + i, argv + argc);
+  if (command == "send") return cli::RunSend(context, args);
+  if (command == "reg") return cli::RunReg(context, args);
+  std::fprintf(stderr, "quellmark-cli: unknown command '%s'\n", command.c_str());
+  PrintUsage();
+  return 2;
+}
