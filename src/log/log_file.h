@@ -18,7 +18,12 @@ class LogFile {
   LogFile(std::string name, std::string path);
 
   // Appends one line: tag, space, timestamp, " | ", name, " | ", function, " | ", message,
-  // CR LF, narrowed to one byte per character. Lines from concurrent callers never interleave.
+  // CR LF. The tag is 11 characters for levels 0..3 and empty for any other level; the
+  // timestamp is local time, "YYYYMMDD_HH:MM:SS.mmm". `function` and `message` end at an
+  // embedded zero, as the null-terminated texts they stand for. The line is narrowed to one
+  // byte per character (U+0000..U+00FF keep their value, anything above becomes '?'). The file
+  // is opened, written and closed under the lock for every line, so lines from concurrent
+  // callers never interleave and a deleted file is created again by the next line.
   // Returns 1 when the file opened, 0 when it could not (the line is dropped).
   int Write(int level, std::string_view function, std::string_view message);
 

@@ -1,0 +1,80 @@
+#include "log/log_file.h"
+
+#include <chrono>
+#include <ctime>
+#include <utility>
+
+#include "base/text.h"
+#include "log/message_format.h"
+#include "platform/services.h"
+
+std::atomic<LogFile*> g_LogFile{nullptr};
+
+namespace {
+
+// Every tag is 11 characters; a level outside the table has no tag at all, so its line starts
+// with the separating space.
+std::string_view LevelTag(int level) {
+  switch (level) {
+    case kLogInfo: return "[INFO]     ";
+    case kLogWarning: return "[WARNING]  ";
+    case kLogError: return "[ERROR]    ";
+    case kLogException: return "[EXCEPTION]";
+    default: return "";
+  }
+}
+
+// std::localtime hands out one static buffer on some runtimes; the portable core has no
+// localtime_r, so the conversion is serialised here (outside the file lock).
+std::mutex g_localtime_lock;
+
+std::string Timestamp() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          now.time_since_epoch()) % 1000;
+  char date[64] = {};
+  {
+    std::lock_guard<std::mutex> guard(g_localtime_lock);
+    const std::tm* local = std::localtime(&seconds);
+    if (local != nullptr) std::strftime(date, sizeof date, "%Y%m%d_%H:%M:%S", local);
+  }
+  return FormatMessage64("%s.%03d", date, static_cast<int>(millis.count()));
+}
+
+// Callers hand over null-terminated wide strings; anything after an embedded zero never
+// reached the file.
+std::string_view UpToZero(std::string_view s) {
+  const size_t zero = s.find('\0');
+  return zero == std::string_view::npos ? s : s.substr(0, zero);
+}
+
+}  // namespace
+
+LogFile::LogFile(std::string name, std::string path)
+    : name_(std::move(name)), path_(std::move(path)) {}
+
+int LogFile::Write(int level, std::string_view function, std::string_view message) {
+  const std::string timestamp = Timestamp();
+  const std::string_view tag = LevelTag(level);
+
+  std::string line;
+  function = UpToZero(function);
+  message = UpToZero(message);
+  line.reserve(tag.size() + timestamp.size() + name_.size() + function.size() +
+               message.size() + 16);
+  line.append(tag).append(" ").append(timestamp);
+  line.append(" | ").append(name_);
+  line.append(" | ").append(function);
+  line.append(" | ").append(message);
+  line.append("\r\n");
+  const std::string bytes = text::NarrowToSingleByte(line);
+
+  std::lock_guard<std::mutex> guard(lock_);
+  return platform::Files().AppendToFile(path_, bytes) ? 1 : 0;
+}
+
+void LogLine(int level, std::string_view function, std::string_view message) {
+  LogFile* log = g_LogFile.load(std::memory_order_acquire);
+  if (log != nullptr) log->Write(level, function, message);
+}
