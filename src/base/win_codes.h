@@ -18,7 +18,9 @@ inline constexpr uint32_t kErrorReadFault = 30;
 inline constexpr uint32_t kErrorGenFailure = 31;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorBrokenPipe = 109;
+inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorBadPathname = 161;
+inline constexpr uint32_t kErrorBusy = 170;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorBadPipe = 230;
 inline constexpr uint32_t kErrorPipeBusy = 231;
@@ -27,6 +29,9 @@ inline constexpr uint32_t kErrorPipeNotConnected = 233;
 inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorSemTimeout = 121;
 inline constexpr uint32_t kErrorPipeConnected = 535;
+inline constexpr uint32_t kErrorBadDb = 1009;
+inline constexpr uint32_t kErrorCantOpen = 1011;
+inline constexpr uint32_t kErrorRegistryIoFailed = 1016;
 inline constexpr uint32_t kErrorKeyDeleted = 1018;
 inline constexpr uint32_t kErrorDatatypeMismatch = 1629;
 inline constexpr uint32_t kErrorUnsupportedType = 1630;
@@ -54,8 +59,16 @@ inline constexpr uint32_t kRrfRtAny = 0x0000FFFF;
 inline constexpr uint32_t kRrfNoExpand = 0x10000000;
 inline constexpr uint32_t kRrfZeroOnFailure = 0x20000000;
 
-// Registry access masks.
+// Registry access masks (winnt.h).
+inline constexpr uint32_t kKeySetValue = 0x0002;
+inline constexpr uint32_t kKeyCreateSubKey = 0x0004;
+inline constexpr uint32_t kKeyCreateLink = 0x0020;
+inline constexpr uint32_t kDelete = 0x00010000;
+inline constexpr uint32_t kWriteDac = 0x00040000;
+inline constexpr uint32_t kWriteOwner = 0x00080000;
+inline constexpr uint32_t kGenericAll = 0x10000000;
 inline constexpr uint32_t kKeyRead = 0x20019;
+inline constexpr uint32_t kKeyWrite = 0x20006;
 inline constexpr uint32_t kKeyAllAccess = 0xF003F;
 
 // Predefined root keys.
