@@ -41,8 +41,8 @@ std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
 void SetServiceSurvey(ServiceSurvey survey) { g_ServiceSurvey.store(survey); }
 
 void RunPipeServer() {
+  auto instance = CreateListeningInstance();
   for (;;) {
-    auto instance = CreateListeningInstance();
     if (!instance) {
       g_PipeServerStop.exchange(false);
       return;
@@ -55,7 +55,12 @@ void RunPipeServer() {
       g_PipeServerStop.exchange(false);
       return;
     }
+    // The next instance exists before the connected one is handed off, so the pipe never has
+    // zero instances while the server runs: a connection that ends at once cannot make the
+    // pipe vanish under clients that are arriving.
+    auto next = CreateListeningInstance();
     std::thread(&ironbark::IbClientCommandProcessor::process_pipe, std::move(instance)).detach();
+    instance = std::move(next);
   }
 }
 

@@ -1,0 +1,92 @@
+#include "integration/broker_fixture.h"
+
+#include <pwd.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "base/text.h"
+
+namespace testsupport {
+
+void BrokerFixture::SetUp() {
+  pipes_ = std::make_unique<platform::posix::SeqpacketPipeTransport>(root_.path());
+  services_.pipes = pipes_.get();
+  platform::InstallServices(&services_);
+}
+
+void BrokerFixture::TearDown() { platform::InstallServices(nullptr); }
+
+void BrokerFixture::EnableLogging() {
+  platform::posix::SqliteRegistry registry(root_.path() + "/registry.db");
+  const uint32_t one = 1;
+  ASSERT_EQ(registry.SetKeyValue(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane\\Log",
+                                 "Quellmark", win::kRegDword, &one, 4),
+            0u);
+}
+
+std::unique_ptr<ChildProcess> BrokerFixture::StartBroker() {
+  auto broker = std::make_unique<ChildProcess>(
+      std::vector<std::string>{QUELLMARK_BINARY, "--root", root_.path()});
+  // A socket file may be left by a killed broker: the new one is up once a connection works.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    uint32_t error = 0;
+    if (pipes_->Open(PipePath(kCommandPipeName), 0xC0000000u, &error)) return broker;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "the broker's pipe did not appear";
+  return broker;
+}
+
+std::optional<int> BrokerFixture::StopBroker(ChildProcess& broker, int signal_number) {
+  broker.Signal(signal_number);
+  return broker.WaitExit(15000);
+}
+
+std::unique_ptr<NamedPipeClient> BrokerFixture::Connect() {
+  auto client = std::make_unique<NamedPipeClient>(kCommandPipeName);
+  EXPECT_EQ(client->ConnectPipe(5000), 0u);
+  return client;
+}
+
+uint32_t BrokerFixture::Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
+                                 std::vector<uint8_t>* response) {
+  if (!client.handle) return win::kErrorInvalidHandle;
+  uint32_t written = 0;
+  const uint32_t error =
+      client.handle->Write(message.data(), static_cast<uint32_t>(message.size()), &written);
+  if (error != 0) return error;
+  return client.ReadPipeMessage(response);
+}
+
+std::string BrokerFixture::LogPath() const {
+  const passwd* pw = getpwuid(geteuid());
+  const std::string account = pw != nullptr ? pw->pw_name : std::to_string(geteuid());
+  return root_.path() + "/C/ProgramData/OEM/Calvane/Log/" + account + "_Quellmark.log";
+}
+
+std::string BrokerFixture::ReadLog() const {
+  std::ifstream in(LogPath(), std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool BrokerFixture::WaitForLog(const std::string& text) const {
+  for (int i = 0; i < 500; ++i) {
+    if (ReadLog().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+CommandResult BrokerFixture::Cli(std::vector<std::string> args) {
+  args.insert(args.begin(), {QUELLMARK_CLI_BINARY, "--root", root_.path()});
+  return RunCommand(args);
+}
+
+}  // namespace testsupport

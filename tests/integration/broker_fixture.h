@@ -1,0 +1,45 @@
+// Runs the real Linux broker in a temporary root and talks to it over its real socket.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "pipe/named_pipe.h"
+#include "platform/posix/pipe_transport.h"
+#include "platform/posix/sqlite_registry.h"
+#include "platform/services.h"
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace testsupport {
+
+class BrokerFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Switches logging on for the next start (the registry value "Quellmark" under
+  // HKLM\SOFTWARE\OEM\Calvane\Log).
+  void EnableLogging();
+  // Starts the broker and waits until its pipe accepts connections.
+  std::unique_ptr<ChildProcess> StartBroker();
+  // Sends SIGTERM and returns the exit code (nullopt when it did not exit in time).
+  std::optional<int> StopBroker(ChildProcess& broker, int signal_number = 15);
+
+  std::unique_ptr<NamedPipeClient> Connect();
+  static uint32_t Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
+                           std::vector<uint8_t>* response);
+
+  std::string LogPath() const;
+  std::string ReadLog() const;
+  bool WaitForLog(const std::string& text) const;
+  CommandResult Cli(std::vector<std::string> args);
+
+  TempDir root_;
+  std::unique_ptr<platform::posix::SeqpacketPipeTransport> pipes_;
+  platform::Services services_;
+};
+
+}  // namespace testsupport
