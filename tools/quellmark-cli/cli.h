@@ -13,5 +13,8 @@ struct Context {
 int RunSend(const Context& context, const std::vector<std::string>& args);
 // quellmark-cli reg query|add|delete ...
 int RunReg(const Context& context, const std::vector<std::string>& args);
+// quellmark-cli shutdown: asks the running broker to exit (Windows: its Exit menu command;
+// Linux: prints that SIGTERM stops the broker and answers 2).
+int RunShutdown(const Context& context, const std::vector<std::string>& args);
 
 }  // namespace cli

@@ -19,6 +19,7 @@ void PrintUsage() {
       "  reg add KEY [/v NAME] [/t TYPE] [/d DATA] [/f]\n"
       "  reg delete KEY [/v NAME] [/f]\n"
       "                          work on the registry directly (no broker needed)\n"
+      "  shutdown                ask the running broker to exit (Windows build)\n"
       "\n"
       "--root DIR defaults to $QUELLMARK_ROOT, else ./quellmark-root.\n",
       stderr);
@@ -53,6 +54,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + i, argv + argc);
   if (command == "send") return cli::RunSend(context, args);
   if (command == "reg") return cli::RunReg(context, args);
+  if (command == "shutdown") return cli::RunShutdown(context, args);
   std::fprintf(stderr, "quellmark-cli: unknown command '%s'\n", command.c_str());
   PrintUsage();
   return 2;
