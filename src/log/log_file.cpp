@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <thread>
 #include <utility>
 
 #include "base/text.h"
@@ -74,7 +75,22 @@ int LogFile::Write(int level, std::string_view function, std::string_view messag
   return platform::Files().AppendToFile(path_, bytes) ? 1 : 0;
 }
 
+namespace {
+// LogLine calls between taking g_LogFile and finishing their Write.
+std::atomic<int> g_LogLinesInFlight{0};
+}  // namespace
+
 void LogLine(int level, std::string_view function, std::string_view message) {
-  LogFile* log = g_LogFile.load(std::memory_order_acquire);
+  // Announcing the call before reading the pointer (both sequentially consistent) means that
+  // DetachLogFile either sees this call in flight or this call sees the null pointer.
+  g_LogLinesInFlight.fetch_add(1);
+  LogFile* log = g_LogFile.load();
   if (log != nullptr) log->Write(level, function, message);
+  g_LogLinesInFlight.fetch_sub(1);
+}
+
+LogFile* DetachLogFile() {
+  LogFile* log = g_LogFile.exchange(nullptr);
+  while (g_LogLinesInFlight.load() != 0) std::this_thread::yield();
+  return log;
 }

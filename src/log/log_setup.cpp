@@ -56,7 +56,7 @@ bool CreateLog() {
 }
 
 void DestroyLog() {
-  LogFile* log = g_LogFile.exchange(nullptr, std::memory_order_acq_rel);
+  LogFile* log = DetachLogFile();
   if (log == nullptr) return;
   // The adapter holds a plain pointer to the LogFile: it goes first.
   corlan::QRN300::SetLogger(nullptr);

@@ -19,6 +19,14 @@ namespace {
 constexpr uint32_t kInstanceBufferSize = 512;
 std::atomic<ServiceSurvey> g_ServiceSurvey{nullptr};
 
+std::atomic<int> g_ActiveConnections{0};
+
+// Body of a connection thread.
+void ServeConnection(std::unique_ptr<NamedPipeServer> instance) {
+  ironbark::IbClientCommandProcessor::process_pipe(std::move(instance));
+  g_ActiveConnections.fetch_sub(1);
+}
+
 constexpr auto kInstanceLimitRetry = std::chrono::milliseconds(50);
 
 // The next listening instance. While every instance the pipe may have is serving a client, a
@@ -37,6 +45,8 @@ std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
 }
 
 }  // namespace
+
+int ActivePipeConnections() { return g_ActiveConnections.load(); }
 
 void SetServiceSurvey(ServiceSurvey survey) { g_ServiceSurvey.store(survey); }
 
@@ -59,7 +69,13 @@ void RunPipeServer() {
     // zero instances while the server runs: a connection that ends at once cannot make the
     // pipe vanish under clients that are arriving.
     auto next = CreateListeningInstance();
-    std::thread(&ironbark::IbClientCommandProcessor::process_pipe, std::move(instance)).detach();
+    g_ActiveConnections.fetch_add(1);
+    try {
+      std::thread(&ServeConnection, std::move(instance)).detach();
+    } catch (...) {
+      g_ActiveConnections.fetch_sub(1);
+      throw;
+    }
     instance = std::move(next);
   }
 }

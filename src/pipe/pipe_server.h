@@ -11,6 +11,9 @@ extern std::atomic<bool> g_PipeServerStop;
 // acknowledged" apart from "no server left to acknowledge" (it ended on an accept error).
 extern std::atomic<bool> g_PipeServerRunning;
 
+// Connection threads currently serving a client (each runs process_pipe and then ends).
+int ActivePipeConnections();
+
 // The accept loop: one listening instance at a time; each connected instance goes to its own
 // detached thread running process_pipe. Returns when a stop request is seen or on the first
 // accept error. Instance-creation errors propagate as exceptions.

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <thread>
 
@@ -153,6 +154,23 @@ TEST_F(BrokerFixture, CliSendsTypedArgumentsAndReportsAnAbsentBroker) {
   EXPECT_NE(echo.output.find("arg1 size: 6, content: 68 00 69 00 00 00 "), std::string::npos);
   EXPECT_NE(echo.output.find("arg2 size: 2, content: 01 ab "), std::string::npos);
   EXPECT_NE(echo.output.find("arg3 size: 8, content: 00 00 00 00 01 00 00 00 "), std::string::npos);
+
+  const std::string big = root_.path() + "/big.bin";
+  {
+    std::ofstream out(big, std::ios::binary);
+    out << std::string(100 * 1024, '\x5a');
+  }
+  auto large = Cli({"send", "0", "file:" + big});
+  EXPECT_EQ(large.exit_code, 0);
+  EXPECT_NE(large.output.find("arg0 size: 102400, content: 5a 5a "), std::string::npos);
+
+  auto twice = Cli({"send", "--repeat", "2", "0", "u32:7"});
+  EXPECT_EQ(twice.exit_code, 0);
+  size_t answers = 0;
+  for (size_t at = twice.output.find("arg0 size: 4, content: 07 00 00 00 "); at != std::string::npos;
+       at = twice.output.find("arg0 size: 4, content: 07 00 00 00 ", at + 1))
+    ++answers;
+  EXPECT_EQ(answers, 2u) << twice.output;
 
   auto unknown = Cli({"send", "39"});
   EXPECT_EQ(unknown.exit_code, 1);

@@ -24,10 +24,12 @@ void PipeServerFixture::TearDown() {
     StopServer();
     server_.join();
   }
-  g_LogFile.store(nullptr);
-  // Connection threads are detached; give any still finishing a moment before the services
-  // they use go away.
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  // Connection threads are detached: the services and the log they use stay until the last one
+  // has ended (the clients of a test are closed by now).
+  for (int i = 0; i < 500 && ActivePipeConnections() > 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(ActivePipeConnections(), 0);
+  DetachLogFile();
   platform::InstallServices(nullptr);
 }
 

@@ -144,6 +144,17 @@ TEST(SendCommandLineTest, CodeArgumentsAndOptions) {
   EXPECT_TRUE(line.arguments.empty());
 }
 
+TEST(SendCommandLineTest, RepeatAndHoldShapeTheConversation) {
+  SendCommandLine line;
+  std::string error;
+  ASSERT_TRUE(ParseSendCommandLine({"--repeat", "2", "--hold", "0", "0"}, &line, &error)) << error;
+  EXPECT_EQ(line.repeat, 2u);
+  EXPECT_EQ(line.hold_ms, 0u);
+  ASSERT_TRUE(ParseSendCommandLine({"--hold", "0x10", "7"}, &line, &error)) << error;
+  EXPECT_EQ(line.hold_ms, 16u);
+  EXPECT_EQ(line.repeat, 1u);
+}
+
 TEST(SendCommandLineTest, UsageErrors) {
   SendCommandLine line;
   std::string error;
@@ -154,6 +165,10 @@ TEST(SendCommandLineTest, UsageErrors) {
   EXPECT_FALSE(ParseSendCommandLine({"--timeout"}, &line, &error));
   EXPECT_FALSE(ParseSendCommandLine({"--timeout", "0", "0"}, &line, &error));
   EXPECT_FALSE(ParseSendCommandLine({"--timeout", "4294967296", "0"}, &line, &error));
+  EXPECT_FALSE(ParseSendCommandLine({"--repeat", "0", "0"}, &line, &error));
+  EXPECT_FALSE(ParseSendCommandLine({"--hold", "x", "0"}, &line, &error));
+  EXPECT_FALSE(ParseSendCommandLine({"0", "file:/nonexistent/quellmark-arg"}, &line, &error));
+  EXPECT_NE(error.find("cannot read"), std::string::npos);
   EXPECT_FALSE(ParseSendCommandLine({"--verbose", "0"}, &line, &error));
   EXPECT_NE(error.find("--verbose"), std::string::npos);
   EXPECT_FALSE(ParseSendCommandLine({"0", "u32:1", "bogus"}, &line, &error));
