@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -19,20 +20,28 @@ namespace {
 struct ExchangeResult {
   ExchangeStage stage = ExchangeStage::kConnect;
   uint32_t error = 0;
-  std::vector<uint8_t> response;
+  std::vector<std::vector<uint8_t>> responses;
+  std::unique_ptr<NamedPipeClient> client;  // kept open for --hold
 };
 
 // Connect (waiting while every instance is busy), write the request, read one message.
 ExchangeResult Exchange(const SendCommandLine& command) {
   ExchangeResult result;
-  NamedPipeClient client(kCommandPipeName);
+  result.client = std::make_unique<NamedPipeClient>(kCommandPipeName);
+  NamedPipeClient& client = *result.client;
   result.error = client.ConnectPipe(command.timeout_ms);
   if (result.error != 0) return result;
-  result.stage = ExchangeStage::kWrite;
-  result.error = client.WritePipeMessage(command.code, command.arguments);
-  if (result.error != 0) return result;
-  result.stage = ExchangeStage::kRead;
-  result.error = client.ReadPipeMessage(&result.response);
+  for (uint32_t i = 0; i < command.repeat; ++i) {
+    result.stage = ExchangeStage::kWrite;
+    result.error = client.WritePipeMessage(command.code, command.arguments);
+    if (result.error != 0) return result;
+    result.stage = ExchangeStage::kRead;
+    result.error = client.ReadPipeMessage(&result.responses.emplace_back());
+    if (result.error != 0) {
+      result.responses.pop_back();
+      return result;
+    }
+  }
   return result;
 }
 
@@ -44,8 +53,9 @@ int RunSend(const Context& context, const std::vector<std::string>& args) {
   if (!ParseSendCommandLine(args, &command, &error)) {
     std::fprintf(stderr,
                  "quellmark-cli: %s\n"
-                 "usage: quellmark-cli [--root DIR] send [--raw] [--timeout MS] CODE [ARG...]\n"
-                 "  ARG: u32:N  u64:N  str:TEXT  hex:BYTES\n",
+                 "usage: quellmark-cli [--root DIR] send [--raw] [--timeout MS] [--repeat N] [--hold MS]\n"
+                 "                                       CODE [ARG...]\n"
+                 "  ARG: u32:N  u64:N  str:TEXT  hex:BYTES  file:PATH\n",
                  error.c_str());
     return 2;
   }
@@ -81,21 +91,27 @@ int RunSend(const Context& context, const std::vector<std::string>& args) {
     }
   }
   worker.join();
-  platform::InstallServices(nullptr);
 
+  // Answers that arrived are printed even when a later request of a --repeat failed.
+  for (const auto& response : result.responses) {
+    const auto printed = FormatResponse(response, command.raw);
+    if (!printed) {
+      std::fprintf(stderr, "quellmark-cli: the answer is not a well-formed response: %s\n",
+                   HexBytes(response).c_str());
+      return 1;
+    }
+    std::fputs(printed->c_str(), stdout);
+  }
+  std::fflush(stdout);
   if (result.error != 0) {
     const std::string pipe = DescribePipe(context, PipePath(kCommandPipeName));
     std::fprintf(stderr, "quellmark-cli: %s\n",
                  ExchangeFailureMessage(result.stage, result.error, pipe).c_str());
     return 1;
   }
-  const auto printed = FormatResponse(result.response, command.raw);
-  if (!printed) {
-    std::fprintf(stderr, "quellmark-cli: the answer is not a well-formed response: %s\n",
-                 HexBytes(result.response).c_str());
-    return 1;
-  }
-  std::fputs(printed->c_str(), stdout);
+  if (command.hold_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(command.hold_ms));
+  result.client.reset();
+  platform::InstallServices(nullptr);
   return 0;
 }
 

@@ -14,7 +14,7 @@ void PrintUsage() {
       "\n"
       "commands:\n"
       "  send CODE [ARG...]      send one request to the broker and print the answer\n"
-      "                          ARG: u32:N  u64:N  str:TEXT (UTF-16LE with NUL)  hex:BYTES\n"
+      "                          ARG: u32:N  u64:N  str:TEXT (UTF-16LE with NUL)  hex:BYTES  file:PATH\n"
       "  reg query KEY [/v NAME]\n"
       "  reg add KEY [/v NAME] [/t TYPE] [/d DATA] [/f]\n"
       "  reg delete KEY [/v NAME] [/f]\n"

@@ -1,5 +1,7 @@
 #include "send_arguments.h"
 
+#include <fstream>
+#include <iterator>
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -102,7 +104,7 @@ bool ParseTypedArgument(std::string_view typed, std::vector<uint8_t>* out, std::
   const size_t colon = typed.find(':');
   const std::string_view type = colon == std::string_view::npos ? typed : typed.substr(0, colon);
   if (colon == std::string_view::npos) {
-    *error = "argument '" + std::string(typed) + "' has no type (use u32:, u64:, str: or hex:)";
+    *error = "argument '" + std::string(typed) + "' has no type (use u32:, u64:, str:, hex: or file:)";
     return false;
   }
   const std::string_view value = typed.substr(colon + 1);
@@ -131,8 +133,18 @@ bool ParseTypedArgument(std::string_view typed, std::vector<uint8_t>* out, std::
     }
     return true;
   }
+  if (type == "file") {
+    // Requests larger than a command line can carry (100 KB and more) come from a file.
+    std::ifstream in(std::string(value), std::ios::binary);
+    if (!in) {
+      *error = "argument '" + std::string(typed) + "': cannot read the file";
+      return false;
+    }
+    out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
+  }
   *error = "argument '" + std::string(typed) + "': unknown type '" + std::string(type) +
-           "' (use u32:, u64:, str: or hex:)";
+           "' (use u32:, u64:, str:, hex: or file:)";
   return false;
 }
 
@@ -149,17 +161,22 @@ bool ParseSendCommandLine(const std::vector<std::string>& args, SendCommandLine*
     if (option == "--raw") {
       out->raw = true;
       ++i;
-    } else if (option == "--timeout") {
+    } else if (option == "--timeout" || option == "--repeat" || option == "--hold") {
       if (i + 1 >= args.size()) {
-        *error = "--timeout needs a value in milliseconds";
+        *error = option + " needs a value";
         return false;
       }
-      const auto ms = ParseUnsigned(args[i + 1], 0xFFFFFFFFull);
-      if (!ms || *ms == 0) {
-        *error = "--timeout '" + args[i + 1] + "': expected milliseconds, 1 to 4294967295";
+      const auto value = ParseUnsigned(args[i + 1], 0xFFFFFFFFull);
+      const bool zero_allowed = option == "--hold";
+      if (!value || (*value == 0 && !zero_allowed)) {
+        *error = option + " '" + args[i + 1] + "': expected a number from " +
+                 (zero_allowed ? "0" : "1") + " to 4294967295";
         return false;
       }
-      out->timeout_ms = static_cast<uint32_t>(*ms);
+      const auto number = static_cast<uint32_t>(*value);
+      if (option == "--timeout") out->timeout_ms = number;
+      if (option == "--repeat") out->repeat = number;
+      if (option == "--hold") out->hold_ms = number;
       i += 2;
     } else {
       *error = "unknown option " + option + " for send";

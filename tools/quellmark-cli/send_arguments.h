@@ -1,7 +1,7 @@
 // `quellmark-cli send`: the command line of one request and the printed form of its answer.
-// Pure functions (no I/O), shared by every platform's build of the client.
+// Pure functions (no I/O but reading a file: argument), shared by every platform's build of the client.
 //
-//   send [--raw] [--timeout MS] [--] CODE [ARG...]
+//   send [--raw] [--timeout MS] [--repeat N] [--hold MS] [--] CODE [ARG...]
 //
 // CODE is decimal or 0x-prefixed hexadecimal, 0..65535. Each ARG is typed:
 //   u32:N     4 bytes, little-endian (N decimal or 0x hex; out of range is an error)
@@ -9,6 +9,7 @@
 //   str:TEXT  UTF-16LE with the terminating NUL (TEXT is UTF-8 on the command line)
 //   hex:BYTES raw bytes: hex digit pairs, optionally separated by '-', ':' or '.' between
 //             bytes ("hex:01ab", "hex:01-ab"); "hex:" alone is a zero-length argument
+//   file:PATH the bytes of a file, for arguments too large for a command line
 // Options are recognised only before CODE, so an argument may look like an option.
 #pragma once
 #include <cstdint>
@@ -27,6 +28,8 @@ struct SendCommandLine {
   std::vector<std::vector<uint8_t>> arguments;
   bool raw = false;                           // --raw: the whole response as hex only
   uint32_t timeout_ms = kDefaultSendTimeoutMs;  // --timeout: bound on connect + write + read
+  uint32_t repeat = 1;   // --repeat: the request is sent this many times on one connection
+  uint32_t hold_ms = 0;  // --hold: the connection stays open this long after the last answer
 };
 
 // Unsigned integer in decimal or with a 0x/0X prefix in hexadecimal, nothing else (no sign, no
