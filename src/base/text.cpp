@@ -44,7 +44,11 @@ char32_t DecodeUtf8(std::string_view s, size_t& i) {
   return cp;
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
+}  // namespace
+
+std::string CodePointToUtf8(char32_t cp) {
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
+  std::string out;
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
@@ -60,9 +64,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
+  return out;
 }
-
-}  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string out;
@@ -93,7 +96,7 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     } else if (cu >= 0xD800 && cu <= 0xDFFF) {
       cu = kReplacement;
     }
-    AppendUtf8(out, cu);
+    out += CodePointToUtf8(cu);
   }
   return out;
 }

@@ -8,6 +8,9 @@
 
 namespace text {
 
+// One code point as UTF-8; surrogates and values above U+10FFFF become U+FFFD.
+std::string CodePointToUtf8(char32_t cp);
+
 // UTF-8 to UTF-16 code units. Invalid sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
 // UTF-16 code units to UTF-8. Unpaired surrogates become U+FFFD.

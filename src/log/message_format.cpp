@@ -68,27 +68,6 @@ void AppendPadded(std::string& out, const Directive& directive, std::string_view
   if (left) out.append(pad, ' ');
 }
 
-std::string CodePointToUtf8(uint32_t cp) {
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  std::string s;
-  if (cp < 0x80) {
-    s.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    s.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    s.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    s.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    s.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-  return s;
-}
-
 long long SignedArg(Length length, va_list& args) {
   switch (length) {
     case Length::kChar: return static_cast<signed char>(va_arg(args, int));
@@ -244,7 +223,7 @@ std::string FormatMessageSizedV(size_t buffer_chars, const char* format, va_list
       case 'C': {
         const uint32_t cp = static_cast<uint32_t>(va_arg(args, int));
         // A zero character would end the text in a wide buffer; it contributes nothing here.
-        AppendPadded(out, directive, cp == 0 ? std::string() : CodePointToUtf8(cp));
+        AppendPadded(out, directive, cp == 0 ? std::string() : text::CodePointToUtf8(cp));
         break;
       }
       case 's':

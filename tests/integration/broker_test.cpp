@@ -15,9 +15,11 @@
 #include "base/win_codes.h"
 #include "integration/broker_fixture.h"
 #include "pipe/protocol.h"
+#include "support/echo_clients.h"
 
 namespace {
 
+using testsupport::EchoText;
 using testsupport::BrokerFixture;
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
@@ -26,12 +28,6 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-std::string EchoText(const std::vector<uint8_t>& response) {
-  std::vector<std::vector<uint8_t>> items;
-  if (!pipeproto::ParseResponse(response.data(), response.size(), &items) || items.size() != 1)
-    return "<bad answer>";
-  return text::FromWireText(items[0].data(), items[0].size());
-}
 
 size_t CountLines(const std::string& log) {
   return static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
@@ -95,25 +91,7 @@ TEST_F(BrokerFixture, ServesEchoLongRequestsAndClosesOnUnknownCodes) {
 TEST_F(BrokerFixture, TenConcurrentClientsAndAStalledOne) {
   auto broker = StartBroker();
   auto stalled = Connect();
-  std::atomic<int> served{0};
-  std::vector<std::thread> clients;
-  for (int c = 0; c < 10; ++c) {
-    clients.emplace_back([&, c] {
-      NamedPipeClient client(kCommandPipeName);
-      if (client.ConnectPipe(5000) != 0) return;
-      for (int r = 0; r < 50; ++r) {
-        const std::vector<std::vector<uint8_t>> args = {Bytes({c, r})};
-        std::vector<uint8_t> reply;
-        if (Exchange(client, pipeproto::EncodeRequest(0, args), &reply) != 0) return;
-        char expected[48];
-        std::snprintf(expected, sizeof(expected), "content: %02x %02x \n", c, r);
-        if (EchoText(reply).find(expected) == std::string::npos) return;
-      }
-      ++served;
-    });
-  }
-  for (auto& t : clients) t.join();
-  EXPECT_EQ(served.load(), 10);
+  EXPECT_EQ(testsupport::RunConcurrentEchoClients(10, 50), 10);
   std::vector<uint8_t> response;
   ASSERT_EQ(Exchange(*stalled, Bytes({0, 0, 0}), &response), 0u);
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));

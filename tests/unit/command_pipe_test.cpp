@@ -12,10 +12,12 @@
 #include "pipe/named_pipe.h"
 #include "pipe/pipe_server.h"
 #include "pipe/protocol.h"
+#include "support/echo_clients.h"
 #include "support/pipe_fixture.h"
 
 namespace {
 
+using testsupport::EchoText;
 using testsupport::PipeServerFixture;
 
 std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
@@ -24,16 +26,6 @@ std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-// The text of a one-item answer of command 0.
-std::string EchoText(const std::vector<uint8_t>& response) {
-  std::vector<std::vector<uint8_t>> items;
-  EXPECT_TRUE(pipeproto::ParseResponse(response.data(), response.size(), &items));
-  if (items.size() != 1) return "<bad answer>";
-  EXPECT_GE(items[0].size(), 2u);
-  EXPECT_EQ(items[0][items[0].size() - 1], 0);
-  EXPECT_EQ(items[0][items[0].size() - 2], 0);
-  return text::FromWireText(items[0].data(), items[0].size());
-}
 
 class CommandPipe : public PipeServerFixture {
  protected:
@@ -111,25 +103,7 @@ TEST_F(CommandPipe, TenConcurrentClientsAreServedWhileAnotherStalls) {
   std::vector<uint8_t> response;
   ASSERT_EQ(Exchange(*stalled, Bytes({0, 0, 0}), &response), 0u);
 
-  std::atomic<int> answered{0};
-  std::vector<std::thread> clients;
-  for (int c = 0; c < 10; ++c) {
-    clients.emplace_back([&, c] {
-      NamedPipeClient client(kCommandPipeName);
-      if (client.ConnectPipe(2000) != 0) return;
-      for (int r = 0; r < 20; ++r) {
-        const std::vector<std::vector<uint8_t>> args = {Bytes({c, r})};
-        std::vector<uint8_t> reply;
-        if (Exchange(client, pipeproto::EncodeRequest(0, args), &reply) != 0) return;
-        char expected[64];
-        std::snprintf(expected, sizeof(expected), "arg0 size: 2, content: %02x %02x \n", c, r);
-        if (EchoText(reply).find(expected) == std::string::npos) return;
-      }
-      ++answered;
-    });
-  }
-  for (auto& t : clients) t.join();
-  EXPECT_EQ(answered.load(), 10);
+  EXPECT_EQ(testsupport::RunConcurrentEchoClients(10, 20), 10);
   // The stalled connection is still served afterwards.
   ASSERT_EQ(Exchange(*stalled, Bytes({0, 0, 0}), &response), 0u);
 }
