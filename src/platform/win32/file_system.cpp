@@ -1,0 +1,53 @@
+#include "platform/win32/file_system.h"
+
+#include <windows.h>
+
+#include "platform/win32/wide_text.h"
+
+namespace platform::win32 {
+namespace {
+
+bool IsDirectory(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+bool Win32FileSystem::MakeSureDirectoryPathExists(std::string_view path) {
+  const std::wstring wide = ToWide(path);
+  const size_t last = wide.find_last_of(L"\\/");
+  if (last == std::wstring::npos) return true;
+  for (size_t pos = 0; pos <= last; ++pos) {
+    if (!IsSeparator(wide[pos]) || pos == 0 || IsSeparator(wide[pos - 1])) continue;
+    // "C:", "\\server" and the like fail here (they exist or are no directories to make);
+    // only the final result counts.
+    CreateDirectoryW(wide.substr(0, pos).c_str(), nullptr);
+  }
+  // A bare drive root ("C:\") is a directory too; keep its separator for the check.
+  return IsDirectory(wide.substr(0, last + 1));
+}
+
+bool Win32FileSystem::AppendToFile(std::string_view path, std::string_view bytes) {
+  const std::wstring wide = ToWide(path);
+  const HANDLE file = CreateFileW(wide.c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const DWORD chunk = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
+    DWORD written = 0;
+    // A failed or zero-length write leaves the line incomplete; the next call opens afresh.
+    if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) break;
+    data += written;
+    left -= written;
+  }
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace platform::win32

@@ -1,0 +1,27 @@
+// The Windows backends of the platform services: the real registry, file system, process
+// environment and named pipes. No root directory: paths and pipe names are used as given.
+#pragma once
+#include <memory>
+
+#include "platform/services.h"
+
+namespace platform::win32 {
+
+class HostServices {
+ public:
+  HostServices();
+  ~HostServices();
+  HostServices(const HostServices&) = delete;
+  HostServices& operator=(const HostServices&) = delete;
+
+  const Services& services() const { return services_; }
+
+ private:
+  std::unique_ptr<Registry> registry_;
+  std::unique_ptr<FileSystem> files_;
+  std::unique_ptr<ProcessEnvironment> environment_;
+  std::unique_ptr<PipeTransport> pipes_;
+  Services services_;
+};
+
+}  // namespace platform::win32
