@@ -11,6 +11,7 @@ class NamedPipeServer;
 
 namespace ironbark {
 
+
 // A command handler: reads its arguments from the request and sets the response (leaving it
 // absent writes nothing back).
 using CommandHandler = void (*)(const pipeproto::CommandRequest& request,
@@ -26,8 +27,14 @@ class IbClientCommandProcessor {
                              pipeproto::CommandResponse& response);
 };
 
+using CommandTable = std::unordered_map<uint32_t, CommandHandler>;
+
+// The dispatcher loop of one connection over `table` (process_pipe passes g_CommandHandlers):
+// reads requests, answers them and returns when the connection ends. Does not close `pipe`.
+void ServeCommands(NamedPipeServer& pipe, const CommandTable& table);
+
 }  // namespace ironbark
 
 // Command code (the 16-bit wire code zero-extended) to handler; filled at static
 // initialisation, read-only afterwards.
-extern const std::unordered_map<uint32_t, ironbark::CommandHandler> g_CommandHandlers;
+extern const ironbark::CommandTable g_CommandHandlers;

@@ -4,6 +4,6 @@ using ironbark::IbClientCommandProcessor;
 
 // Codes without an entry are answered as unknown (logged, connection closed). Handlers join
 // the table as their subsystems provide them.
-const std::unordered_map<uint32_t, ironbark::CommandHandler> g_CommandHandlers = {
+const ironbark::CommandTable g_CommandHandlers = {
     {0, &IbClientCommandProcessor::dump_arguments},
 };

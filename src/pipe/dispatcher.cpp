@@ -33,15 +33,20 @@ bool RunHandler(CommandHandler handler, const pipeproto::CommandRequest& request
 }  // namespace
 
 void IbClientCommandProcessor::process_pipe(std::unique_ptr<NamedPipeServer> pipe) {
+  ServeCommands(*pipe, g_CommandHandlers);
+  pipe->Close();
+}
+
+void ServeCommands(NamedPipeServer& pipe, const CommandTable& table) {
   std::vector<uint8_t> buffer(512, 0);
   for (;;) {
     uint32_t size = 0;
-    if (ReceivePipeMessage(*pipe->handle, buffer, &size) != 0) break;
+    if (ReceivePipeMessage(*pipe.handle, buffer, &size) != 0) break;
     if (size < pipeproto::kRequestHeaderSize) break;
 
     const uint16_t code = pipeproto::RequestCode(buffer.data());
-    const auto entry = g_CommandHandlers.find(code);
-    if (entry == g_CommandHandlers.end()) {
+    const auto entry = table.find(code);
+    if (entry == table.end()) {
       LogLine(kLogError, kProcessPipe, FormatMessage64("Unknown namedpipe command code: %d", code));
       break;
     }
@@ -54,13 +59,12 @@ void IbClientCommandProcessor::process_pipe(std::unique_ptr<NamedPipeServer> pip
     if (!response.present) continue;
 
     uint32_t written = 0;
-    uint32_t error = pipe->handle->Write(response.bytes.data(),
+    uint32_t error = pipe.handle->Write(response.bytes.data(),
                                          static_cast<uint32_t>(response.bytes.size()), &written);
     if (error == 0 && written != response.bytes.size()) error = win::kErrorWriteFault;
     LogLine(kLogInfo, kProcessPipe, FormatMessage64("Response namedpipe error: %d", error));
     if (error != 0) break;
   }
-  pipe->Close();
 }
 
 void IbClientCommandProcessor::dump_arguments(const pipeproto::CommandRequest& request,

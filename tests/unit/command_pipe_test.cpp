@@ -9,6 +9,7 @@
 
 #include "base/text.h"
 #include "base/win_codes.h"
+#include "pipe/command_processor.h"
 #include "pipe/named_pipe.h"
 #include "pipe/pipe_server.h"
 #include "pipe/protocol.h"
@@ -122,12 +123,59 @@ TEST_F(CommandPipe, StopKeepsServingConnectedClients) {
   auto first = Connect();
   auto second = Connect();
   std::vector<uint8_t> response;
+  // Both must have been accepted before the stop request: the listener closes whichever
+  // connection it accepts once the request is set, taking it for the wake-up.
   ASSERT_EQ(Exchange(*first, Bytes({0, 0, 0}), &response), 0u);
+  ASSERT_EQ(Exchange(*second, Bytes({0, 0, 0}), &response), 0u);
   EXPECT_TRUE(StopServer());
   server_.join();
   ASSERT_EQ(Exchange(*first, Bytes({0, 0, 0}), &response), 0u);
   EXPECT_EQ(EchoText(response), "Number of arguments: 0\n");
   ASSERT_EQ(Exchange(*second, Bytes({0, 0, 1, 1, 0, 0, 0, 9}), &response), 0u);
+}
+
+// A handler that throws ends its own connection without an answer; the process, the server
+// instance's thread and later connections carry on.
+class DispatcherTable : public PipeServerFixture {};
+
+TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
+  const ironbark::CommandTable table = {
+      {7, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {
+         throw std::runtime_error("firmware fell over");
+       }},
+      {8, [](const pipeproto::CommandRequest& request, pipeproto::CommandResponse& response) {
+         const uint32_t value = request.ArgumentU32(0) + 1;
+         pipeproto::BuildResponse(response, {{&value, 4}});
+       }},
+      {9, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}},  // no answer
+  };
+  // Both instances exist from the start, as the accept loop keeps one listening while it
+  // serves: the pipe never vanishes between the two connections.
+  NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},
+                                  {kCommandPipeName, 2, 1, 512, 512}};
+  std::jthread server([&] {
+    for (auto& instance : instances) {
+      if (instance.handle->WaitForClient() != 0) return;
+      ironbark::ServeCommands(instance, table);
+      instance.Close();
+    }
+  });
+  ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
+
+  std::vector<uint8_t> response;
+  auto first = Connect();
+  ASSERT_EQ(Exchange(*first, Bytes({8, 0, 1, 4, 0, 0, 0, 41, 0, 0, 0}), &response), 0u);
+  EXPECT_EQ(response, Bytes({1, 4, 0, 0, 0, 42, 0, 0, 0}));
+  // Code 9 answers nothing and keeps the connection: the next request is still served.
+  ASSERT_EQ(SendRaw(*first, Bytes({9, 0, 0})), 0u);
+  ASSERT_EQ(Exchange(*first, Bytes({8, 0, 1, 4, 0, 0, 0, 1, 0, 0, 0}), &response), 0u);
+  EXPECT_EQ(response, Bytes({1, 4, 0, 0, 0, 2, 0, 0, 0}));
+  EXPECT_EQ(Exchange(*first, Bytes({7, 0, 0}), &response), win::kErrorBrokenPipe);
+  EXPECT_TRUE(WaitForLog("| ironbark::IbClientCommandProcessor::process_pipe | Command 7 failed: firmware fell over\r\n"));
+
+  auto second = Connect();
+  ASSERT_EQ(Exchange(*second, Bytes({8, 0, 0}), &response), 0u);
+  EXPECT_EQ(response, Bytes({1, 4, 0, 0, 0, 1, 0, 0, 0}));
 }
 
 TEST(PipeObjects, ConstructorsValidateTheirArgumentsBeforeCreatingAnything) {
