@@ -34,5 +34,6 @@ Registry& Reg() { return Require(Current().registry, "registry"); }
 FileSystem& Files() { return Require(Current().files, "files"); }
 ProcessEnvironment& Environment() { return Require(Current().environment, "environment"); }
 PipeTransport& Pipes() { return Require(Current().pipes, "pipes"); }
+WmiProvider& Wmi() { return Require(Current().wmi, "wmi"); }
 
 }  // namespace platform

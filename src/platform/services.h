@@ -6,6 +6,7 @@
 #include "platform/pipe_transport.h"
 #include "platform/process_environment.h"
 #include "platform/registry.h"
+#include "platform/wmi.h"
 
 namespace platform {
 
@@ -14,6 +15,7 @@ struct Services {
   FileSystem* files = nullptr;
   ProcessEnvironment* environment = nullptr;
   PipeTransport* pipes = nullptr;
+  WmiProvider* wmi = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -26,5 +28,6 @@ Registry& Reg();
 FileSystem& Files();
 ProcessEnvironment& Environment();
 PipeTransport& Pipes();
+WmiProvider& Wmi();
 
 }  // namespace platform
