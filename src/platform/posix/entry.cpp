@@ -17,14 +17,17 @@
 #include "log/log_file.h"
 #include "log/log_setup.h"
 #include "platform/posix/host_services.h"
+#include "sim/machine_profile.h"
 
 namespace {
 
 void PrintUsage() {
   std::fputs(
-      "usage: quellmark [--root DIR]\n"
+      "usage: quellmark [--root DIR] [--machine PROFILE]\n"
       "  Runs the hardware broker of the simulated notebook rooted in DIR (default:\n"
-      "  $QUELLMARK_ROOT, else ./quellmark-root). SIGTERM or SIGINT stop it.\n",
+      "  $QUELLMARK_ROOT, else ./quellmark-root). SIGTERM or SIGINT stop it.\n"
+      "  PROFILE is the machine profile file describing the notebook (default: the\n"
+      "  source tree's machines/vexor-default.profile; see machines/README.md).\n",
       stderr);
 }
 
@@ -46,9 +49,12 @@ bool AcquireInstanceLock(const std::string& root) {
 int main(int argc, char** argv) {
   const char* env_root = std::getenv("QUELLMARK_ROOT");
   std::string root = env_root != nullptr && *env_root != '\0' ? env_root : "quellmark-root";
+  std::string machine;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
       root = argv[++i];
+    } else if (std::strcmp(argv[i], "--machine") == 0 && i + 1 < argc) {
+      machine = argv[++i];
     } else if (std::strcmp(argv[i], "--help") == 0) {
       PrintUsage();
       return 0;
@@ -57,6 +63,17 @@ int main(int argc, char** argv) {
       PrintUsage();
       return 2;
     }
+  }
+
+  // A missing profile is a usage error, reported before anything is touched.
+  if (machine.empty()) machine = platform::posix::DefaultMachineProfile();
+  if (machine.empty()) {
+    std::fputs("quellmark: no --machine given and no machines/vexor-default.profile found\n", stderr);
+    return 2;
+  }
+  if (!std::filesystem::is_regular_file(machine)) {
+    std::fprintf(stderr, "quellmark: machine profile %s does not exist\n", machine.c_str());
+    return 2;
   }
 
   std::error_code ignored;
@@ -74,7 +91,16 @@ int main(int argc, char** argv) {
 
   // Never destroyed: detached connection threads may still use the services while the
   // process exits.
-  auto* host = new platform::posix::HostServices(root);
+  platform::posix::HostServices* host = nullptr;
+  try {
+    host = new platform::posix::HostServices(root, machine);
+  } catch (const sim::ProfileError& e) {
+    std::fprintf(stderr, "quellmark: %s\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quellmark: %s\n", e.what());
+    return 1;
+  }
   platform::InstallServices(&host->services());
 
   logsetup::CreateLog();

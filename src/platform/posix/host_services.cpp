@@ -11,10 +11,44 @@
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/sqlite_registry.h"
+#include "sim/machine_profile.h"
+#include "sim/sim_wmi.h"
 
 namespace platform::posix {
 
-HostServices::HostServices(std::string root) : root_(std::move(root)) {
+namespace {
+
+constexpr const char* kDefaultProfileName = "vexor-default.profile";
+
+}  // namespace
+
+std::string DefaultMachineProfile() {
+  namespace fs = std::filesystem;
+  std::error_code error;
+#ifdef QUELLMARK_MACHINES_DIR
+  const fs::path built_in = fs::path(QUELLMARK_MACHINES_DIR) / kDefaultProfileName;
+  if (fs::is_regular_file(built_in, error)) return built_in.string();
+#endif
+  // The executable sits somewhere below the source tree (build/<dir>/quellmark).
+  const fs::path exe = fs::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  for (fs::path dir = exe.parent_path(); !dir.empty(); dir = dir.parent_path()) {
+    const fs::path candidate = dir / "machines" / kDefaultProfileName;
+    if (fs::is_regular_file(candidate, error)) return candidate.string();
+    if (dir == dir.root_path()) break;
+  }
+  return {};
+}
+
+HostServices::HostServices(std::string root, std::string machine_profile) : root_(std::move(root)) {
+  if (machine_profile.empty()) machine_profile = DefaultMachineProfile();
+  if (machine_profile.empty()) {
+    throw sim::ProfileError(std::string("no machine profile given and no machines/") +
+                            kDefaultProfileName + " found");
+  }
+  // The profile first, before anything is created under the root.
+  auto notebook = std::make_shared<sim::SimulatedNotebook>(sim::LoadMachineProfile(machine_profile));
+
   std::error_code error;
   std::filesystem::create_directories(root_, error);
   if (!std::filesystem::is_directory(root_)) {
@@ -26,10 +60,12 @@ HostServices::HostServices(std::string root) : root_(std::move(root)) {
   files_ = std::make_unique<PosixFileSystem>(root_);
   environment_ = std::make_unique<PosixEnvironment>();
   pipes_ = std::make_unique<SeqpacketPipeTransport>(root_);
+  wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
   services_.pipes = pipes_.get();
+  services_.wmi = wmi_.get();
 }
 
 HostServices::~HostServices() = default;

@@ -2,25 +2,39 @@
 //   ROOT/registry.db   the registry (SQLite, WAL)
 //   ROOT/pipe/NAME     named pipes (AF_UNIX SOCK_SEQPACKET sockets)
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
+// and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI.
 #pragma once
 #include <memory>
 #include <string>
 
 #include "platform/services.h"
 
+namespace sim {
+class SimWmiProvider;
+}
+
 namespace platform::posix {
+
+// The machine profile the Linux build runs on when none is named: machines/vexor-default.profile
+// of the source tree. Its folder is QUELLMARK_MACHINES_DIR when the build defines it, otherwise
+// the first "machines" folder holding that file found from the executable's folder upwards.
+// Empty when neither gives an existing file.
+std::string DefaultMachineProfile();
 
 class HostServices {
  public:
-  // Creates ROOT when missing and opens the registry database. Throws std::runtime_error when
-  // the root or the database cannot be used.
-  explicit HostServices(std::string root);
+  // Creates ROOT when missing, opens the registry database and builds the simulated notebook
+  // from `machine_profile` (empty: DefaultMachineProfile()). Throws sim::ProfileError when the
+  // profile is missing or invalid, std::runtime_error when the root or the database cannot be
+  // used.
+  explicit HostServices(std::string root, std::string machine_profile = {});
   ~HostServices();
   HostServices(const HostServices&) = delete;
   HostServices& operator=(const HostServices&) = delete;
 
   const std::string& root() const { return root_; }
   const Services& services() const { return services_; }
+  sim::SimWmiProvider& wmi() const { return *wmi_; }
 
  private:
   std::string root_;
@@ -28,6 +42,7 @@ class HostServices {
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<ProcessEnvironment> environment_;
   std::unique_ptr<PipeTransport> pipes_;
+  std::unique_ptr<sim::SimWmiProvider> wmi_;
   Services services_;
 };
 

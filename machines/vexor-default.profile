@@ -1,0 +1,74 @@
+# A typical Vexor gaming notebook with everything present: both firmware classes, operation
+# modes, a switchable discrete GPU, boot sound, an overdrive panel, one AC adaptor and an EFI
+# system partition labelled "ESP" at S:\. The Linux build runs on this machine by default.
+
+[system]
+manufacturer = Calvane
+model = Vexor 16 GX
+family = Vexor Gaming
+
+[firmware]
+integer_outputs = wmi
+fan_groups = 2
+
+[CorlanGamingFunction]
+present = yes
+instance_name = ACPI\PNP0C14\0_0
+
+[FwxAction]
+present = yes
+instance_name = ACPI\PNP0C14\1_0
+
+[state]
+operation_mode = 1
+# modes 0 to 6
+operation_mode_capability = 0x7F
+# dGPU mode 1 (hybrid), switchable
+dgpu_setting = 0x01
+boot_sound = 1
+lcd_overdrive = 1
+fan_behavior = 0
+fan_speed = 0
+fan_table = 0
+led_bytes = 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00
+turbo_key = 0
+adaptors = 1
+ac_present = yes
+battery_boost = no
+
+[volume]
+name = C:\
+label = Windows
+drive_letter = C:
+file_system = NTFS
+
+[volume]
+name = S:\
+label = ESP
+drive_letter = S:
+file_system = FAT32
+
+[video_mode]
+horizontal = 1920
+vertical = 1080
+
+[video_mode]
+horizontal = 2560
+vertical = 1440
+
+[video_mode]
+horizontal = 2560
+vertical = 1600
+refresh_rate = 240
+
+[smbios]
+major_version = 3
+minor_version = 4
+bios_vendor = Calvane Firmware Inc.
+bios_version = V1.07
+bios_date = 03/14/2024
+# per-key RGB keyboard (8:0, 10:2), POST logo (13:1), one adaptor with USB PD (14:0x05),
+# operation modes (15:1), USB light bar (23:2)
+type172 = 8:0, 10:2, 13:1, 14:0x05, 15:1, 23:2
+# keyboard-backlight hot key 0x85
+type170 = 0x85:8, 0x90:7

@@ -1,0 +1,134 @@
+// The simulated notebook's firmware: the gaming settings behind the WMI methods of
+// CorlanGamingFunction and FwxAction, as one piece of state that lives as long as the object
+// (for the Linux broker: as long as the process). Every method is safe to call from any thread;
+// one mutex guards the state.
+//
+// Output layout of every method (what the broker relies on): byte 0 is a status, 0 on success;
+// the data starts at byte 1. Methods with a selector take it from the input's low byte; the
+// setting methods take the new value from bits 8 and up. An unknown selector or a refused value
+// answers status 1 and changes nothing.
+#pragma once
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "sim/machine_profile.h"
+
+namespace sim {
+
+enum class FirmwareMethod {
+  kGetGamingSysInfo,
+  kSetGamingProfile,
+  kGetGamingProfile,
+  kGetGamingLED,
+  kSetGamingFanBehavior,
+  kGetGamingFanBehavior,
+  kSetGamingFanSpeed,
+  kGetGamingFanSpeed,
+  kSetGamingFanTable,
+  kGetGamingFanTable,
+  kSetGamingMiscSetting,
+  kGetGamingMiscSetting,
+  kGetFunction,
+  kSetFunction,
+};
+
+// A method as the firmware's managed object format declares it.
+struct FirmwareMethodSpec {
+  FirmwareMethod id;
+  std::string_view class_name;      // "CorlanGamingFunction" or "FwxAction"
+  std::string_view name;            // "GetGamingMiscSetting"
+  std::string_view input_property;  // "gmInput" / "uiInput"; empty: the method takes no input
+  int input_bits;                   // 32 or 64 (0 without input)
+  std::string_view output_property; // "gmOutput" / "uiOutput"
+  int output_bits;                  // 32 or 64; GetGamingLED: 64-bit "gmReturn" + byte array
+};
+
+inline constexpr std::string_view kGamingFunctionClass = "CorlanGamingFunction";
+inline constexpr std::string_view kFwxActionClass = "FwxAction";
+
+// All methods of both classes.
+std::span<const FirmwareMethodSpec> FirmwareMethods();
+// The method `name` of `class_name` (exact spelling of the name, class case-insensitive), or
+// null.
+const FirmwareMethodSpec* FindFirmwareMethod(std::string_view class_name, std::string_view name);
+// Any class's method of that name, or null.
+const FirmwareMethodSpec* FindFirmwareMethod(std::string_view name);
+
+// A method's answer: `value` is the integer output (GetGamingLED: "gmReturn"); `bytes` is
+// GetGamingLED's "gmOutput".
+struct FirmwareReply {
+  uint64_t value = 0;
+  std::vector<uint8_t> bytes;
+};
+
+// Misc-setting and function numbers with a meaning of their own.
+inline constexpr uint8_t kMiscDiscreteGpu = 9;
+inline constexpr uint8_t kMiscOperationModeCapability = 10;
+inline constexpr uint8_t kMiscOperationMode = 11;
+inline constexpr uint8_t kMiscBootSound = 17;
+inline constexpr uint8_t kFunctionAcAdaptor = 10;
+
+class SimulatedNotebook {
+ public:
+  explicit SimulatedNotebook(MachineProfile profile);
+  SimulatedNotebook(const SimulatedNotebook&) = delete;
+  SimulatedNotebook& operator=(const SimulatedNotebook&) = delete;
+
+  // The profile the notebook was built from (never changes).
+  const MachineProfile& profile() const { return profile_; }
+
+  // Runs a firmware method with its input (ignored by methods without input). Faults of the
+  // profile are not applied here: they belong to the WMI provider.
+  //   GetGamingMiscSetting N    data = setting N (9 dGPU, 10 mode capability, 11 mode,
+  //                             17 boot sound, others from [misc_settings])
+  //   SetGamingMiscSetting      N = bits 0..7, new byte 1 of the setting = bits 8..15; 10 is
+  //                             read-only; 11 refuses modes missing from the capability; 9
+  //                             refuses when the no-switch bit is set; 17 refuses when 0xFF
+  //   GetFunction 10            byte 1 = AC state: 0x01 (one adaptor) or 0x02 (two adaptors)
+  //                             when AC is present, else 0; other N from [functions]
+  //   SetFunction               N = bits 0..7, value = bits 8 and up; 10 is read-only
+  //   GetGamingSysInfo 0        byte 1 = number of fan groups
+  //   GetGamingSysInfo 2        byte 5 = 1 while battery boost is active
+  //   GetGamingProfile 0        bits 8..63 = the gaming profile, byte 6 = LCD overdrive
+  //   SetGamingProfile          profile 0 (bits 0..7) = bits 8..63; byte 6 stays 0xFF when
+  //                             the panel has no overdrive
+  //   Get/SetGamingFanBehavior, Get/SetGamingFanSpeed   group = bits 0..7, value = bits 8..63
+  //   GetGamingFanTable (no input) / SetGamingFanTable  value = bits 8..63
+  //   GetGamingLED 1            value = 0 (status), bytes = the LED state bytes, bits 0..1 of
+  //                             byte 0 = turbo-key state
+  // Set methods answer their status (0 or 1) as the whole output.
+  FirmwareReply Invoke(FirmwareMethod method, uint64_t input);
+
+  // Live state, for tests and the other simulated devices (events change it).
+  uint8_t operation_mode() const;
+  bool ac_present() const;
+  void SetAcPresent(bool present);
+  bool battery_boost() const;
+  void SetBatteryBoost(bool active);
+  uint8_t turbo_key_state() const;
+  void SetTurboKeyState(uint8_t state);  // bits 0..1
+
+  // The raw SMBIOS structure table built from the profile.
+  std::vector<uint8_t> SmbiosTable() const;
+
+ private:
+  FirmwareReply InvokeLocked(FirmwareMethod method, uint64_t input);
+
+  const MachineProfile profile_;
+  mutable std::mutex mutex_;
+  std::map<uint8_t, uint64_t> misc_;       // data bits of every misc setting
+  std::map<uint8_t, uint64_t> functions_;  // FwxAction functions other than 10
+  std::vector<uint64_t> fan_behavior_;     // per group
+  std::vector<uint64_t> fan_speed_;
+  uint64_t fan_table_;
+  uint64_t gaming_profile_;  // bits 8..63 of the output, as data
+  std::vector<uint8_t> led_;
+  bool ac_present_;
+  bool battery_boost_;
+};
+
+}  // namespace sim
