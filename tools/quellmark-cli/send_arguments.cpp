@@ -254,15 +254,13 @@ std::string FormatItem(size_t index, std::span<const uint8_t> item) {
   }
   if (item.size() == 4) out += FormatValueLine("u32", LoadLittleEndian(item), 8);
   if (item.size() == 8) out += FormatValueLine("u64", LoadLittleEndian(item), 16);
-  auto text = ItemText(item);
+  const std::optional<std::string> text = ItemText(item);
   // A number's bytes often read as one or three characters of some script (0x050B is U+050B);
   // for items already shown as numbers only plain ASCII counts as text.
-  if (text && (item.size() == 4 || item.size() == 8) &&
-      !std::all_of(text->begin(), text->end(),
-                   [](char c) { return c >= 0x20 && c < 0x7F; })) {
-    text.reset();
-  }
-  if (text) {
+  const bool shown_as_number = item.size() == 4 || item.size() == 8;
+  if (text.has_value() &&
+      (!shown_as_number || std::all_of(text->begin(), text->end(),
+                                       [](char c) { return c >= 0x20 && c < 0x7F; }))) {
     std::string body = *text;
     if (!body.empty() && body.back() == '\n') body.pop_back();
     out += "  text: ";
