@@ -213,16 +213,16 @@ class SimObject : public WmiObject {
 
   HRESULT GetMethod(std::string_view method, std::unique_ptr<WmiObject>* in_params) override {
     if (notebook_ == nullptr) return wmi::kWbemE_NotFound;
-    const FirmwareMethodSpec* spec = FindFirmwareMethod(method_class_, method);
+    const FirmwareMethodSpec* method_def = FindFirmwareMethod(method_class_, method);
     const MethodFault* fault = notebook_->profile().FaultFor(method);
-    if (spec == nullptr || (fault != nullptr && fault->missing)) return wmi::kWbemE_NotFound;
-    if (spec->input_bits == 0) {
+    if (method_def == nullptr || (fault != nullptr && fault->missing)) return wmi::kWbemE_NotFound;
+    if (method_def->input_bits == 0) {
       in_params->reset();
       return wmi::kS_OK;
     }
     *in_params = std::make_unique<SimObject>(
         PropertyMap{{"__CLASS", Variant::Text("__PARAMETERS")},
-                    {std::string(spec->input_property), Variant::Null()}});
+                    {std::string(method_def->input_property), Variant::Null()}});
     return wmi::kS_OK;
   }
 
@@ -279,15 +279,15 @@ std::optional<std::pair<std::string, std::string>> ParseInstancePath(std::string
 }
 
 // Reads the method's input: decimal digits as text, as the firmware driver receives them.
-HRESULT ReadInput(const FirmwareMethodSpec& spec, WmiObject* in_params, uint64_t* input) {
+HRESULT ReadInput(const FirmwareMethodSpec& method_def, WmiObject* in_params, uint64_t* input) {
   *input = 0;
-  if (spec.input_bits == 0) return wmi::kS_OK;
+  if (method_def.input_bits == 0) return wmi::kS_OK;
   if (in_params == nullptr) return wmi::kWbemE_InvalidParameter;
   Variant v;
-  if (wmi::Failed(in_params->Get(spec.input_property, &v))) return wmi::kWbemE_InvalidParameter;
+  if (wmi::Failed(in_params->Get(method_def.input_property, &v))) return wmi::kWbemE_InvalidParameter;
   if (v.type == VarType::kNull || v.type == VarType::kEmpty) return wmi::kWbemE_InvalidParameter;
   if (v.type != VarType::kBstr || v.text.empty()) return kWbemE_TypeMismatch;
-  const uint64_t max = spec.input_bits == 32 ? 0xFFFFFFFFull : ~0ull;
+  const uint64_t max = method_def.input_bits == 32 ? 0xFFFFFFFFull : ~0ull;
   uint64_t n = 0;
   for (char c : v.text) {
     if (c < '0' || c > '9') return kWbemE_TypeMismatch;
@@ -359,24 +359,24 @@ class SimServices : public WmiServices {
     const FirmwareClassProfile* fw = FirmwareClass(profile, *cls);
     if (fw == nullptr || fw->instance_name != path->second) return wmi::kWbemE_NotFound;
 
-    const FirmwareMethodSpec* spec = FindFirmwareMethod(*cls, method);
+    const FirmwareMethodSpec* method_def = FindFirmwareMethod(*cls, method);
     const MethodFault* fault = profile.FaultFor(method);
-    if (spec == nullptr || (fault != nullptr && fault->missing)) return wmi::kWbemE_InvalidMethod;
+    if (method_def == nullptr || (fault != nullptr && fault->missing)) return wmi::kWbemE_InvalidMethod;
     if (fault != nullptr && fault->exec_error != 0) return fault->exec_error;
 
     uint64_t input = 0;
-    if (const HRESULT hr = ReadInput(*spec, in_params, &input); wmi::Failed(hr)) return hr;
+    if (const HRESULT hr = ReadInput(*method_def, in_params, &input); wmi::Failed(hr)) return hr;
 
-    FirmwareReply reply = notebook_->Invoke(spec->id, input);
+    FirmwareReply reply = notebook_->Invoke(method_def->id, input);
     if (fault != nullptr && fault->status != 0) reply.value = (reply.value & ~0xFFull) | fault->status;
 
     const Encoder enc{profile.integer_outputs};
     PropertyMap out{{"__CLASS", Variant::Text("__PARAMETERS")}};
-    const std::string output_name(spec->output_property);
-    if (spec->id == FirmwareMethod::kGetGamingLED) {
+    const std::string output_name(method_def->output_property);
+    if (method_def->id == FirmwareMethod::kGetGamingLED) {
       out["gmReturn"] = enc.U64(reply.value);
       out[output_name] = Variant::Bytes(std::move(reply.bytes));
-    } else if (spec->output_bits == 64) {
+    } else if (method_def->output_bits == 64) {
       out[output_name] = enc.U64(reply.value);
     } else {
       out[output_name] = enc.U32(static_cast<uint32_t>(reply.value));
