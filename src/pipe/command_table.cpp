@@ -6,4 +6,20 @@ using ironbark::IbClientCommandProcessor;
 // the table as their subsystems provide them.
 const ironbark::CommandTable g_CommandHandlers = {
     {0, &IbClientCommandProcessor::dump_arguments},
+    {7, &IbClientCommandProcessor::wmi_get_gaming_system_information},
+    {13, &IbClientCommandProcessor::wmi_set_gaming_fan_group_behavior},
+    {14, &IbClientCommandProcessor::wmi_get_gaming_fan_group_behavior},
+    {15, &IbClientCommandProcessor::wmi_set_gaming_fan_group_speed},
+    {16, &IbClientCommandProcessor::wmi_get_gaming_fan_group_speed},
+    {17, &IbClientCommandProcessor::wmi_set_gaming_fan_table},
+    {18, &IbClientCommandProcessor::wmi_get_gaming_fan_table},
+    {19, &IbClientCommandProcessor::get_operation_mode_capability},
+    {20, &IbClientCommandProcessor::get_operation_mode},
+    {21, &IbClientCommandProcessor::set_operation_mode},
+    {24, &IbClientCommandProcessor::wmi_set_gaming_profile_configuration},
+    {25, &IbClientCommandProcessor::wmi_get_gaming_profile_configuration},
+    {26, &IbClientCommandProcessor::wmi_set_gaming_misc_setting},
+    {27, &IbClientCommandProcessor::wmi_get_gaming_misc_setting},
+    {30, &IbClientCommandProcessor::wmi_get_function},
+    {31, &IbClientCommandProcessor::wmi_set_function},
 };
