@@ -35,5 +35,6 @@ FileSystem& Files() { return Require(Current().files, "files"); }
 ProcessEnvironment& Environment() { return Require(Current().environment, "environment"); }
 PipeTransport& Pipes() { return Require(Current().pipes, "pipes"); }
 WmiProvider& Wmi() { return Require(Current().wmi, "wmi"); }
+WmiProvider* WmiIfInstalled() { return Current().wmi; }
 
 }  // namespace platform

@@ -208,6 +208,15 @@ TEST_F(FirmwareCommandsTest, ArgumentsAreReadAtTheCommandsWidth) {
                               "wmi_get_gaming_system_information | Rsponse data: 0x200 of 0x0");
 }
 
+TEST_F(FirmwareCommandsTest, WithoutAnyWmiProviderCommandsAnswerTheirFailureValue) {
+  // A build whose platform has no WMI yet must answer, not abort.
+  Boot("vexor-default.profile");
+  services_.wmi = nullptr;
+  EXPECT_EQ(Call(&IbClientCommandProcessor::wmi_get_function, {U32(10)}),
+            (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}));
+  EXPECT_EQ(Call(&IbClientCommandProcessor::set_operation_mode, {U32(5)}), U32(0xFFFFFFFF));
+}
+
 TEST_F(FirmwareCommandsTest, FailedFirmwareAnswersTheFailureValueOfTheCommandsWidth) {
   Boot("bare.profile");
   const std::string p = "[INFO] " + std::string(kPrefix);
