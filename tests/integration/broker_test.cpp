@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "support/bytes.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "integration/broker_fixture.h"
@@ -22,11 +23,7 @@ namespace {
 using testsupport::EchoText;
 using testsupport::BrokerFixture;
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
-  std::vector<uint8_t> out;
-  for (int v : values) out.push_back(static_cast<uint8_t>(v));
-  return out;
-}
+using testsupport::Bytes;
 
 
 size_t CountLines(const std::string& log) {

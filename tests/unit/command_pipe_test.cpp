@@ -7,6 +7,7 @@
 #include <future>
 #include <thread>
 
+#include "support/bytes.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
@@ -21,11 +22,7 @@ namespace {
 using testsupport::EchoText;
 using testsupport::PipeServerFixture;
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
-  std::vector<uint8_t> out;
-  for (int v : values) out.push_back(static_cast<uint8_t>(v));
-  return out;
-}
+using testsupport::Bytes;
 
 
 class CommandPipe : public PipeServerFixture {

@@ -5,16 +5,14 @@
 #include <limits>
 #include <vector>
 
+#include "support/bytes.h"
+
 namespace {
 
 using pipeproto::ParseRequest;
 using pipeproto::ParseStatus;
 
-std::vector<uint8_t> Bytes(std::initializer_list<int> values) {
-  std::vector<uint8_t> out;
-  for (int v : values) out.push_back(static_cast<uint8_t>(v));
-  return out;
-}
+using testsupport::Bytes;
 
 ParseStatus Parse(const std::vector<uint8_t>& message, std::optional<pipeproto::CommandRequest>* out) {
   return ParseRequest(message.data(), static_cast<uint32_t>(message.size()), out);
