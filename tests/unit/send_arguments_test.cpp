@@ -8,6 +8,8 @@
 
 #include "base/text.h"
 #include "base/win_codes.h"
+#include "pipe/protocol.h"
+#include "quellmark-cli/named_commands.h"
 #include "quellmark-cli/send_arguments.h"
 #include "support/temp_dir.h"
 
@@ -169,6 +171,47 @@ TEST(SendFormat, FailureMessagesNameThePipeAndTheError) {
             "request?)");
   EXPECT_EQ(ExchangeFailureMessage(kRead, win::kErrorFileNotFound, "P"),
             "reading the answer from P failed (error 2)");
+}
+
+TEST(NamedCommands, BecomeTheirCodeAndArgumentWidth) {
+  struct Case { std::vector<std::string> words; uint16_t code; std::vector<Bytes> arguments; };
+  const Case cases[] = {
+      {{"op-mode", "set", "5"}, 21, {{5, 0, 0, 0}}},
+      {{"op-mode", "get"}, 20, {}},
+      {{"fan-table", "get"}, 18, {{0, 0, 0, 0}}},
+      {{"fan-table", "set", "0x0102030405060708"}, 17, {{8, 7, 6, 5, 4, 3, 2, 1}}},
+      {{"misc-setting", "get", "17"}, 27, {{17, 0, 0, 0}}},
+      {{"function", "set", "1"}, 31, {{1, 0, 0, 0, 0, 0, 0, 0}}},
+      {{"sticky-keys", "set", "on"}, 28, {{1, 0, 0, 0}}},
+      {{"sticky-keys", "set", "off"}, 28, {{0, 0, 0, 0}}},
+  };
+  for (const Case& c : cases) {
+    SendCommandLine command;
+    std::string error;
+    ASSERT_TRUE(ParseNamedCommand(c.words, &command, &error)) << c.words[0] << ": " << error;
+    EXPECT_EQ(command.code, c.code) << c.words[0];
+    EXPECT_EQ(command.arguments, c.arguments) << c.words[0];
+  }
+  const std::vector<std::vector<std::string>> bad = {
+      {"op-mode"}, {"op-mode", "toggle"}, {"op-mode", "get", "1"}, {"op-mode", "set"},
+      {"op-mode", "set", "4294967296"}, {"fan-speed", "set", "-1"}, {"sticky-keys", "set", "yes"}};
+  for (const auto& words : bad) {
+    SendCommandLine command;
+    std::string error;
+    EXPECT_FALSE(ParseNamedCommand(words, &command, &error)) << words.size();
+    EXPECT_FALSE(error.empty());
+  }
+  EXPECT_TRUE(IsNamedCommand("fan-table"));
+  EXPECT_FALSE(IsNamedCommand("send"));
+}
+
+TEST(NamedCommands, AnswerPrintsEachItemAtItsWidth) {
+  const uint8_t u64[8] = {0x00, 0x05}, u32[4] = {0xFF, 0xFF, 0xFF, 0xFF}, odd[2] = {0xAB, 0x01};
+  pipeproto::CommandResponse response;
+  pipeproto::BuildResponse(response, {{u64, 8}, {u32, 4}, {odd, 2}});
+  EXPECT_EQ(FormatNamedAnswer(response.bytes),
+            "1280 (0x0000000000000500)\n4294967295 (0xFFFFFFFF)\nab 01\n");
+  EXPECT_EQ(FormatNamedAnswer(Bytes{1, 2}), std::nullopt);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@ struct Context {
 
 // quellmark-cli send CODE [ARG...]
 int RunSend(const Context& context, const std::vector<std::string>& args);
+// quellmark-cli NOUN VERB [VALUE]: a named command (named_commands.h)
+int RunNamed(const Context& context, const std::vector<std::string>& words);
 // quellmark-cli reg query|add|delete ...
 int RunReg(const Context& context, const std::vector<std::string>& args);
 // quellmark-cli shutdown: asks the running broker to exit (Windows: its Exit menu command;

@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "cli_pipes.h"
+#include "named_commands.h"
 #include "pipe/named_pipe.h"
 #include "platform/services.h"
 #include "send_arguments.h"
@@ -45,21 +46,9 @@ ExchangeResult Exchange(const SendCommandLine& command) {
   return result;
 }
 
-}  // namespace
-
-int RunSend(const Context& context, const std::vector<std::string>& args) {
-  SendCommandLine command;
-  std::string error;
-  if (!ParseSendCommandLine(args, &command, &error)) {
-    std::fprintf(stderr,
-                 "quellmark-cli: %s\n"
-                 "usage: quellmark-cli [--root DIR] send [--raw] [--timeout MS] [--repeat N] [--hold MS]\n"
-                 "                                       CODE [ARG...]\n"
-                 "  ARG: u32:N  u64:N  str:TEXT  hex:BYTES  file:PATH\n",
-                 error.c_str());
-    return 2;
-  }
-
+// Sends `command` and prints its answers with `format`.
+int Deliver(const Context& context, const SendCommandLine& command,
+            std::optional<std::string> (*format)(std::span<const uint8_t>, bool)) {
   const std::unique_ptr<platform::PipeTransport> transport = OpenPipeTransport(context);
   platform::Services services;
   services.pipes = transport.get();
@@ -94,7 +83,7 @@ int RunSend(const Context& context, const std::vector<std::string>& args) {
 
   // Answers that arrived are printed even when a later request of a --repeat failed.
   for (const auto& response : result.responses) {
-    const auto printed = FormatResponse(response, command.raw);
+    const auto printed = format(response, command.raw);
     if (!printed) {
       std::fprintf(stderr, "quellmark-cli: the answer is not a well-formed response: %s\n",
                    HexBytes(response).c_str());
@@ -113,6 +102,35 @@ int RunSend(const Context& context, const std::vector<std::string>& args) {
   result.client.reset();
   platform::InstallServices(nullptr);
   return 0;
+}
+
+}  // namespace
+
+int RunSend(const Context& context, const std::vector<std::string>& args) {
+  SendCommandLine command;
+  std::string error;
+  if (!ParseSendCommandLine(args, &command, &error)) {
+    std::fprintf(stderr,
+                 "quellmark-cli: %s\n"
+                 "usage: quellmark-cli [--root DIR] send [--raw] [--timeout MS] [--repeat N] [--hold MS]\n"
+                 "                                       CODE [ARG...]\n"
+                 "  ARG: u32:N  u64:N  str:TEXT  hex:BYTES  file:PATH\n",
+                 error.c_str());
+    return 2;
+  }
+  return Deliver(context, command, &FormatResponse);
+}
+
+int RunNamed(const Context& context, const std::vector<std::string>& words) {
+  SendCommandLine command;
+  std::string error;
+  if (!ParseNamedCommand(words, &command, &error)) {
+    std::fprintf(stderr, "quellmark-cli: %s\n", error.c_str());
+    return 2;
+  }
+  return Deliver(context, command, [](std::span<const uint8_t> response, bool) {
+    return FormatNamedAnswer(response);
+  });
 }
 
 }  // namespace cli

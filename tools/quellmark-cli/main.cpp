@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "named_commands.h"
 
 namespace {
 
@@ -21,8 +22,11 @@ void PrintUsage() {
       "                          work on the registry directly (no broker needed)\n"
       "  shutdown                ask the running broker to exit (Windows build)\n"
       "\n"
-      "--root DIR defaults to $QUELLMARK_ROOT, else ./quellmark-root.\n",
+      "--root DIR defaults to $QUELLMARK_ROOT, else ./quellmark-root.\n"
+      "\n"
+      "named commands (the answer printed as a number):\n",
       stderr);
+  std::fputs(cli::NamedCommandUsage().c_str(), stderr);
 }
 
 }  // namespace
@@ -55,6 +59,11 @@ int main(int argc, char** argv) {
   if (command == "send") return cli::RunSend(context, args);
   if (command == "reg") return cli::RunReg(context, args);
   if (command == "shutdown") return cli::RunShutdown(context, args);
+  if (cli::IsNamedCommand(command)) {
+    std::vector<std::string> words{command};
+    words.insert(words.end(), args.begin(), args.end());
+    return cli::RunNamed(context, words);
+  }
   std::fprintf(stderr, "quellmark-cli: unknown command '%s'\n", command.c_str());
   PrintUsage();
   return 2;
