@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -29,9 +30,13 @@ void BrokerFixture::EnableLogging() {
             0u);
 }
 
-std::unique_ptr<ChildProcess> BrokerFixture::StartBroker() {
-  auto broker = std::make_unique<ChildProcess>(
-      std::vector<std::string>{QUELLMARK_BINARY, "--root", root_.path()});
+std::unique_ptr<ChildProcess> BrokerFixture::StartBroker(const std::string& machine) {
+  std::vector<std::string> command{QUELLMARK_BINARY, "--root", root_.path()};
+  if (!machine.empty()) {
+    const auto machines = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines";
+    command.insert(command.end(), {"--machine", (machines / machine).lexically_normal().string()});
+  }
+  auto broker = std::make_unique<ChildProcess>(command);
   // A socket file may be left by a killed broker: the new one is up once a connection works.
   for (int attempt = 0; attempt < 1000; ++attempt) {
     uint32_t error = 0;

@@ -1,0 +1,96 @@
+// The firmware commands of the Linux broker on simulated machines, over its real socket and
+// through quellmark-cli's named commands.
+#include <string>
+#include <vector>
+
+#include "integration/broker_fixture.h"
+#include "pipe/protocol.h"
+
+namespace {
+
+using testsupport::BrokerFixture;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Le(uint64_t value, size_t size) {
+  Bytes out(size);
+  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+  return out;
+}
+
+class FirmwareOverThePipe : public BrokerFixture {
+ protected:
+  // The single item of the answer to `code` with `arguments`.
+  Bytes Ask(uint16_t code, const std::vector<Bytes>& arguments) {
+    auto client = Connect();
+    Bytes response;
+    EXPECT_EQ(Exchange(*client, pipeproto::EncodeRequest(code, arguments), &response), 0u)
+        << "code " << code;
+    std::vector<Bytes> items;
+    EXPECT_TRUE(pipeproto::ParseResponse(response.data(), response.size(), &items));
+    return items.size() == 1 ? items[0] : Bytes{};
+  }
+
+  std::string Named(std::vector<std::string> words) {
+    const auto result = Cli(std::move(words));
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    return result.output;
+  }
+};
+
+TEST_F(FirmwareOverThePipe, DefaultMachineKeepsItsStateAcrossConnections) {
+  EnableLogging();
+  auto broker = StartBroker();
+  EXPECT_EQ(Named({"op-mode", "get"}), "256 (0x0000000000000100)\n");  // power-on mode 1
+  EXPECT_EQ(Named({"op-mode", "set", "5"}), "0 (0x00000000)\n");
+  EXPECT_EQ(Named({"op-mode", "get"}), "1280 (0x0000000000000500)\n");
+  // The same state seen through the generic misc-setting command, on a raw connection.
+  EXPECT_EQ(Ask(27, {Le(11, 4)}), Le(0x500, 8));
+  EXPECT_EQ(Ask(19, {}), Le(0x7F00, 8));
+
+  // A fan table value (bits 8 and up) written and read back; a 9-byte argument counts as 0.
+  EXPECT_EQ(Ask(17, {Le(0x123400, 8)}), Le(0, 4));
+  EXPECT_EQ(Ask(18, {}), Le(0x123400, 8));
+  EXPECT_EQ(Ask(17, {Bytes(9, 0xFF)}), Le(0, 4));
+  EXPECT_EQ(Ask(18, {Le(7, 4)}), Le(0, 8));
+
+  ASSERT_TRUE(WaitForLog("Rsponse data: 0x500"));
+  const std::string log = ReadLog();
+  EXPECT_NE(log.find("kSvcCmdSetOperationMode\r\n"), std::string::npos);
+  EXPECT_NE(log.find("WMI SetGamingMiscSettingFunction input: 0x50B\r\n"), std::string::npos);
+  EXPECT_NE(log.find("gpu_set_oc_level\r\n"), std::string::npos);
+  EXPECT_NE(log.find("Not support GPU overclock\r\n"), std::string::npos);
+  EXPECT_NE(log.find("WMI SetGamingFanTableFunction input: 0x0\r\n"), std::string::npos);
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+TEST_F(FirmwareOverThePipe, MachinesWithoutOrWithFaultyFirmwareAnswerFailureValues) {
+  constexpr uint64_t kReadFailed = 0x00000000FFFFFFFFull;
+  constexpr uint32_t kWriteFailed = 0xFFFFFFFFu;
+  {
+    auto broker = StartBroker("bare.profile");
+    for (uint16_t code : {7, 14, 16, 18, 19, 20, 25, 27, 30})
+      EXPECT_EQ(Ask(code, {Le(0, 4)}), Le(kReadFailed, 8)) << "code " << code;
+    for (uint16_t code : {13, 15, 17, 24, 26, 31})
+      EXPECT_EQ(Ask(code, {Le(1, 8)}), Le(kWriteFailed, 4)) << "code " << code;
+    EXPECT_EQ(Ask(21, {Le(2, 4)}), Le(kWriteFailed, 4));
+    EXPECT_EQ(Named({"fan-speed", "set", "1"}), "4294967295 (0xFFFFFFFF)\n");
+    EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+  }
+  {
+    // Instances without a usable name come first; the firmware itself works but some of its
+    // methods fail in the ways the profile lists.
+    auto broker = StartBroker("faulty-firmware.profile");
+    EXPECT_EQ(Ask(18, {}), Le(kReadFailed, 8));           // method missing
+    EXPECT_EQ(Ask(7, {Le(0, 4)}), Le(kReadFailed, 8));    // output not a number
+    EXPECT_EQ(Ask(25, {Le(0, 4)}), Le(kReadFailed, 8));   // output null
+    EXPECT_EQ(Ask(15, {Le(1, 8)}), Le(kWriteFailed, 4));  // output absent
+    EXPECT_EQ(Ask(30, {Le(10, 4)}), Le(kReadFailed, 8));  // ExecMethod fails
+    // A non-zero status byte is the firmware's answer, passed through unchanged.
+    EXPECT_EQ(Ask(27, {Le(11, 4)}).at(0), 0x03);
+    EXPECT_EQ(Ask(21, {Le(3, 4)}), Le(0, 4));
+    EXPECT_EQ(Ask(16, {Le(0, 4)}).size(), 8u);
+    EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+  }
+}
+
+}  // namespace
