@@ -184,6 +184,14 @@ TEST(NamedCommands, BecomeTheirCodeAndArgumentWidth) {
       {{"function", "set", "1"}, 31, {{1, 0, 0, 0, 0, 0, 0, 0}}},
       {{"sticky-keys", "set", "on"}, 28, {{1, 0, 0, 0}}},
       {{"sticky-keys", "set", "off"}, 28, {{0, 0, 0, 0}}},
+      {{"value", "create", "K", "v", "reg_dword", "u32:7"}, 3,
+       {text::ToWireText("K"), text::ToWireText("v"), {4, 0, 0, 0}, {7, 0, 0, 0}}},
+      {{"value", "get", "K", "v", "RRF_RT_REG_DWORD", "0x10"}, 6,
+       {text::ToWireText("K"), text::ToWireText("v"), {0x10, 0, 0, 0}, {0x10, 0, 0, 0}, {}}},
+      {{"value", "get", "K", "v", "65535", "4", "str:x"}, 6,
+       {text::ToWireText("K"), text::ToWireText("v"), {0xFF, 0xFF, 0, 0}, {4, 0, 0, 0},
+        text::ToWireText("x")}},
+      {{"logo", "apply", "C:\\a.jpg", "jpg"}, 36, {text::ToWireText("C:\\a.jpg"), {1, 0, 0, 0}}},
   };
   for (const Case& c : cases) {
     SendCommandLine command;
@@ -194,7 +202,9 @@ TEST(NamedCommands, BecomeTheirCodeAndArgumentWidth) {
   }
   const std::vector<std::vector<std::string>> bad = {
       {"op-mode"}, {"op-mode", "toggle"}, {"op-mode", "get", "1"}, {"op-mode", "set"},
-      {"op-mode", "set", "4294967296"}, {"fan-speed", "set", "-1"}, {"sticky-keys", "set", "yes"}};
+      {"op-mode", "set", "4294967296"}, {"fan-speed", "set", "-1"}, {"sticky-keys", "set", "yes"},
+      {"value", "create", "K", "v", "REG_WORD", "u32:1"}, {"value", "get", "K", "v", "RRF_RT_ANY"},
+      {"logo", "apply", "a.png", "png"}};
   for (const auto& words : bad) {
     SendCommandLine command;
     std::string error;

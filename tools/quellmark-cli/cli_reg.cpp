@@ -19,6 +19,7 @@
 #include "base/win_codes.h"
 #include "cli.h"
 #include "cli_registry.h"
+#include "registry_types.h"
 
 namespace cli {
 namespace {
@@ -36,24 +37,6 @@ constexpr RootName kRoots[] = {
     {"HKCC", "HKEY_CURRENT_CONFIG", win::RegRoot::kCurrentConfig},
 };
 
-struct TypeName {
-  const char* name;
-  uint32_t type;
-};
-constexpr TypeName kTypes[] = {
-    {"REG_NONE", win::kRegNone},
-    {"REG_SZ", win::kRegSz},
-    {"REG_EXPAND_SZ", win::kRegExpandSz},
-    {"REG_BINARY", win::kRegBinary},
-    {"REG_DWORD", win::kRegDword},
-    {"REG_DWORD_BIG_ENDIAN", 5},
-    {"REG_LINK", 6},
-    {"REG_MULTI_SZ", win::kRegMultiSz},
-    {"REG_RESOURCE_LIST", 8},
-    {"REG_FULL_RESOURCE_DESCRIPTOR", 9},
-    {"REG_RESOURCE_REQUIREMENTS_LIST", 10},
-    {"REG_QWORD", win::kRegQword},
-};
 // The types `reg add /t` accepts.
 constexpr uint32_t kAddableTypes[] = {win::kRegNone,   win::kRegSz,    win::kRegExpandSz,
                                       win::kRegBinary, win::kRegDword, win::kRegMultiSz,
@@ -125,7 +108,7 @@ KeyArg ParseKey(std::string_view arg) {
 }
 
 std::string TypeToName(uint32_t type) {
-  for (const TypeName& t : kTypes) {
+  for (const RegistryTypeName& t : kRegistryTypes) {
     if (t.type == type) return t.name;
   }
   char buffer[32];
