@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "firmware/smbios.h"
+#include "firmware/smbios_table.h"
+#include "platform/services.h"
 #include "sim/machine_profile.h"
 #include "sim/sim_wmi.h"
 #include "sim/simulated_notebook.h"
@@ -646,20 +648,19 @@ TEST_F(SimWmiTest, ComputerSystemRowAndNullTexts) {
   EXPECT_TRUE(Query("ROOT\\CIMV2", "SELECT * FROM CIM_VideoControllerResolution").empty());
 }
 
+// The table as the broker fetches it (get_raw_smbios_table over the installed provider).
 TEST_F(SimWmiTest, RawSmbiosTableDecodes) {
   LoadShipped("vexor-default.profile");
-  auto services = Connect("ROOT\\WMI");
-  std::unique_ptr<WmiEnumerator> instances;
-  ASSERT_EQ(services->CreateInstanceEnum("MSSMBios_RawSMBiosTables", &instances), wmi::kS_OK);
-  auto rows = Drain(*instances);
-  ASSERT_EQ(rows.size(), 1u);
-  const Variant data = Prop(*rows[0], "SMBiosData");
-  ASSERT_EQ(data.type, VarType::kUI1Array);
-  EXPECT_EQ(Prop(*rows[0], "SmbiosMajorVersion"), (Variant{VarType::kUI1, 3, {}, {}}));
-  EXPECT_EQ(Prop(*rows[0], "SmbiosMinorVersion"), (Variant{VarType::kUI1, 4, {}, {}}));
-  EXPECT_EQ(Integer(Prop(*rows[0], "Size")), data.bytes.size());
-
-  const SmbiosRawTable table = make_smbios_raw_table(data.bytes, 3, 4);
+  platform::Services services;
+  services.wmi = provider_.get();
+  platform::InstallServices(&services);
+  SmbiosRawTable table;
+  const bool fetched = get_raw_smbios_table(&table);
+  platform::InstallServices(nullptr);
+  ASSERT_TRUE(fetched);
+  EXPECT_EQ(table.major_version, 3);
+  EXPECT_EQ(table.minor_version, 4);
+  EXPECT_EQ(table.length, static_cast<int32_t>(table.data.size()));
   const std::vector<SmbiosStructure> structures = walk_smbios_structures(table);
   ASSERT_EQ(structures.size(), 5u);
   EXPECT_EQ(structures[0].type, 0);
@@ -670,7 +671,7 @@ TEST_F(SimWmiTest, RawSmbiosTableDecodes) {
   EXPECT_EQ(smbios_string(structures[1], structures[1].formatted[5]), "Vexor 16 GX");
   EXPECT_EQ(smbios_string(structures[1], structures[1].formatted[0x1A]), "Vexor Gaming");
   EXPECT_EQ(structures[4].type, 127);
-  EXPECT_EQ(structures[4].next_offset, data.bytes.size());
+  EXPECT_EQ(structures[4].next_offset, table.data.size());
 
   stSMBiosType172 features{};
   ASSERT_TRUE(parse_smbios_type172(table, &features));
@@ -684,14 +685,19 @@ TEST_F(SimWmiTest, RawSmbiosTableDecodes) {
   EXPECT_EQ(hotkeys.kinds[0], 8);
   EXPECT_EQ(hotkeys.kinds[1], 7);
 
-  // The same bytes through a query; the class exists only when the profile has the table.
-  provider_->CoUninitialize();
-  rows = Query("ROOT\\WMI", "SELECT SMBiosData FROM MSSMBios_RawSMBiosTables");
+  // The same bytes through a query; the class exists only when the profile has the table, and
+  // without it the caller's table is left alone.
+  const auto rows = Query("ROOT\\WMI", "SELECT SMBiosData FROM MSSMBios_RawSMBiosTables");
   ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(Prop(*rows[0], "SMBiosData"), data);
+  EXPECT_EQ(Prop(*rows[0], "SMBiosData"), Variant::Bytes(table.data));
   LoadText("[smbios]\npresent = no\n");
-  services = Connect("ROOT\\WMI");
-  EXPECT_EQ(services->CreateInstanceEnum("MSSMBios_RawSMBiosTables", &instances), wmi::kWbemE_InvalidClass);
+  services.wmi = provider_.get();
+  platform::InstallServices(&services);
+  SmbiosRawTable untouched = make_smbios_raw_table({0xAB}, 9, 9);
+  EXPECT_FALSE(get_raw_smbios_table(&untouched));
+  platform::InstallServices(nullptr);
+  EXPECT_EQ(untouched.data, std::vector<uint8_t>{0xAB});
+  EXPECT_EQ(untouched.major_version, 9);
 }
 
 TEST_F(SimWmiTest, ConcurrentCallersKeepTheirOwnFanGroups) {

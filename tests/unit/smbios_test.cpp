@@ -8,11 +8,6 @@
 #include <vector>
 
 #include "firmware/smbios_builder.h"
-#include "firmware/smbios_table.h"
-#include "platform/services.h"
-#include "sim/machine_profile.h"
-#include "sim/sim_wmi.h"
-#include "sim/simulated_notebook.h"
 
 namespace {
 
@@ -263,40 +258,6 @@ TEST(SmbiosTableBuilder, ProducesTheHandWrittenBytes) {
   many.emplace_back(2, 2);
   EXPECT_THROW(SmbiosTableBuilder().AddType172(1, many), std::length_error);
   EXPECT_THROW(SmbiosTableBuilder().AddStructure(1, 1, {}, {""}), std::invalid_argument);
-}
-
-// The table as the simulated firmware publishes it over WMI, fetched and decoded end to end.
-TEST(SmbiosRawTableOverWmi, FetchesTheProfilesRecordsOrNothing) {
-  struct Case { const char* smbios; bool found; };
-  for (const Case& c : {Case{"present = yes\nmajor_version = 2\nminor_version = 8\n"
-                             "type172 = 14:2, 15:1\n", true},
-                        Case{"present = no\n", false}}) {
-    SCOPED_TRACE(c.smbios);
-    auto notebook = std::make_shared<sim::SimulatedNotebook>(sim::ParseMachineProfile(
-        std::string("[system]\nmodel = Vexor 16\n[smbios]\n") + c.smbios, "test.profile"));
-    sim::SimWmiProvider provider(notebook);
-    platform::Services services;
-    services.wmi = &provider;
-    platform::InstallServices(&services);
-    SmbiosRawTable table = make_smbios_raw_table({0xAB}, 9, 9);
-    const bool fetched = get_raw_smbios_table(&table);
-    platform::InstallServices(nullptr);
-    ASSERT_EQ(fetched, c.found);
-    if (!c.found) {
-      EXPECT_EQ(table.data, Bytes{0xAB});
-      EXPECT_EQ(table.major_version, 9);
-      continue;
-    }
-    EXPECT_EQ(table.major_version, 2);
-    EXPECT_EQ(table.minor_version, 8);
-    EXPECT_EQ(table.length, static_cast<int32_t>(table.data.size()));
-    EXPECT_EQ(table.data, notebook->SmbiosTable());
-    stSMBiosType172 record;
-    ASSERT_TRUE(parse_smbios_type172(table, &record));
-    ASSERT_EQ(record.count, 2);
-    EXPECT_EQ(find_smbios_function(record, kSmbiosFnPowerFeatures)->value, 2);
-    EXPECT_EQ(find_smbios_function(record, kSmbiosFnOperationModes)->value, 1);
-  }
 }
 
 }  // namespace
