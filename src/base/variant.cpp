@@ -114,6 +114,13 @@ HRESULT StoreNumber(Number n, VarType to, Variant* out) {
   return kS_OK;
 }
 
+bool SameWidthOtherSign(VarType from, VarType to) {
+  return (from == VarType::kI4 && to == VarType::kUI4) ||
+         (from == VarType::kUI4 && to == VarType::kI4) ||
+         (from == VarType::kI8 && to == VarType::kUI8) ||
+         (from == VarType::kUI8 && to == VarType::kI8);
+}
+
 }  // namespace
 
 void VariantClear(Variant& v) { v = Variant{}; }
@@ -130,6 +137,15 @@ HRESULT VariantChangeType(Variant& v, VarType to) {
     } else if (IsNumeric(to)) {
       hr = StoreNumber(Number{}, to, &result);
     }
+  } else if (SameWidthOtherSign(v.type, to)) {
+    const uint64_t mask = to == VarType::kUI4 ? 0xFFFFFFFFu : ~uint64_t{0};
+    const uint64_t bits = v.bits & mask;
+    // kI4 keeps its value sign-extended to 64 bits, as Variant::I4 stores it.
+    result = Variant{to, to == VarType::kI4 ? static_cast<uint64_t>(static_cast<int64_t>(
+                                                  static_cast<int32_t>(bits)))
+                                            : bits,
+                     {}, {}};
+    hr = kS_OK;
   } else if (IsNumeric(v.type)) {
     if (to == VarType::kBstr) {
       result = Variant::Text(ToDecimal(NumberOf(v)));

@@ -76,6 +76,9 @@ void VariantClear(Variant& v);
 //   not fit, a negative value into an unsigned type included). A text converts only when it is
 //   decimal digits with an optional leading minus, nothing else (no spaces, no sign "+", no
 //   hexadecimal, not ""): kDispE_TypeMismatch otherwise;
+// - except between the signed and unsigned integer of the same width (kI4 and kUI4, kI8 and
+//   kUI8): there the bits are kept, as OLE does (kI4 -1 becomes kUI4 0xFFFFFFFF). WMI hands a
+//   uint32 property over as VT_I4, so a firmware output of 0x80000000 or more arrives negative;
 // - kEmpty to 0 for numbers and "" for text;
 // - a type to itself (kUI1Array included): unchanged, S_OK.
 // Everything else (kNull to anything, kUI1Array to anything else, anything to kUI1Array)

@@ -177,7 +177,9 @@ TEST(VariantTest, ChangeTypeConvertsWithRangeChecksAndFailsWithoutChange) {
       {T("-1"), k4, over, {}}, {T("12a"), k4, bad, {}}, {T(" 12"), k4, bad, {}},
       {T("+5"), k4, bad, {}}, {T(""), k4, bad, {}}, {T("-"), kI, bad, {}},
       {Variant::UI8(1ull << 32), k4, over, {}}, {Variant::UI8(0xFFFFFFFFu), k4, ok, U4(0xFFFFFFFFu)},
-      {Variant::I4(-1), k8, over, {}}, {U4(0x80000000u), kI, over, {}},
+      {Variant::I4(-1), k8, over, {}}, {Variant::I4(-1), k4, ok, U4(0xFFFFFFFFu)},
+      {U4(0x80000000u), kI, ok, Variant::I4(INT32_MIN)}, {Variant::UI8(1ull << 63), kI, over, {}},
+      {Variant{VarType::kI8, ~0ull, {}, {}}, k8, ok, Variant::UI8(~0ull)},
       {Variant{}, k8, ok, Variant::UI8(0)}, {Variant::Null(), kS, bad, {}},
       {Variant::Bytes({1, 2}), k4, bad, {}}, {U4(7), VarType::kUI1Array, bad, {}},
       {Variant::Bytes({1, 2}), VarType::kUI1Array, ok, Variant::Bytes({1, 2})}};
