@@ -17,6 +17,7 @@ name = C:\
 label = Windows
 drive_letter = C:
 file_system = NTFS
+folders = \ProgramData\OEM
 
 [video_mode]
 horizontal = 1920

@@ -36,6 +36,7 @@ exec_error = 0x80041001
 name = C:\
 label = Windows
 drive_letter = C:
+folders = \ProgramData\OEM
 
 [smbios]
 type172 = 15:0

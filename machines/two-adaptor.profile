@@ -25,12 +25,15 @@ name = C:\
 label = Windows
 drive_letter = C:
 file_system = NTFS
+folders = \ProgramData\OEM
 
 [volume]
 name = S:\
 label = ESP
 drive_letter = S:
 file_system = FAT32
+# the folder the firmware takes the Customize POST logo from
+folders = \EFI\OEM
 
 [video_mode]
 horizontal = 3840

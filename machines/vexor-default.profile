@@ -36,17 +36,27 @@ adaptors = 1
 ac_present = yes
 battery_boost = no
 
+[accessibility]
+# Sticky keys as Windows ships them: available, Shift-five-times hot key armed, feedback and
+# indicator on, sticky keys themselves off.
+sticky_keys = 0x1FE
+
 [volume]
 name = C:\
 label = Windows
 drive_letter = C:
 file_system = NTFS
+# The product's data folder, as its installer leaves it; the broker creates only the folders
+# below it (its log folder, the boot-logo staging folder).
+folders = \ProgramData\OEM
 
 [volume]
 name = S:\
 label = ESP
 drive_letter = S:
 file_system = FAT32
+# the folder the firmware takes the Customize POST logo from
+folders = \EFI\OEM
 
 [video_mode]
 horizontal = 1920
@@ -72,3 +82,14 @@ bios_date = 03/14/2024
 type172 = 8:0, 10:2, 13:1, 14:0x05, 15:1, 23:2
 # keyboard-backlight hot key 0x85
 type170 = 0x85:8, 0x90:7
+
+# Software components under SWD\DRIVERENUM, in enumeration order. The agent service's driver
+# package brings the second one; its class key carries the driver version.
+[driver]
+hardware_id = SWD\DRIVERENUM\SWComp_CorlanHotkeyFilter&4&1b0d93e2&0
+driver_key = {5c4c3332-344d-483c-8739-259e934c9cc8}\0001
+
+[driver]
+hardware_id = SWD\DRIVERENUM\SWComp_CorlanNBAgentServiceDriver&4&2f1e6a3c&0
+driver_key = {5c4c3332-344d-483c-8739-259e934c9cc8}\0003
+driver_version = 2.1.1407.0

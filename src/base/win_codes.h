@@ -13,9 +13,12 @@ inline constexpr uint32_t kErrorPathNotFound = 3;
 inline constexpr uint32_t kErrorAccessDenied = 5;
 inline constexpr uint32_t kErrorInvalidHandle = 6;
 inline constexpr uint32_t kErrorNotEnoughMemory = 8;
+inline constexpr uint32_t kErrorInvalidData = 13;
 inline constexpr uint32_t kErrorWriteFault = 29;
 inline constexpr uint32_t kErrorReadFault = 30;
 inline constexpr uint32_t kErrorGenFailure = 31;
+inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorBrokenPipe = 109;
 inline constexpr uint32_t kErrorDiskFull = 112;
@@ -71,6 +74,12 @@ inline constexpr uint32_t kKeyRead = 0x20019;
 inline constexpr uint32_t kKeyWrite = 0x20006;
 inline constexpr uint32_t kKeyAllAccess = 0xF003F;
 
+// File attributes (winnt.h, fileapi.h).
+inline constexpr uint32_t kFileAttributeReadonly = 0x00000001;
+inline constexpr uint32_t kFileAttributeDirectory = 0x00000010;
+inline constexpr uint32_t kFileAttributeArchive = 0x00000020;
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+
 // Predefined root keys.
 enum class RegRoot : uint32_t {
   kClassesRoot = 0x80000000u,
@@ -90,5 +99,9 @@ inline constexpr uint32_t kPipeReadmodeMessage = 2;
 inline constexpr uint32_t kPipeUnlimitedInstances = 255;
 inline constexpr uint32_t kGenericRead = 0x80000000u;
 inline constexpr uint32_t kGenericWrite = 0x40000000u;
+
+// STICKYKEYS dwFlags (winuser.h).
+inline constexpr uint32_t kSkfStickyKeysOn = 0x00000001;
+inline constexpr uint32_t kSkfHotkeyActive = 0x00000004;
 
 }  // namespace win

@@ -6,6 +6,12 @@ using ironbark::IbClientCommandProcessor;
 // the table as their subsystems provide them.
 const ironbark::CommandTable g_CommandHandlers = {
     {0, &IbClientCommandProcessor::dump_arguments},
+    {1, &IbClientCommandProcessor::reg_create_key},
+    {2, &IbClientCommandProcessor::reg_delete_key},
+    {3, &IbClientCommandProcessor::reg_create_value},
+    {4, &IbClientCommandProcessor::reg_delete_value},
+    {5, &IbClientCommandProcessor::reg_set_value},
+    {6, &IbClientCommandProcessor::reg_get_value},
     {7, &IbClientCommandProcessor::wmi_get_gaming_system_information},
     {13, &IbClientCommandProcessor::wmi_set_gaming_fan_group_behavior},
     {14, &IbClientCommandProcessor::wmi_get_gaming_fan_group_behavior},
@@ -20,6 +26,11 @@ const ironbark::CommandTable g_CommandHandlers = {
     {25, &IbClientCommandProcessor::wmi_get_gaming_profile_configuration},
     {26, &IbClientCommandProcessor::wmi_set_gaming_misc_setting},
     {27, &IbClientCommandProcessor::wmi_get_gaming_misc_setting},
+    {28, &IbClientCommandProcessor::set_stickykey},
+    {29, &IbClientCommandProcessor::get_stickykey},
     {30, &IbClientCommandProcessor::wmi_get_function},
     {31, &IbClientCommandProcessor::wmi_set_function},
+    {36, &IbClientCommandProcessor::apply_bios_logo},
+    {37, &IbClientCommandProcessor::restore_bios_logo},
+    {38, &IbClientCommandProcessor::get_bios_logo},
 };

@@ -6,7 +6,9 @@
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
+#include "pipe/connection_context.h"
 #include "pipe/named_pipe.h"
+#include "platform/services.h"
 
 namespace ironbark {
 namespace {
@@ -38,6 +40,14 @@ void IbClientCommandProcessor::process_pipe(std::unique_ptr<NamedPipeServer> pip
 }
 
 void ServeCommands(NamedPipeServer& pipe, const CommandTable& table) {
+  // The client is known from the moment it connected; the handlers of this connection run on
+  // this thread and find the context there.
+  ConnectionContext context;
+  context.client_process_id = pipe.handle->ClientProcessId();
+  context.from_this_process = context.client_process_id == 0 ||
+                              context.client_process_id == platform::Pipes().CurrentProcessId();
+  const ScopedConnectionContext scope(context);
+
   std::vector<uint8_t> buffer(512, 0);
   for (;;) {
     uint32_t size = 0;

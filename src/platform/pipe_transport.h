@@ -36,6 +36,11 @@ class PipeHandle {
 
   // Closes the handle now (destruction does the same); later calls fail with 6.
   virtual void Close() = 0;
+
+  // GetNamedPipeClientProcessId on a server instance: the process id of the connected client.
+  // 0 when it is unknown: a client connection, an instance without a client, a closed handle,
+  // or an operating system that cannot tell.
+  virtual uint32_t ClientProcessId() = 0;
 };
 
 struct PipeInstanceParams {
@@ -75,6 +80,10 @@ class PipeTransport {
   // (ERROR_SEM_TIMEOUT) after `timeout_ms`, 2 when no such pipe exists. 0xFFFFFFFF waits
   // without limit.
   virtual uint32_t WaitForInstance(std::string_view path, uint32_t timeout_ms) = 0;
+
+  // GetCurrentProcessId: this process's id as PipeHandle::ClientProcessId reports it, so that
+  // a server can tell the connections this very process opened to its own pipe.
+  virtual uint32_t CurrentProcessId() = 0;
 };
 
 }  // namespace platform

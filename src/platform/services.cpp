@@ -36,5 +36,7 @@ ProcessEnvironment& Environment() { return Require(Current().environment, "envir
 PipeTransport& Pipes() { return Require(Current().pipes, "pipes"); }
 WmiProvider& Wmi() { return Require(Current().wmi, "wmi"); }
 WmiProvider* WmiIfInstalled() { return Current().wmi; }
+Accessibility& A11y() { return Require(Current().accessibility, "accessibility"); }
+DeviceSetup& Devices() { return Require(Current().device_setup, "device setup"); }
 
 }  // namespace platform

@@ -2,6 +2,8 @@
 // entry installs the real ones (Win32, or the Linux backends over a root directory); tests
 // install their own.
 #pragma once
+#include "platform/accessibility.h"
+#include "platform/device_setup.h"
 #include "platform/file_system.h"
 #include "platform/pipe_transport.h"
 #include "platform/process_environment.h"
@@ -16,6 +18,8 @@ struct Services {
   ProcessEnvironment* environment = nullptr;
   PipeTransport* pipes = nullptr;
   WmiProvider* wmi = nullptr;
+  Accessibility* accessibility = nullptr;
+  DeviceSetup* device_setup = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -31,5 +35,7 @@ PipeTransport& Pipes();
 WmiProvider& Wmi();
 // The WMI provider, or null on a build that has none yet (its firmware access then fails).
 WmiProvider* WmiIfInstalled();
+Accessibility& A11y();
+DeviceSetup& Devices();
 
 }  // namespace platform

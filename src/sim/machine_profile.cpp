@@ -232,7 +232,7 @@ class Parser {
     if (!argument.empty()) {
       throw LineError{"unknown section [" + section_name_ + "]"};
     }
-    const bool repeatable = name == "volume" || name == "video_mode";
+    const bool repeatable = name == "volume" || name == "video_mode" || name == "driver";
     if (!repeatable && !sections_seen_.insert(name).second) {
       throw LineError{"section [" + name + "] appears twice"};
     }
@@ -318,6 +318,17 @@ class Parser {
                               kMiscBootSound});
     }
     if (name == "functions") return NumberedSection(name, p.functions, {kFunctionAcAdaptor});
+    if (name == "accessibility") {
+      return Keys(name, {
+          {"sticky_keys",
+           [&](std::string_view v) {
+             p.accessibility.sticky_keys =
+                 static_cast<uint32_t>(Number(v, 0xFFFFFFFFu, "sticky_keys"));
+           }},
+          {"query_fails", [&](std::string_view v) { p.accessibility.query_fails = Switch(v); }},
+          {"store_fails", [&](std::string_view v) { p.accessibility.store_fails = Switch(v); }},
+      });
+    }
     if (name == "volume") {
       p.volumes.emplace_back();
       VolumeProfile& vol = p.volumes.back();
@@ -326,6 +337,17 @@ class Parser {
           {"label", [&](std::string_view v) { vol.label = std::string(v); }},
           {"drive_letter", [&](std::string_view v) { vol.drive_letter = std::string(v); }},
           {"file_system", [&](std::string_view v) { vol.file_system = std::string(v); }},
+          {"folders",
+           [&](std::string_view v) {
+             vol.folders.clear();
+             for (std::string_view item : SplitList(v, ',')) {
+               if (item.empty() || item.front() != '\\') {
+                 throw LineError{"folder '" + std::string(item) +
+                                 "' must start with a backslash (\\EFI\\OEM)"};
+               }
+               vol.folders.emplace_back(item);
+             }
+           }},
       });
       s.finish = [&vol] {
         if (vol.name.empty()) throw LineError{"[volume] needs a name"};
@@ -349,6 +371,22 @@ class Parser {
       s.finish = [&mode] {
         if (mode.horizontal == 0 || mode.vertical == 0) {
           throw LineError{"[video_mode] needs horizontal and vertical"};
+        }
+      };
+      return s;
+    }
+    if (name == "driver") {
+      p.drivers.emplace_back();
+      DriverProfile& driver = p.drivers.back();
+      Section s = Keys(name, {
+          {"hardware_id", [&](std::string_view v) { driver.hardware_id = NonEmpty(v); }},
+          {"driver_key", [&](std::string_view v) { driver.driver_key = NonEmpty(v); }},
+          {"driver_version", [&](std::string_view v) { driver.driver_version = NonEmpty(v); }},
+      });
+      s.finish = [&driver] {
+        if (driver.hardware_id.empty()) throw LineError{"[driver] needs a hardware_id"};
+        if (driver.driver_version && !driver.driver_key) {
+          throw LineError{"[driver] driver_version needs a driver_key"};
         }
       };
       return s;

@@ -2,8 +2,9 @@
 //
 // Format. Plain UTF-8 text, one item per line:
 //   # comment                     (also "; comment"; only as a whole line)
-//   [section]                     starts a section; [volume], [video_mode] and [fault METHOD]
-//                                 may appear many times, every other section at most once
+//   [section]                     starts a section; [volume], [video_mode], [driver] and
+//                                 [fault METHOD] may appear many times, every other section at
+//                                 most once
 //   key = value                   the value is the rest of the line, blanks trimmed, taken
 //                                 literally (no quotes, backslashes are plain characters)
 // Numbers are decimal or 0x-hexadecimal; switches are yes/no (also true/false); lists are
@@ -42,6 +43,11 @@
 //                adaptors = 1 | 2 (1); ac_present, battery_boost = yes | no (yes, no)
 //   [misc_settings]  N = 56-bit value: further misc settings (N = 0..255, not 9, 10, 11, 17)
 //   [functions]  N = 56-bit value: FwxAction functions (N = 0..255, not 10)
+//   [accessibility]  the user session's sticky-keys setting at logon (kept in memory only)
+//                sticky_keys = 32-bit STICKYKEYS dwFlags (0x1FE: available, hot key active,
+//                              off, as Windows ships it)
+//                query_fails, store_fails = yes | no (no, no): SPI_GETSTICKYKEYS /
+//                              SPI_SETSTICKYKEYS fail
 //   [fault METHOD]  METHOD is a firmware method name ("GetGamingMiscSetting"):
 //                missing = yes            the class has no such method
 //                exec_error = HRESULT     ExecMethod fails with it (negative 32-bit, 0x8...)
@@ -49,8 +55,18 @@
 //                output = null | absent | text:ANYTHING   the output property is VT_NULL,
 //                                         missing, or that text
 //   [volume]     name (required), label, drive_letter, file_system: one Win32_Volume row
+//                folders = list of \FOLDER\...: folders the volume holds from the start; the
+//                Linux build creates each (name + folder, below its root) when missing
 //   [video_mode] horizontal, vertical (required, 1..65535), refresh_rate (60): one
 //                CIM_VideoControllerResolution row
+//   [driver]     one present software device under the enumerator SWD\DRIVERENUM, listed in
+//                the order of the sections:
+//                hardware_id (required): its first hardware ID; one that does not fit the
+//                512-byte property buffer with its two terminating zeros reads as unreadable
+//                driver_key: its key below HKLM\SYSTEM\CurrentControlSet\Control\Class
+//                (absent: the device has no driver key)
+//                driver_version: "DriverVersion" under that key, written into the registry at
+//                every start of the Linux build (absent: no value; needs driver_key)
 //   [smbios]     present = yes | no (yes): the MSSMBios_RawSMBiosTables instance
 //                major_version, minor_version = 0..255 (3, 4)
 //                bios_vendor, bios_version, bios_date: type-0 strings
@@ -102,6 +118,7 @@ struct VolumeProfile {
   std::optional<std::string> label;
   std::optional<std::string> drive_letter;
   std::optional<std::string> file_system;
+  std::vector<std::string> folders;  // each starts with a backslash: "\EFI\OEM"
 };
 
 struct VideoModeProfile {
@@ -110,10 +127,22 @@ struct VideoModeProfile {
   uint32_t refresh_rate = 60;
 };
 
+struct DriverProfile {
+  std::string hardware_id;
+  std::optional<std::string> driver_key;
+  std::optional<std::string> driver_version;
+};
+
 struct Type170EntryProfile {
   uint8_t code = 0;
   uint8_t second_byte = 0;
   uint16_t kind = 0;
+};
+
+struct AccessibilityProfile {
+  uint32_t sticky_keys = 0x1FE;
+  bool query_fails = false;
+  bool store_fails = false;
 };
 
 struct MachineProfile {
@@ -147,10 +176,13 @@ struct MachineProfile {
   std::map<uint8_t, uint64_t> misc_settings;  // beyond 9, 10, 11, 17
   std::map<uint8_t, uint64_t> functions;      // beyond 10
 
+  AccessibilityProfile accessibility;
+
   std::map<std::string, MethodFault> faults;  // by method name
 
   std::vector<VolumeProfile> volumes;
   std::vector<VideoModeProfile> video_modes;
+  std::vector<DriverProfile> drivers;
 
   bool smbios_present = true;
   uint8_t smbios_major = 3;

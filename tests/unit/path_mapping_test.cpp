@@ -28,6 +28,11 @@ TEST(PathMappingTest, DrivesAndRelativePaths) {
 TEST(PathMappingTest, DotsAndEmptyComponents) {
   const std::string root = "/r";
   EXPECT_EQ(MapWindowsPath(root, "C:\\a\\.\\b\\\\c\\"), "/r/C/a/b/c");
+  // A volume name as WMI reports it ("S:\") with a folder appended, and the same folder
+  // without a volume: the current drive.
+  EXPECT_EQ(MapWindowsPath(root, "S:\\\\EFI\\OEM\\CorlanLogo.gif"), "/r/S/EFI/OEM/CorlanLogo.gif");
+  EXPECT_EQ(MapWindowsPath(root, "s:\\\\\\EFI//OEM"), "/r/S/EFI/OEM");
+  EXPECT_EQ(MapWindowsPath(root, "\\EFI\\OEM"), "/r/C/EFI/OEM");
   EXPECT_EQ(MapWindowsPath(root, "C:\\a\\b\\..\\c"), "/r/C/a/c");
   EXPECT_EQ(MapWindowsPath(root, "C:\\..\\..\\etc\\passwd"), "/r/C/etc/passwd");
   EXPECT_EQ(MapWindowsPath(root, "..\\..\\x"), "/r/C/x");

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/win_codes.h"
 #include "log/log_file.h"
 #include "platform/services.h"
 #include "platform/win32/file_system.h"
@@ -88,6 +89,75 @@ TEST_F(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
   EXPECT_FALSE(files_.AppendToFile(path, "c"));
   CloseHandle(exclusive);
   EXPECT_EQ(ReadWholeFile(path), "ab");
+}
+
+TEST_F(Win32FileSystemTest, CreateDirectoryAndDeleteAnswerWindowsCodes) {
+  uint32_t error = 99;
+  EXPECT_FALSE(files_.CreateDirectoryW(temp_.File("a\\b"), &error));
+  EXPECT_EQ(error, win::kErrorPathNotFound) << "one level only";
+  EXPECT_TRUE(files_.CreateDirectoryW(temp_.File("a\\"), &error));
+  EXPECT_TRUE(IsDirectory(temp_.File("a")));
+  EXPECT_FALSE(files_.CreateDirectoryW(temp_.File("A"), &error));
+  EXPECT_EQ(error, win::kErrorAlreadyExists);
+  EXPECT_FALSE(files_.CreateDirectoryW("", &error));
+  EXPECT_EQ(error, win::kErrorPathNotFound);
+
+  ASSERT_TRUE(files_.AppendToFile(temp_.File("a\\Logo.gif"), "x"));
+  EXPECT_TRUE(files_.DeleteFileW(temp_.File("A\\LOGO.GIF"), &error));
+  EXPECT_FALSE(FileExists(temp_.File("a\\Logo.gif")));
+  EXPECT_FALSE(files_.DeleteFileW(temp_.File("a\\Logo.gif"), &error));
+  EXPECT_EQ(error, win::kErrorFileNotFound);
+  EXPECT_FALSE(files_.DeleteFileW(temp_.File("missing\\Logo.gif"), &error));
+  EXPECT_EQ(error, win::kErrorPathNotFound);
+  EXPECT_FALSE(files_.DeleteFileW(temp_.File("a"), &error));
+  EXPECT_EQ(error, win::kErrorAccessDenied);
+  EXPECT_TRUE(IsDirectory(temp_.File("a")));
+}
+
+TEST_F(Win32FileSystemTest, CopyReplacesOrRefusesAndVolumePathsWithDoubledSeparatorsWork) {
+  ASSERT_TRUE(files_.MakeSureDirectoryPathExists(temp_.File("EFI\\OEM\\")));
+  std::string big(200003, '\0');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  ASSERT_TRUE(files_.AppendToFile(temp_.File("big.gif"), big));
+  ASSERT_TRUE(files_.AppendToFile(temp_.File("small.gif"), "GIF"));
+  // A volume name ending in a backslash with "\EFI\OEM" appended, as the logo commands build it.
+  const std::string logo = temp_.path() + "\\\\EFI\\OEM\\CorlanLogo.gif";
+  uint32_t error = 99;
+
+  EXPECT_TRUE(files_.CopyFileW(temp_.File("big.gif"), logo, false, &error));
+  EXPECT_EQ(ReadWholeFile(temp_.File("EFI\\OEM\\CorlanLogo.gif")), big);
+  EXPECT_TRUE(files_.CopyFileW(temp_.File("small.gif"), logo, false, &error));
+  EXPECT_EQ(ReadWholeFile(temp_.File("EFI\\OEM\\CorlanLogo.gif")), "GIF");
+  EXPECT_FALSE(files_.CopyFileW(temp_.File("big.gif"), logo, true, &error));
+  EXPECT_EQ(error, win::kErrorFileExists);
+  EXPECT_EQ(ReadWholeFile(temp_.File("EFI\\OEM\\CorlanLogo.gif")), "GIF");
+
+  EXPECT_FALSE(files_.CopyFileW(temp_.File("none.gif"), temp_.File("x.gif"), false, &error));
+  EXPECT_EQ(error, win::kErrorFileNotFound);
+  EXPECT_FALSE(files_.CopyFileW(temp_.File("small.gif"), temp_.File("no\\x.gif"), false, &error));
+  EXPECT_EQ(error, win::kErrorPathNotFound);
+  EXPECT_FALSE(IsDirectory(temp_.File("no")));
+  EXPECT_FALSE(files_.CopyFileW(temp_.File("small.gif"), "", false, &error));
+  EXPECT_EQ(error, win::kErrorPathNotFound);
+  EXPECT_EQ(ReadWholeFile(temp_.File("big.gif")), big);
+}
+
+TEST_F(Win32FileSystemTest, ExistenceAndAttributes) {
+  ASSERT_TRUE(files_.MakeSureDirectoryPathExists(temp_.File("EFI\\OEM\\")));
+  ASSERT_TRUE(files_.AppendToFile(temp_.File("EFI\\OEM\\CorlanLogo.jpg"), "J"));
+  const uint32_t folder = files_.GetFileAttributesW(temp_.path() + "\\\\EFI\\OEM");
+  ASSERT_NE(folder, win::kInvalidFileAttributes);
+  EXPECT_NE(folder & win::kFileAttributeDirectory, 0u);
+  const uint32_t file = files_.GetFileAttributesW(temp_.File("efi\\oem\\corlanlogo.jpg"));
+  ASSERT_NE(file, win::kInvalidFileAttributes);
+  EXPECT_EQ(file & win::kFileAttributeDirectory, 0u);
+  EXPECT_EQ(files_.GetFileAttributesW(temp_.File("EFI\\none")), win::kInvalidFileAttributes);
+  EXPECT_EQ(files_.GetFileAttributesW(""), win::kInvalidFileAttributes);
+
+  EXPECT_TRUE(files_.PathExists(temp_.File("EFI\\OEM\\CorlanLogo.jpg")));
+  EXPECT_TRUE(files_.PathExists(temp_.File("EFI\\OEM")));
+  EXPECT_FALSE(files_.PathExists(temp_.File("EFI\\OEM\\CorlanLogo.gif")));
+  EXPECT_FALSE(files_.PathExists(""));
 }
 
 // LogFile over the Win32 file system, as the broker writes its log.

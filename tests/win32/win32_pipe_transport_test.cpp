@@ -160,6 +160,20 @@ TEST_F(Win32PipeTest, EveryCallOnAClosedHandleAnswersInvalidHandle) {
   }
 }
 
+// The broker tells the connections it opened to its own pipe by this id.
+TEST_F(Win32PipeTest, OnlyTheServerEndReportsTheClientsProcessId) {
+  const uint32_t self = pipes_.CurrentProcessId();
+  EXPECT_NE(self, 0u);
+  auto server = pipes_.CreateInstance(params_);
+  auto client = OpenClient();
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(server->WaitForClient(), win::kErrorPipeConnected);
+  EXPECT_EQ(server->ClientProcessId(), self);
+  EXPECT_EQ(client->ClientProcessId(), 0u);
+  server->Close();
+  EXPECT_EQ(server->ClientProcessId(), 0u);
+}
+
 TEST_F(Win32PipeTest, MessagesKeepTheirBoundariesAndLongOnesReadInChunks) {
   auto server = pipes_.CreateInstance(params_);
   auto client = OpenClient();

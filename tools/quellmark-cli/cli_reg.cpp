@@ -3,6 +3,9 @@
 //   reg query  KEY [/v NAME | /ve] [/s]
 //   reg add    KEY [/v NAME | /ve] [/t TYPE] [/s SEPARATOR] [/d DATA] [/f]
 //   reg delete KEY [/v NAME | /ve | /va] [/f]
+// and, for the tests of the Linux build, two verbs of its own:
+//   reg protect KEY     the broker may read KEY and what lies below but not change it
+//   reg unprotect KEY   lifts that mark (a mark on a parent stays)
 // KEY begins with a root: HKLM, HKCU, HKCR, HKU, HKCC or their full names, in any case.
 // Exit code 0 on success, 1 on failure (message on stderr) or when the user declines.
 #include <cinttypes>
@@ -463,20 +466,44 @@ void PrintUsage(const std::string& verb) {
         "  Deletes KEY with everything below it, or one value, the default value (/ve) or\n"
         "  all values of KEY (/va). /f: delete without asking.");
   }
+  if (verb.empty() || verb == "PROTECT" || verb == "UNPROTECT") {
+    std::puts(
+        "quellmark-cli reg protect|unprotect KEY   (Linux build)\n"
+        "  Marks KEY (created when missing) and everything below it as read-only for the\n"
+        "  broker, whose changes there then answer ERROR_ACCESS_DENIED (5); unprotect lifts\n"
+        "  the mark of KEY itself.");
+  }
   std::puts("KEY: ROOT\\SUBKEY, ROOT one of HKLM, HKCU, HKCR, HKU, HKCC or their full names.");
+}
+
+int Protect(const Context& context, const KeyArg& key, bool protect) {
+  std::optional<uint32_t> rc;
+  try {
+    rc = SetKeyProtection(context, key.root, key.subkey, protect);
+  } catch (const std::exception& e) {
+    throw Failure{std::string("ERROR: ") + e.what()};
+  }
+  if (!rc) {
+    throw Failure{"ERROR: reg protect and reg unprotect exist in the Linux build only; on "
+                  "Windows a key's security descriptor decides who may change it."};
+  }
+  Check(*rc);
+  std::printf("The operation completed successfully.\n");
+  return 0;
 }
 
 }  // namespace
 
 int RunReg(const Context& context, const std::vector<std::string>& args) {
   try {
-    if (args.empty()) Syntax("", "Missing operation (query, add or delete).");
+    if (args.empty()) Syntax("", "Missing operation (query, add, delete, protect or unprotect).");
     const std::string verb = text::AsciiUpper(args[0]);
     if (verb == "/?" || verb == "-?") {
       PrintUsage("");
       return 0;
     }
-    if (verb != "QUERY" && verb != "ADD" && verb != "DELETE") {
+    const bool protection = verb == "PROTECT" || verb == "UNPROTECT";
+    if (verb != "QUERY" && verb != "ADD" && verb != "DELETE" && !protection) {
       Syntax("", "Unknown operation '" + args[0] + "'.");
     }
     if (args.size() >= 2 && (args[1] == "/?" || args[1] == "-?")) {
@@ -485,6 +512,10 @@ int RunReg(const Context& context, const std::vector<std::string>& args) {
     }
     if (args.size() < 2) Syntax(verb, "Missing KEY.");
     const KeyArg key = ParseKey(args[1]);
+    if (protection) {
+      if (args.size() > 2) Syntax(verb, "Unexpected argument '" + args[2] + "'.");
+      return Protect(context, key, verb == "PROTECT");
+    }
     const Options options = ParseOptions(verb, args, 2);
     if (options.help) {
       PrintUsage(verb);

@@ -12,4 +12,11 @@ std::unique_ptr<platform::Registry> OpenRegistry(const Context& context) {
   return std::make_unique<platform::posix::SqliteRegistry>(context.root + "/registry.db");
 }
 
+std::optional<uint32_t> SetKeyProtection(const Context& context, win::RegRoot root,
+                                         std::string_view subkey, bool protect) {
+  ::mkdir(context.root.c_str(), 0755);
+  platform::posix::SqliteRegistry registry(context.root + "/registry.db");
+  return registry.SetKeyProtected(root, subkey, protect);
+}
+
 }  // namespace cli

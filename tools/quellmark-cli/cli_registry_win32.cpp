@@ -9,4 +9,9 @@ std::unique_ptr<platform::Registry> OpenRegistry(const Context& /*context*/) {
   return std::make_unique<platform::win32::Win32Registry>();
 }
 
+std::optional<uint32_t> SetKeyProtection(const Context& /*context*/, win::RegRoot /*root*/,
+                                         std::string_view /*subkey*/, bool /*protect*/) {
+  return std::nullopt;
+}
+
 }  // namespace cli

@@ -16,6 +16,8 @@
 #include "app/window_lifecycle.h"
 #include "log/log_file.h"
 #include "log/log_setup.h"
+#include "pipe/command_processor.h"
+#include "pipe/pipe_server.h"
 #include "platform/posix/host_services.h"
 #include "sim/machine_profile.h"
 
@@ -106,6 +108,8 @@ int main(int argc, char** argv) {
   logsetup::CreateLog();
   LogLine(kLogInfo, "wWinMain", "Quellmark, BEGIN");
 
+  // The service thread starts the capability survey beside the pipe server.
+  SetServiceSurvey(&ironbark::IbClientCommandProcessor::Initialize);
   WindowsMessageLoop::WindowsCreate(nullptr);
 
   int signal_number = 0;

@@ -7,6 +7,7 @@
 
 #include <utility>
 
+#include "base/win_codes.h"
 #include "platform/posix/path_mapping.h"
 
 namespace platform::posix {
@@ -15,6 +16,64 @@ namespace {
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The Windows code for errno `error` of a call on the mapped path `target`.
+uint32_t WindowsCode(int error, const std::string& target) {
+  switch (error) {
+    case ENOENT: {
+      // Windows tells a missing file from a missing directory on its way.
+      const size_t slash = target.find_last_of('/');
+      const bool directory_exists = slash != std::string::npos && IsDirectory(target.substr(0, slash));
+      return directory_exists ? win::kErrorFileNotFound : win::kErrorPathNotFound;
+    }
+    case ENOTDIR:
+      return win::kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return win::kErrorAccessDenied;
+    case EEXIST:
+      return win::kErrorAlreadyExists;
+    case ENOSPC:
+      return win::kErrorDiskFull;
+    default:
+      return win::kErrorGenFailure;
+  }
+}
+
+// Stores `code` for the caller and answers whether it is success.
+bool Report(uint32_t* last_error, uint32_t code) {
+  if (last_error != nullptr) *last_error = code;
+  return code == win::kErrorSuccess;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Copies everything from `in` to `out`; 0 or the errno of the failing call.
+int CopyContents(int in, int out) {
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t n = ::read(in, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    if (n == 0) return 0;
+    if (!WriteAll(out, buffer, static_cast<size_t>(n))) return errno;
+  }
 }
 
 }  // namespace
@@ -56,6 +115,80 @@ bool PosixFileSystem::AppendToFile(std::string_view path, std::string_view bytes
   }
   ::close(fd);
   return true;
+}
+
+bool PosixFileSystem::CreateDirectoryW(std::string_view path, uint32_t* last_error) {
+  if (path.empty()) return Report(last_error, win::kErrorPathNotFound);
+  const std::string target = MapWindowsPath(root_, path);
+  if (::mkdir(target.c_str(), 0755) == 0) return Report(last_error, win::kErrorSuccess);
+  return Report(last_error, WindowsCode(errno, target));
+}
+
+bool PosixFileSystem::DeleteFileW(std::string_view path, uint32_t* last_error) {
+  if (path.empty()) return Report(last_error, win::kErrorPathNotFound);
+  const std::string target = MapWindowsPath(root_, path);
+  struct stat st;
+  if (::lstat(target.c_str(), &st) != 0) return Report(last_error, WindowsCode(errno, target));
+  if (S_ISDIR(st.st_mode)) return Report(last_error, win::kErrorAccessDenied);
+  if (::unlink(target.c_str()) != 0) return Report(last_error, WindowsCode(errno, target));
+  return Report(last_error, win::kErrorSuccess);
+}
+
+bool PosixFileSystem::CopyFileW(std::string_view from, std::string_view to, bool fail_if_exists,
+                                uint32_t* last_error) {
+  if (from.empty() || to.empty()) return Report(last_error, win::kErrorPathNotFound);
+  const std::string source = MapWindowsPath(root_, from);
+  const std::string target = MapWindowsPath(root_, to);
+
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return Report(last_error, WindowsCode(errno, source));
+  struct stat source_stat;
+  if (::fstat(in, &source_stat) != 0 || S_ISDIR(source_stat.st_mode)) {
+    ::close(in);
+    return Report(last_error, win::kErrorAccessDenied);
+  }
+  // Truncating the target would destroy the source when both are one file; Windows refuses
+  // this copy because the source is open without write sharing.
+  struct stat target_stat;
+  if (::stat(target.c_str(), &target_stat) == 0 && target_stat.st_dev == source_stat.st_dev &&
+      target_stat.st_ino == source_stat.st_ino) {
+    ::close(in);
+    return Report(last_error, fail_if_exists ? win::kErrorFileExists : win::kErrorSharingViolation);
+  }
+
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC);
+  const int out = ::open(target.c_str(), flags, source_stat.st_mode & 0777);
+  if (out < 0) {
+    const int error = errno;
+    ::close(in);
+    if (error == EEXIST) return Report(last_error, win::kErrorFileExists);
+    // A missing target is never "file not found": only its directory can be missing.
+    return Report(last_error, error == ENOENT ? win::kErrorPathNotFound : WindowsCode(error, target));
+  }
+  int error = CopyContents(in, out);
+  ::close(in);
+  if (::close(out) != 0 && error == 0) error = errno;
+  if (error != 0) {
+    ::unlink(target.c_str());
+    return Report(last_error, WindowsCode(error, target));
+  }
+  return Report(last_error, win::kErrorSuccess);
+}
+
+bool PosixFileSystem::PathExists(std::string_view path) {
+  if (path.empty()) return false;
+  struct stat st;
+  return ::stat(MapWindowsPath(root_, path).c_str(), &st) == 0;
+}
+
+uint32_t PosixFileSystem::GetFileAttributesW(std::string_view path) {
+  if (path.empty()) return win::kInvalidFileAttributes;
+  struct stat st;
+  if (::stat(MapWindowsPath(root_, path).c_str(), &st) != 0) return win::kInvalidFileAttributes;
+  if (S_ISDIR(st.st_mode)) return win::kFileAttributeDirectory;
+  uint32_t attributes = win::kFileAttributeArchive;
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= win::kFileAttributeReadonly;
+  return attributes;
 }
 
 }  // namespace platform::posix

@@ -23,6 +23,25 @@ class PosixFileSystem : public platform::FileSystem {
   // file is local and the write completes in one system call, which it does for log lines.
   bool AppendToFile(std::string_view path, std::string_view bytes) override;
 
+  // The single-file calls over the mapped paths. errno becomes the Windows code: ENOENT gives
+  // kErrorFileNotFound when the named entry's directory exists and kErrorPathNotFound when it
+  // does not (ENOTDIR likewise kErrorPathNotFound); EACCES, EPERM, EISDIR and EROFS give
+  // kErrorAccessDenied; ENOSPC kErrorDiskFull; anything else kErrorGenFailure.
+  // mkdir(0755); an entry whose name differs only in case counts as existing, as on Windows.
+  bool CreateDirectoryW(std::string_view path, uint32_t* last_error) override;
+  // unlink of anything but a directory (a symbolic link itself is removed).
+  bool DeleteFileW(std::string_view path, uint32_t* last_error) override;
+  // open / read / write loop into the target opened O_TRUNC (O_EXCL with `fail_if_exists`),
+  // created with the source's permission bits, so a read-only source gives a read-only copy
+  // that a later copy cannot overwrite, as on Windows. A failed copy unlinks its target.
+  bool CopyFileW(std::string_view from, std::string_view to, bool fail_if_exists,
+                 uint32_t* last_error) override;
+  // stat(2) succeeding (symbolic links followed).
+  bool PathExists(std::string_view path) override;
+  // stat(2): a directory is kFileAttributeDirectory, anything else kFileAttributeArchive, with
+  // kFileAttributeReadonly added when the owner may not write it.
+  uint32_t GetFileAttributesW(std::string_view path) override;
+
   const std::string& root() const { return root_; }
 
  private:

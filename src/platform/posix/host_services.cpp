@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/posix/device_setup.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/sqlite_registry.h"
 #include "sim/machine_profile.h"
+#include "sim/sim_accessibility.h"
 #include "sim/sim_wmi.h"
 
 namespace platform::posix {
@@ -58,14 +60,29 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   if (root_.size() > 1 && root_.back() == '/') root_.pop_back();
   registry_ = std::make_unique<SqliteRegistry>(root_ + "/registry.db");
   files_ = std::make_unique<PosixFileSystem>(root_);
+  // The folders the profile's volumes hold from the start (the EFI system partition's
+  // "\EFI\OEM"), at the paths the broker builds: volume name and folder concatenated.
+  for (const sim::VolumeProfile& volume : notebook->profile().volumes) {
+    for (const std::string& folder : volume.folders) {
+      if (!files_->MakeSureDirectoryPathExists(volume.name + folder + "\\")) {
+        throw std::runtime_error("cannot create " + volume.name + folder + " below " + root_);
+      }
+    }
+  }
   environment_ = std::make_unique<PosixEnvironment>();
   pipes_ = std::make_unique<SeqpacketPipeTransport>(root_);
+  accessibility_ = std::make_unique<sim::SimAccessibility>(notebook->profile().accessibility);
+  device_setup_ = std::make_unique<SimulatedDeviceSetup>(notebook->profile().drivers);
+  // The installed drivers' class keys, as Windows has them before the broker starts.
+  SeedDriverRegistry(*registry_, notebook->profile().drivers);
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
   services_.pipes = pipes_.get();
   services_.wmi = wmi_.get();
+  services_.accessibility = accessibility_.get();
+  services_.device_setup = device_setup_.get();
 }
 
 HostServices::~HostServices() = default;

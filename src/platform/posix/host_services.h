@@ -2,7 +2,8 @@
 //   ROOT/registry.db   the registry (SQLite, WAL)
 //   ROOT/pipe/NAME     named pipes (AF_UNIX SOCK_SEQPACKET sockets)
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
-// and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI.
+// and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI and the
+// accessibility settings.
 #pragma once
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/services.h"
 
 namespace sim {
+class SimAccessibility;
 class SimWmiProvider;
 }
 
@@ -24,9 +26,10 @@ std::string DefaultMachineProfile();
 class HostServices {
  public:
   // Creates ROOT when missing, opens the registry database and builds the simulated notebook
-  // from `machine_profile` (empty: DefaultMachineProfile()). Throws sim::ProfileError when the
-  // profile is missing or invalid, std::runtime_error when the root or the database cannot be
-  // used.
+  // from `machine_profile` (empty: DefaultMachineProfile()); creates the folders of its
+  // volumes ([volume] folders, e.g. ROOT/S/EFI/OEM) when missing. Throws sim::ProfileError
+  // when the profile is missing or invalid, std::runtime_error when the root, the database or
+  // such a folder cannot be used.
   explicit HostServices(std::string root, std::string machine_profile = {});
   ~HostServices();
   HostServices(const HostServices&) = delete;
@@ -35,6 +38,7 @@ class HostServices {
   const std::string& root() const { return root_; }
   const Services& services() const { return services_; }
   sim::SimWmiProvider& wmi() const { return *wmi_; }
+  sim::SimAccessibility& accessibility() const { return *accessibility_; }
 
  private:
   std::string root_;
@@ -43,6 +47,8 @@ class HostServices {
   std::unique_ptr<ProcessEnvironment> environment_;
   std::unique_ptr<PipeTransport> pipes_;
   std::unique_ptr<sim::SimWmiProvider> wmi_;
+  std::unique_ptr<sim::SimAccessibility> accessibility_;
+  std::unique_ptr<DeviceSetup> device_setup_;
   Services services_;
 };
 

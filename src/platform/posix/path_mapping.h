@@ -10,6 +10,7 @@ namespace platform::posix {
 //   "\OEM\x"            -> ROOT/C/OEM/x           (root of the current drive, which is C:)
 //   "OEM\x"             -> ROOT/C/OEM/x           (relative paths start at C:\ as well)
 //   "\\.\pipe\NAME"     -> ROOT/pipe/NAME
+//   "S:\\EFI\OEM"       -> ROOT/S/EFI/OEM         (doubled separators count once, as on Windows)
 // Components compare case-insensitively as on Windows: where a directory entry already exists
 // whose name differs only in case, its spelling is used. "." and empty components are dropped;
 // ".." never climbs above the drive.

@@ -150,6 +150,7 @@ class ClientHandle : public PipeHandle {
     return connection_.fd() >= 0 ? 0 : win::kErrorInvalidHandle;
   }
   void Close() override { connection_.Close(); }
+  uint32_t ClientProcessId() override { return 0; }
 
  private:
   Connection connection_;
@@ -187,6 +188,9 @@ class ServerInstance : public PipeHandle {
       }
       EnlargeBuffers(fd);
       connection_ = std::make_unique<Connection>(fd);
+      // The kernel records the peer's process at connect() time; a descriptor passed on to
+      // another process keeps reporting the one that connected.
+      client_pid_ = peer.pid > 0 ? static_cast<uint32_t>(peer.pid) : 0;
       return 0;
     }
   }
@@ -201,6 +205,8 @@ class ServerInstance : public PipeHandle {
   }
   uint32_t SetMessageReadMode() override { return 0; }
 
+  uint32_t ClientProcessId() override { return connection_ ? client_pid_ : 0; }
+
   void Close() override {
     connection_.reset();
     if (!released_) {
@@ -214,6 +220,7 @@ class ServerInstance : public PipeHandle {
   std::string socket_path_;
   int listen_fd_;
   std::unique_ptr<Connection> connection_;
+  uint32_t client_pid_ = 0;
   bool released_ = false;
 };
 
@@ -303,6 +310,10 @@ std::unique_ptr<PipeHandle> SeqpacketPipeTransport::Open(std::string_view path,
   }
   *error = 0;
   return std::make_unique<ClientHandle>(fd);
+}
+
+uint32_t SeqpacketPipeTransport::CurrentProcessId() {
+  return static_cast<uint32_t>(::getpid());
 }
 
 uint32_t SeqpacketPipeTransport::WaitForInstance(std::string_view path, uint32_t timeout_ms) {

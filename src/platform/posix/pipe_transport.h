@@ -29,6 +29,9 @@ class SeqpacketPipeTransport : public PipeTransport {
   std::unique_ptr<PipeHandle> Open(std::string_view path, uint32_t desired_access,
                                    uint32_t* error) override;
   uint32_t WaitForInstance(std::string_view path, uint32_t timeout_ms) override;
+  // getpid(); a server instance reports its client's pid from the kernel's peer credentials
+  // (SO_PEERCRED), taken when the connection is accepted.
+  uint32_t CurrentProcessId() override;
 
   // The socket file a pipe path maps to.
   std::string SocketPath(std::string_view pipe_path) const;

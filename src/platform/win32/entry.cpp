@@ -10,6 +10,8 @@
 #include "log/log_file.h"
 #include "log/log_setup.h"
 #include "log/message_format.h"
+#include "pipe/command_processor.h"
+#include "pipe/pipe_server.h"
 #include "platform/services.h"
 #include "platform/win32/host_services.h"
 #include "platform/win32/main_window.h"
@@ -132,6 +134,8 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /
   LogLine(kLogInfo, "wWinMain", "Quellmark, BEGIN");
 
   g_hInstance = hInstance;
+  // The service thread that WM_CREATE starts runs the capability survey beside the pipe server.
+  SetServiceSurvey(&ironbark::IbClientCommandProcessor::Initialize);
   // WM_CREATE runs inside this call: the pipe service is up when it returns. The window is
   // never shown.
   const HWND hWnd = CreateWindowExW(0, g_szWindowClass, g_szTitle, WS_OVERLAPPEDWINDOW,

@@ -1,5 +1,6 @@
 #include "platform/win32/file_system.h"
 
+#include <sys/stat.h>
 #include <windows.h>
 
 #include "platform/win32/wide_text.h"
@@ -14,6 +15,12 @@ bool IsDirectory(const std::wstring& path) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// Stores `code` for the caller; answers `ok`.
+bool Report(uint32_t* last_error, bool ok, DWORD code) {
+  if (last_error != nullptr) *last_error = code;
+  return ok;
+}
+
 }  // namespace
 
 bool Win32FileSystem::MakeSureDirectoryPathExists(std::string_view path) {
@@ -24,7 +31,7 @@ bool Win32FileSystem::MakeSureDirectoryPathExists(std::string_view path) {
     if (!IsSeparator(wide[pos]) || pos == 0 || IsSeparator(wide[pos - 1])) continue;
     // "C:", "\\server" and the like fail here (they exist or are no directories to make);
     // only the final result counts.
-    CreateDirectoryW(wide.substr(0, pos).c_str(), nullptr);
+    ::CreateDirectoryW(wide.substr(0, pos).c_str(), nullptr);
   }
   // A bare drive root ("C:\") is a directory too; keep its separator for the check.
   return IsDirectory(wide.substr(0, last + 1));
@@ -48,6 +55,45 @@ bool Win32FileSystem::AppendToFile(std::string_view path, std::string_view bytes
   }
   CloseHandle(file);
   return true;
+}
+
+// The wide paths are made before each call so that nothing runs between the call and
+// GetLastError (a temporary's destructor would).
+bool Win32FileSystem::CreateDirectoryW(std::string_view path, uint32_t* last_error) {
+  if (path.empty()) return Report(last_error, false, ERROR_PATH_NOT_FOUND);
+  const std::wstring wide = ToWide(path);
+  const BOOL ok = ::CreateDirectoryW(wide.c_str(), nullptr);
+  const DWORD code = GetLastError();
+  return Report(last_error, ok != FALSE, code);
+}
+
+bool Win32FileSystem::DeleteFileW(std::string_view path, uint32_t* last_error) {
+  if (path.empty()) return Report(last_error, false, ERROR_PATH_NOT_FOUND);
+  const std::wstring wide = ToWide(path);
+  const BOOL ok = ::DeleteFileW(wide.c_str());
+  const DWORD code = GetLastError();
+  return Report(last_error, ok != FALSE, code);
+}
+
+bool Win32FileSystem::CopyFileW(std::string_view from, std::string_view to, bool fail_if_exists,
+                                uint32_t* last_error) {
+  if (from.empty() || to.empty()) return Report(last_error, false, ERROR_PATH_NOT_FOUND);
+  const std::wstring source = ToWide(from);
+  const std::wstring target = ToWide(to);
+  const BOOL ok = ::CopyFileW(source.c_str(), target.c_str(), fail_if_exists ? TRUE : FALSE);
+  const DWORD code = GetLastError();
+  return Report(last_error, ok != FALSE, code);
+}
+
+bool Win32FileSystem::PathExists(std::string_view path) {
+  if (path.empty()) return false;
+  struct _stat64 st;
+  return _wstat64(ToWide(path).c_str(), &st) == 0;
+}
+
+uint32_t Win32FileSystem::GetFileAttributesW(std::string_view path) {
+  if (path.empty()) return INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(ToWide(path).c_str());
 }
 
 }  // namespace platform::win32

@@ -1,9 +1,12 @@
 #include "platform/win32/host_services.h"
 
+#include "platform/win32/accessibility.h"
+#include "platform/win32/device_setup.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/pipe_transport.h"
 #include "platform/win32/process_environment.h"
 #include "platform/win32/registry.h"
+#include "platform/win32/wmi.h"
 
 namespace platform::win32 {
 
@@ -11,11 +14,17 @@ HostServices::HostServices()
     : registry_(std::make_unique<Win32Registry>()),
       files_(std::make_unique<Win32FileSystem>()),
       environment_(std::make_unique<Win32Environment>()),
-      pipes_(std::make_unique<Win32PipeTransport>()) {
+      pipes_(std::make_unique<Win32PipeTransport>()),
+      wmi_(std::make_unique<Win32WmiProvider>()),
+      accessibility_(std::make_unique<Win32Accessibility>()),
+      device_setup_(std::make_unique<Win32DeviceSetup>()) {
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
   services_.pipes = pipes_.get();
+  services_.wmi = wmi_.get();
+  services_.accessibility = accessibility_.get();
+  services_.device_setup = device_setup_.get();
 }
 
 HostServices::~HostServices() = default;

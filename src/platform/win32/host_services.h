@@ -21,6 +21,9 @@ class HostServices {
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<ProcessEnvironment> environment_;
   std::unique_ptr<PipeTransport> pipes_;
+  std::unique_ptr<WmiProvider> wmi_;
+  std::unique_ptr<Accessibility> accessibility_;
+  std::unique_ptr<DeviceSetup> device_setup_;
   Services services_;
 };
 

@@ -20,7 +20,7 @@ static_assert(sizeof(SECURITY_ATTRIBUTES) == 24);
 // the ones that make no sense on that end fail the way Windows makes them fail.
 class Win32PipeHandle : public PipeHandle {
  public:
-  explicit Win32PipeHandle(HANDLE handle) : handle_(handle) {}
+  Win32PipeHandle(HANDLE handle, bool server) : handle_(handle), server_(server) {}
   ~Win32PipeHandle() override { Close(); }
 
   uint32_t WaitForClient() override {
@@ -63,8 +63,17 @@ class Win32PipeHandle : public PipeHandle {
     handle_ = INVALID_HANDLE_VALUE;
   }
 
+  // Asked on a client handle, the call would answer the client's own id: only the server end
+  // reports one.
+  uint32_t ClientProcessId() override {
+    if (!server_ || handle_ == INVALID_HANDLE_VALUE) return 0;
+    ULONG pid = 0;
+    return GetNamedPipeClientProcessId(handle_, &pid) ? static_cast<uint32_t>(pid) : 0;
+  }
+
  private:
   HANDLE handle_;
+  bool server_;
 };
 
 }  // namespace
@@ -103,7 +112,7 @@ std::unique_ptr<PipeHandle> Win32PipeTransport::CreateInstance(const PipeInstanc
     if (error == ERROR_PIPE_BUSY) throw PipeInstanceLimitError();
     throw std::runtime_error("Named pipe creation failed.");
   }
-  return std::make_unique<Win32PipeHandle>(handle);
+  return std::make_unique<Win32PipeHandle>(handle, true);
 }
 
 std::unique_ptr<PipeHandle> Win32PipeTransport::Open(std::string_view path,
@@ -116,7 +125,11 @@ std::unique_ptr<PipeHandle> Win32PipeTransport::Open(std::string_view path,
     return nullptr;
   }
   *error = ERROR_SUCCESS;
-  return std::make_unique<Win32PipeHandle>(handle);
+  return std::make_unique<Win32PipeHandle>(handle, false);
+}
+
+uint32_t Win32PipeTransport::CurrentProcessId() {
+  return static_cast<uint32_t>(GetCurrentProcessId());
 }
 
 uint32_t Win32PipeTransport::WaitForInstance(std::string_view path, uint32_t timeout_ms) {

@@ -19,6 +19,8 @@ class Win32PipeTransport : public platform::PipeTransport {
   // WaitNamedPipeW. 0xFFFFFFFF is NMPWAIT_WAIT_FOREVER; 0 is NMPWAIT_USE_DEFAULT_WAIT, the
   // time-out the server gave its instances.
   uint32_t WaitForInstance(std::string_view path, uint32_t timeout_ms) override;
+  // GetCurrentProcessId; server instances answer GetNamedPipeClientProcessId.
+  uint32_t CurrentProcessId() override;
 };
 
 }  // namespace platform::win32

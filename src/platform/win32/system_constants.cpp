@@ -77,4 +77,8 @@ static_assert(win::kGenericRead == GENERIC_READ);
 static_assert(win::kGenericWrite == GENERIC_WRITE);
 static_assert(NMPWAIT_WAIT_FOREVER == 0xFFFFFFFFu);
 
+// Sticky keys.
+static_assert(win::kSkfStickyKeysOn == SKF_STICKYKEYSON);
+static_assert(win::kSkfHotkeyActive == SKF_HOTKEYACTIVE);
+
 }  // namespace

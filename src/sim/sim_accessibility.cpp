@@ -1,0 +1,35 @@
+#include "sim/sim_accessibility.h"
+
+namespace sim {
+
+SimAccessibility::SimAccessibility(const AccessibilityProfile& profile)
+    : query_fails_(profile.query_fails),
+      store_fails_(profile.store_fails),
+      flags_(profile.sticky_keys) {}
+
+bool SimAccessibility::GetStickyKeys(uint32_t* flags) {
+  if (query_fails_) return false;
+  std::scoped_lock lock(mutex_);
+  *flags = flags_;
+  return true;
+}
+
+bool SimAccessibility::SetStickyKeys(uint32_t flags) {
+  std::scoped_lock lock(mutex_);
+  ++store_attempts_;
+  if (store_fails_) return false;
+  flags_ = flags;
+  return true;
+}
+
+uint32_t SimAccessibility::sticky_keys() const {
+  std::scoped_lock lock(mutex_);
+  return flags_;
+}
+
+uint32_t SimAccessibility::store_attempts() const {
+  std::scoped_lock lock(mutex_);
+  return store_attempts_;
+}
+
+}  // namespace sim

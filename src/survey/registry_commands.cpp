@@ -1,0 +1,363 @@
+#include "survey/registry_commands.h"
+
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "log/log_file.h"
+#include "log/message_format.h"
+#include "pipe/command_processor.h"
+#include "pipe/connection_context.h"
+#include "pipe/named_pipe.h"
+#include "pipe/protocol.h"
+#include "platform/services.h"
+
+namespace regcmd {
+
+std::optional<win::RegRoot> RootFromName(std::string_view name) {
+  struct RootName {
+    const char* name;
+    win::RegRoot root;
+  };
+  // Tried in this order.
+  static constexpr RootName kRoots[] = {
+      {"HKEY_LOCAL_MACHINE", win::RegRoot::kLocalMachine},
+      {"HKEY_CURRENT_USER", win::RegRoot::kCurrentUser},
+      {"HKEY_CURRENT_CONFIG", win::RegRoot::kCurrentConfig},
+      {"HKEY_CLASSES_ROOT", win::RegRoot::kClassesRoot},
+      {"HKEY_USERS", win::RegRoot::kUsers},
+  };
+  const std::string upper = text::AsciiUpper(name);
+  for (const RootName& r : kRoots) {
+    if (upper == r.name) return r.root;
+  }
+  return std::nullopt;
+}
+
+}  // namespace regcmd
+
+namespace ironbark {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using pipeproto::CommandRequest;
+using pipeproto::CommandResponse;
+
+constexpr const char* kClassPrefix = "ironbark::IbClientCommandProcessor::";
+constexpr size_t kMessageChars = 64;
+constexpr size_t kShortAnswerSize = 9;  // 1 item of 4 bytes
+
+enum Code : uint16_t {
+  kCreateKey = 1,
+  kDeleteKey = 2,
+  kCreateValue = 3,
+  kDeleteValue = 4,
+  kSetValue = 5,
+  kGetValue = 6,
+};
+
+// A text argument: the decoded text and its wire form up to and including the NUL.
+struct Text {
+  std::string value;
+  Bytes wire;
+};
+
+std::optional<Text> ReadText(const CommandRequest& request, size_t index) {
+  std::optional<std::string> value = request.ArgumentText(index);
+  if (!value) return std::nullopt;
+  const auto bytes = request.Argument(index);
+  size_t end = 0;
+  while (end + 1 < bytes.size() && (bytes[end] != 0 || bytes[end + 1] != 0)) end += 2;
+  return Text{std::move(*value), Bytes(bytes.begin(), bytes.begin() + end + 2)};
+}
+
+Bytes ReadData(const CommandRequest& request, size_t index) {
+  const auto bytes = request.Argument(index);
+  return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes U32Bytes(uint32_t v) {
+  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+          static_cast<uint8_t>(v >> 24)};
+}
+
+// KEY split at its first backslash; the root name resolved.
+struct KeyPath {
+  std::optional<win::RegRoot> root;
+  std::string subkey;
+};
+
+KeyPath SplitKeyPath(const std::string& path) {
+  const size_t slash = path.find('\\');
+  KeyPath key;
+  key.root = regcmd::RootFromName(std::string_view(path).substr(0, slash));
+  if (slash != std::string::npos) key.subkey = path.substr(slash + 1);
+  return key;
+}
+
+void LogResult(const char* handler, uint32_t result) {
+  LogLine(kLogInfo, std::string(kClassPrefix) + handler,
+          FormatMessageSized(kMessageChars, "Rsponse error code: 0x%d", static_cast<int>(result)));
+}
+
+void AnswerCode(const char* handler, uint32_t result, CommandResponse& response) {
+  pipeproto::BuildResponse(response, {{&result, sizeof result}});
+  LogResult(handler, result);
+}
+
+// The value writer: makes sure the key exists (probe with KEY_READ, create with
+// KEY_ALL_ACCESS), then creates or overwrites the value.
+uint32_t WriteValue(const KeyPath& key, const std::string& name, uint32_t type,
+                    const Bytes& data) {
+  platform::Registry& reg = platform::Reg();
+  if (reg.OpenKey(*key.root, key.subkey, win::kKeyRead) != win::kErrorSuccess) {
+    if (const uint32_t rc = reg.CreateKey(*key.root, key.subkey, win::kKeyAllAccess);
+        rc != win::kErrorSuccess) {
+      return rc;
+    }
+  }
+  return reg.SetKeyValue(*key.root, key.subkey, name, type, data.empty() ? nullptr : data.data(),
+                         static_cast<uint32_t>(data.size()));
+}
+
+// --- Forward -------------------------------------------------------------------------------
+
+// True when the request being handled may be passed on to the command pipe: it did not itself
+// arrive as a forward. A direct call (no connection on this thread) counts as a client's.
+bool MayForward() {
+  const ConnectionContext* connection = CurrentConnection();
+  return connection == nullptr || !connection->from_this_process;
+}
+
+bool Forwardable(const Text& text) {
+  return text.wire.size() / 2 - 1 <= regcmd::kMaxForwardedTextUnits;
+}
+
+// Connects to the command pipe, writes one request and reads the whole answer. 0 with the
+// answer, or the failing step's error.
+uint32_t ExchangeWithCommandPipe(uint16_t code, const std::vector<Bytes>& arguments,
+                                 Bytes* answer) {
+  NamedPipeClient client(kCommandPipeName);
+  // A connection error shows in the write, whose error then becomes the result.
+  client.ConnectPipe();
+  if (const uint32_t rc = client.WritePipeMessage(code, arguments); rc != win::kErrorSuccess) {
+    return rc;
+  }
+  const uint32_t rc = client.ReadPipeMessage(answer);
+  client.Close();
+  return rc;
+}
+
+// Commands 1 to 5: the forwarded answer's code.
+uint32_t ForwardForCode(uint16_t code, const std::vector<Bytes>& arguments) {
+  Bytes answer;
+  if (const uint32_t rc = ExchangeWithCommandPipe(code, arguments, &answer);
+      rc != win::kErrorSuccess) {
+    return rc;
+  }
+  if (answer.size() < kShortAnswerSize) return win::kErrorInvalidData;
+  return pipeproto::LoadU32(answer.data() + 5);
+}
+
+// Command 6: the forwarded answer's code, and its data cut to `limit` bytes.
+uint32_t ForwardForValue(const std::vector<Bytes>& arguments, uint32_t limit, Bytes* data) {
+  data->clear();
+  Bytes answer;
+  if (const uint32_t rc = ExchangeWithCommandPipe(kGetValue, arguments, &answer);
+      rc != win::kErrorSuccess) {
+    return rc;
+  }
+  std::vector<Bytes> items;
+  if (!pipeproto::ParseResponse(answer.data(), answer.size(), &items) || items.empty() ||
+      items[0].size() != 4) {
+    return win::kErrorInvalidData;
+  }
+  if (items.size() > 1) {
+    *data = std::move(items[1]);
+    if (data->size() > limit) data->resize(limit);
+  }
+  return pipeproto::LoadU32(items[0].data());
+}
+
+// --- The commands --------------------------------------------------------------------------
+
+// Commands 1 to 5 share their shape: read the arguments, run one registry operation, forward on
+// 5, answer the code.
+struct SimpleCommand {
+  uint16_t code;
+  const char* handler;
+  size_t texts;     // KEY, or KEY and NAME
+  bool with_data;   // TYPE and DATA follow the texts
+};
+
+using Operation = uint32_t (*)(const KeyPath& key, const std::string& name, uint32_t type,
+                               const Bytes& data);
+
+void RunSimple(const SimpleCommand& command, Operation operation, const CommandRequest& request,
+               CommandResponse& response) {
+  const size_t needed = command.texts + (command.with_data ? 2 : 0);
+  std::optional<Text> texts[2];
+  bool readable = request.argument_count() >= needed;
+  for (size_t i = 0; readable && i < command.texts; ++i) {
+    texts[i] = ReadText(request, i);
+    readable = texts[i].has_value();
+  }
+  if (!readable) {
+    AnswerCode(command.handler, regcmd::kMalformedRequestAnswer, response);
+    return;
+  }
+  const uint32_t type = command.with_data ? request.ArgumentU32(command.texts) : 0;
+  const Bytes data = command.with_data ? ReadData(request, command.texts + 1) : Bytes{};
+  const std::string name = command.texts > 1 ? texts[1]->value : std::string();
+
+  const KeyPath key = SplitKeyPath(texts[0]->value);
+  if (!key.root) {
+    AnswerCode(command.handler, win::kErrorFileNotFound, response);
+    return;
+  }
+  uint32_t result = operation(key, name, type, data);
+
+  if (result == win::kErrorAccessDenied && MayForward() && Forwardable(*texts[0]) &&
+      (command.texts < 2 || Forwardable(*texts[1]))) {
+    std::vector<Bytes> arguments;
+    for (size_t i = 0; i < command.texts; ++i) arguments.push_back(texts[i]->wire);
+    if (command.with_data) {
+      arguments.push_back(U32Bytes(type));
+      arguments.push_back(data);
+    }
+    result = ForwardForCode(command.code, arguments);
+  }
+  AnswerCode(command.handler, result, response);
+}
+
+uint32_t CreateKeyOperation(const KeyPath& key, const std::string&, uint32_t, const Bytes&) {
+  return platform::Reg().CreateKey(*key.root, key.subkey, win::kKeyAllAccess);
+}
+
+uint32_t DeleteKeyOperation(const KeyPath& key, const std::string&, uint32_t, const Bytes&) {
+  return platform::Reg().DeleteTree(*key.root, key.subkey);
+}
+
+uint32_t DeleteValueOperation(const KeyPath& key, const std::string& name, uint32_t,
+                              const Bytes&) {
+  return platform::Reg().DeleteKeyValue(*key.root, key.subkey, name);
+}
+
+// Overwrites an existing value only; the existence check's error otherwise.
+uint32_t SetValueOperation(const KeyPath& key, const std::string& name, uint32_t type,
+                           const Bytes& data) {
+  const uint32_t exists = platform::Reg().GetValue(*key.root, key.subkey, name, win::kRrfRtAny,
+                                                   nullptr, nullptr, nullptr);
+  if (exists != win::kErrorSuccess) return exists;
+  return WriteValue(key, name, type, data);
+}
+
+constexpr SimpleCommand kCreateKeyCommand = {kCreateKey, "reg_create_key", 1, false};
+constexpr SimpleCommand kDeleteKeyCommand = {kDeleteKey, "reg_delete_key", 1, false};
+constexpr SimpleCommand kCreateValueCommand = {kCreateValue, "reg_create_value", 2, true};
+constexpr SimpleCommand kDeleteValueCommand = {kDeleteValue, "reg_delete_value", 2, false};
+constexpr SimpleCommand kSetValueCommand = {kSetValue, "reg_set_value", 2, true};
+
+constexpr const char* kGetValueHandler = "reg_get_value";
+
+// The type the default data is written with for a read restricted by `flags`.
+uint32_t DefaultValueType(uint32_t flags) {
+  if (flags == win::kRrfRtRegSz) return win::kRegSz;
+  if (flags == win::kRrfRtRegDword) return win::kRegDword;
+  return flags;
+}
+
+void AnswerValue(uint32_t result, const uint8_t* data, uint32_t size,
+                 CommandResponse& response) {
+  if (result != win::kErrorSuccess) size = 0;
+  pipeproto::BuildResponse(response, {{&result, sizeof result}, {data, size}});
+  LogResult(kGetValueHandler, result);
+}
+
+}  // namespace
+
+void IbClientCommandProcessor::reg_create_key(const CommandRequest& request,
+                                              CommandResponse& response) {
+  RunSimple(kCreateKeyCommand, &CreateKeyOperation, request, response);
+}
+
+void IbClientCommandProcessor::reg_delete_key(const CommandRequest& request,
+                                              CommandResponse& response) {
+  RunSimple(kDeleteKeyCommand, &DeleteKeyOperation, request, response);
+}
+
+void IbClientCommandProcessor::reg_create_value(const CommandRequest& request,
+                                                CommandResponse& response) {
+  RunSimple(kCreateValueCommand, &WriteValue, request, response);
+}
+
+void IbClientCommandProcessor::reg_delete_value(const CommandRequest& request,
+                                                CommandResponse& response) {
+  RunSimple(kDeleteValueCommand, &DeleteValueOperation, request, response);
+}
+
+void IbClientCommandProcessor::reg_set_value(const CommandRequest& request,
+                                             CommandResponse& response) {
+  RunSimple(kSetValueCommand, &SetValueOperation, request, response);
+}
+
+void IbClientCommandProcessor::reg_get_value(const CommandRequest& request,
+                                             CommandResponse& response) {
+  std::optional<Text> path;
+  std::optional<Text> name;
+  if (request.argument_count() < 5 || !(path = ReadText(request, 0)) ||
+      !(name = ReadText(request, 1))) {
+    AnswerValue(regcmd::kMalformedRequestAnswer, nullptr, 0, response);
+    return;
+  }
+  const uint32_t flags = request.ArgumentU32(2);
+  const uint32_t capacity = request.ArgumentU32(3);
+  const Bytes default_data = ReadData(request, 4);
+
+  const KeyPath key = SplitKeyPath(path->value);
+  if (!key.root) {
+    AnswerValue(win::kErrorFileNotFound, nullptr, 0, response);
+    return;
+  }
+  if (capacity > regcmd::kMaxGetValueBuffer) {
+    AnswerValue(win::kErrorNotEnoughMemory, nullptr, 0, response);
+    return;
+  }
+  // Never touched beyond what the registry writes; the answer only carries bytes of a
+  // successful read. One spare byte keeps the pointer valid for a zero-byte reservation, so
+  // that the registry is always handed a buffer (a null buffer would ask for the size only).
+  std::unique_ptr<uint8_t[]> buffer;
+  try {
+    buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity) + 1);
+  } catch (const std::bad_alloc&) {
+    AnswerValue(win::kErrorNotEnoughMemory, nullptr, 0, response);
+    return;
+  }
+
+  platform::Registry& reg = platform::Reg();
+  uint32_t size = capacity;
+  auto read = [&] {
+    size = capacity;
+    return reg.GetValue(*key.root, key.subkey, name->value, flags, nullptr, buffer.get(), &size);
+  };
+  uint32_t result = read();
+  if (result != win::kErrorSuccess && result != win::kErrorMoreData && flags != win::kRrfRtAny) {
+    result = WriteValue(key, name->value, DefaultValueType(flags), default_data);
+    if (result == win::kErrorSuccess) result = read();
+  }
+
+  if (result == win::kErrorAccessDenied && MayForward() && Forwardable(*path) &&
+      Forwardable(*name)) {
+    const std::vector<Bytes> arguments = {path->wire, name->wire, U32Bytes(flags),
+                                          U32Bytes(capacity), default_data};
+    Bytes data;
+    result = ForwardForValue(arguments, capacity, &data);
+    AnswerValue(result, data.data(), static_cast<uint32_t>(data.size()), response);
+    return;
+  }
+  AnswerValue(result, buffer.get(), size < capacity ? size : capacity, response);
+}
+
+}  // namespace ironbark
