@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "base/text.h"
+#include "support/handler_harness.h"
 
 namespace testsupport {
 
@@ -92,6 +93,20 @@ bool BrokerFixture::WaitForLog(const std::string& text) const {
 CommandResult BrokerFixture::Cli(std::vector<std::string> args) {
   args.insert(args.begin(), {QUELLMARK_CLI_BINARY, "--root", root_.path()});
   return RunCommand(args);
+}
+
+std::string BrokerFixture::Named(std::vector<std::string> words) {
+  const auto result = Cli(std::move(words));
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  return result.output;
+}
+
+bool BrokerFixture::WaitForCount(const std::string& text, size_t count) const {
+  for (int i = 0; i < 500; ++i) {
+    if (CountOf(ReadLog(), text) >= count) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 }  // namespace testsupport

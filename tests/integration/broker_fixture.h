@@ -38,6 +38,10 @@ class BrokerFixture : public ::testing::Test {
   std::string ReadLog() const;
   bool WaitForLog(const std::string& text) const;
   CommandResult Cli(std::vector<std::string> args);
+  // Runs quellmark-cli with `words` and returns its output; a failure unless it exits 0.
+  std::string Named(std::vector<std::string> words);
+  // Waits until the log holds `count` copies of `text`.
+  bool WaitForCount(const std::string& text, size_t count) const;
 
   TempDir root_;
   std::unique_ptr<platform::posix::SeqpacketPipeTransport> pipes_;

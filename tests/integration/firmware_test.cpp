@@ -5,17 +5,13 @@
 
 #include "integration/broker_fixture.h"
 #include "pipe/protocol.h"
+#include "support/handler_harness.h"
 
 namespace {
 
 using testsupport::BrokerFixture;
+using testsupport::Le;
 using Bytes = std::vector<uint8_t>;
-
-Bytes Le(uint64_t value, size_t size) {
-  Bytes out(size);
-  for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  return out;
-}
 
 class FirmwareOverThePipe : public BrokerFixture {
  protected:
@@ -28,12 +24,6 @@ class FirmwareOverThePipe : public BrokerFixture {
     std::vector<Bytes> items;
     EXPECT_TRUE(pipeproto::ParseResponse(response.data(), response.size(), &items));
     return items.size() == 1 ? items[0] : Bytes{};
-  }
-
-  std::string Named(std::vector<std::string> words) {
-    const auto result = Cli(std::move(words));
-    EXPECT_EQ(result.exit_code, 0) << result.output;
-    return result.output;
   }
 };
 

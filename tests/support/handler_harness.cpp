@@ -1,0 +1,114 @@
+#include "support/handler_harness.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "base/text.h"
+#include "firmware/wmi_access.h"
+#include "pipe/protocol.h"
+
+namespace testsupport {
+
+std::vector<uint8_t> Le(uint64_t value, size_t size) {
+  std::vector<uint8_t> out(size);
+  for (size_t i = 0; i < size && i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
+  return out;
+}
+
+std::vector<uint8_t> Wire(const std::string& text) { return text::ToWireText(text); }
+
+std::string MachineProfile(const std::string& file) {
+  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines" / file)
+      .lexically_normal()
+      .string();
+}
+
+std::optional<std::string> ReadFile(const std::string& host_path) {
+  if (!std::filesystem::is_regular_file(host_path)) return std::nullopt;
+  std::stringstream content;
+  content << std::ifstream(host_path, std::ios::binary).rdbuf();
+  return content.str();
+}
+
+void WriteFile(const std::string& host_path, const std::string& content) {
+  std::filesystem::create_directories(std::filesystem::path(host_path).parent_path());
+  std::ofstream(host_path, std::ios::binary) << content;
+}
+
+std::vector<std::vector<uint8_t>> CallHandler(ironbark::CommandHandler handler,
+                                              const std::vector<std::vector<uint8_t>>& arguments) {
+  const std::vector<uint8_t> message = pipeproto::EncodeRequest(1, arguments);
+  const auto block = std::make_unique<uint8_t[]>(message.size());
+  std::memcpy(block.get(), message.data(), message.size());
+  std::optional<pipeproto::CommandRequest> request;
+  std::vector<std::vector<uint8_t>> items;
+  const auto status =
+      pipeproto::ParseRequest(block.get(), static_cast<uint32_t>(message.size()), &request);
+  EXPECT_EQ(status, pipeproto::ParseStatus::kOk);
+  if (status != pipeproto::ParseStatus::kOk) return items;
+  pipeproto::CommandResponse response;
+  handler(*request, response);
+  EXPECT_TRUE(response.present);
+  EXPECT_TRUE(pipeproto::ParseResponse(response.bytes.data(), response.bytes.size(), &items));
+  return items;
+}
+
+std::vector<uint8_t> CallForItem(ironbark::CommandHandler handler,
+                                 const std::vector<std::vector<uint8_t>>& arguments) {
+  auto items = CallHandler(handler, arguments);
+  EXPECT_EQ(items.size(), 1u);
+  return items.size() == 1 ? std::move(items[0]) : std::vector<uint8_t>{};
+}
+
+size_t CountOf(const std::string& text, const std::string& needle) {
+  size_t count = 0;
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+std::vector<std::string> LogReader::Take() {
+  const std::string all = ReadFile(path_).value_or("");
+  constexpr std::string_view kProduct = " | Quellmark | ";
+  std::vector<std::string> lines;
+  for (size_t end; (end = all.find("\r\n", consumed_)) != std::string::npos; consumed_ = end + 2) {
+    const std::string line = all.substr(consumed_, end - consumed_);
+    const size_t product = line.find(kProduct);
+    lines.push_back(line.substr(0, line.find(' ')) + " " +
+                    (product == std::string::npos ? line
+                                                  : line.substr(product + kProduct.size())));
+  }
+  return lines;
+}
+
+std::string ProcessorLine(const std::string& operation) {
+  return "[INFO] ironbark::IbClientCommandProcessor::" + operation + " | ";
+}
+
+void HandlerTest::Boot(const std::string& profile_file) {
+  BootWith(sim::LoadMachineProfile(MachineProfile(profile_file)));
+}
+
+void HandlerTest::BootWith(sim::MachineProfile profile) {
+  notebook_ = std::make_shared<sim::SimulatedNotebook>(std::move(profile));
+  wmi_ = std::make_unique<sim::SimWmiProvider>(notebook_);
+  services_.wmi = wmi_.get();
+}
+
+void HandlerTest::SetUp() {
+  ASSERT_TRUE(files_.MakeSureDirectoryPathExists(log_.path()));
+  platform::InstallServices(&services_);
+  g_LogFile.store(&log_);
+  wmi_set_sleep_for_testing([](int) {});  // the firmware's retry pauses
+}
+
+void HandlerTest::TearDown() {
+  wmi_set_sleep_for_testing({});
+  DetachLogFile();
+  platform::InstallServices(nullptr);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,91 @@
+// Calling command-pipe handlers directly, as the dispatcher would, against real services in
+// temporary folders, and reading back the log lines they wrote.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "log/log_file.h"
+#include "pipe/command_processor.h"
+#include "platform/posix/file_system.h"
+#include "platform/posix/sqlite_registry.h"
+#include "platform/services.h"
+#include "sim/machine_profile.h"
+#include "sim/sim_wmi.h"
+#include "sim/simulated_notebook.h"
+#include "support/temp_dir.h"
+
+namespace testsupport {
+
+// `value` as `size` little-endian bytes; U32 is the usual 4-byte argument.
+std::vector<uint8_t> Le(uint64_t value, size_t size);
+inline std::vector<uint8_t> U32(uint32_t value) { return Le(value, 4); }
+// A text as the client sends it: UTF-16LE with its NUL.
+std::vector<uint8_t> Wire(const std::string& text);
+// The host path of machines/<file> in the repository.
+std::string MachineProfile(const std::string& file);
+// A file's bytes; nullopt when it is not a regular file.
+std::optional<std::string> ReadFile(const std::string& host_path);
+// Writes `content` as the whole file, creating its folders.
+void WriteFile(const std::string& host_path, const std::string& content);
+
+// Runs `handler` on a request of `arguments` held in a heap block of exactly its size (so that
+// a read past the request is caught by the address sanitizer) and returns the response's
+// items. A response left absent or not parsing fails the test.
+std::vector<std::vector<uint8_t>> CallHandler(ironbark::CommandHandler handler,
+                                              const std::vector<std::vector<uint8_t>>& arguments);
+// The single item of the answer; a failure and {} when there is not exactly one.
+std::vector<uint8_t> CallForItem(ironbark::CommandHandler handler,
+                                 const std::vector<std::vector<uint8_t>>& arguments);
+
+// How often `needle` occurs in `text`, overlaps included.
+size_t CountOf(const std::string& text, const std::string& needle);
+
+// Hands out the lines of a log file each once, as "[LEVEL] function | message" (time stamp
+// and product column dropped).
+class LogReader {
+ public:
+  explicit LogReader(std::string host_path) : path_(std::move(host_path)) {}
+  // The whole lines written since the previous call.
+  std::vector<std::string> Take();
+
+ private:
+  std::string path_;
+  size_t consumed_ = 0;
+};
+
+// "[INFO] ironbark::IbClientCommandProcessor::<operation> | ", how the handlers' lines start.
+std::string ProcessorLine(const std::string& operation);
+
+// Real services installed for the test: a registry database and a file tree (drive letters
+// are folders below drive_) with the log "C:\Log\handler.log" switched on; no WMI until Boot.
+// Other services are set in services_, which stays installed by address.
+class HandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Makes the simulated notebook of machines/<file>, or of `profile`, the WMI provider.
+  void Boot(const std::string& profile_file);
+  void BootWith(sim::MachineProfile profile);
+
+  // The host path of `relative` below the file tree ("C/ProgramData/...").
+  std::string At(const std::string& relative) const { return drive_.path() + "/" + relative; }
+  std::vector<std::string> TakeLog() { return log_lines_.Take(); }
+
+  TempDir drive_;
+  TempDir registry_dir_;
+  platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
+  platform::posix::PosixFileSystem files_{drive_.path()};
+  platform::Services services_{.registry = &registry_, .files = &files_};
+  LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
+  LogReader log_lines_{drive_.path() + "/C/Log/handler.log"};
+  std::shared_ptr<sim::SimulatedNotebook> notebook_;
+  std::unique_ptr<sim::SimWmiProvider> wmi_;
+};
+
+}  // namespace testsupport
