@@ -10,6 +10,7 @@
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
+#include "pipe/handler_log.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
 #include "survey/registry_values.h"
@@ -17,8 +18,7 @@
 namespace ironbark {
 namespace {
 
-constexpr const char* kClassPrefix = "ironbark::IbClientCommandProcessor::";
-constexpr size_t kMessageChars = 256;
+constexpr size_t kMessageChars = kHandlerMessageChars;
 
 // What a reading command answers when the firmware call fails: only the status byte's 32-bit
 // word is set, the upper half stays 0.
@@ -50,7 +50,7 @@ struct FirmwareCommand {
 };
 
 void Log(const FirmwareCommand& command, const std::string& message) {
-  LogLine(kLogInfo, std::string(kClassPrefix) + command.handler, message);
+  LogProcessor(command.handler, message);
 }
 
 // Logs the input line, calls the wrapper with `input`, logs the output or failure line and

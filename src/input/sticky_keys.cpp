@@ -8,15 +8,16 @@
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
+#include "pipe/handler_log.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
 
 namespace ironbark {
 namespace {
 
-constexpr const char* kSetFunction = "ironbark::IbClientCommandProcessor::set_stickykey";
-constexpr const char* kGetFunction = "ironbark::IbClientCommandProcessor::get_stickykey";
-constexpr size_t kMessageChars = 256;
+constexpr const char* kSetFunction = "set_stickykey";
+constexpr const char* kGetFunction = "get_stickykey";
+constexpr size_t kMessageChars = kHandlerMessageChars;
 
 // "On" for the control application means both: sticky keys active and the Shift-five-times
 // hot key armed. Turning off clears both and keeps every other flag (feedback, indicator...).
@@ -27,7 +28,7 @@ constexpr uint32_t kChanged = 0;
 
 void Respond(const char* function, uint32_t result, pipeproto::CommandResponse& response) {
   pipeproto::BuildResponse(response, {{&result, sizeof result}});
-  LogLine(kLogInfo, function, FormatMessageSized(kMessageChars, "Rsponse data: %u", result));
+  LogProcessor(function, FormatMessageSized(kMessageChars, "Rsponse data: %u", result));
 }
 
 }  // namespace
@@ -36,9 +37,9 @@ void IbClientCommandProcessor::set_stickykey(const pipeproto::CommandRequest& re
                                              pipeproto::CommandResponse& response) {
   uint32_t result = kUnchanged;
   try {
-    LogLine(kLogInfo, kSetFunction, "kSvcCmdSetStickyKey");
+    LogProcessor(kSetFunction, "kSvcCmdSetStickyKey");
     const uint32_t state = request.ArgumentU32(0);
-    LogLine(kLogInfo, kSetFunction,
+    LogProcessor(kSetFunction,
             FormatMessageSized(kMessageChars, "Input sticky key state: %d", state));
     platform::Accessibility& settings = platform::A11y();
     uint32_t flags = 0;
@@ -61,7 +62,7 @@ void IbClientCommandProcessor::set_stickykey(const pipeproto::CommandRequest& re
 
 void IbClientCommandProcessor::get_stickykey(const pipeproto::CommandRequest&,
                                              pipeproto::CommandResponse& response) {
-  LogLine(kLogInfo, kGetFunction, "kSvcCmdGetStickyKey");
+  LogProcessor(kGetFunction, "kSvcCmdGetStickyKey");
   uint32_t flags = 0;
   const bool on = platform::A11y().GetStickyKeys(&flags) && (flags & kOnFlags) == kOnFlags;
   Respond(kGetFunction, on ? 1u : 0u, response);

@@ -14,6 +14,7 @@
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
+#include "pipe/handler_log.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
 #include "survey/registry_values.h"
@@ -21,8 +22,7 @@
 namespace ironbark {
 namespace {
 
-constexpr const char* kClassPrefix = "ironbark::IbClientCommandProcessor::";
-constexpr size_t kMessageChars = 256;
+constexpr size_t kMessageChars = kHandlerMessageChars;
 constexpr size_t kPathMessageChars = 1024;
 constexpr size_t kResolutionChars = 64;
 
@@ -43,7 +43,7 @@ constexpr int32_t kDone = 1;
 constexpr int32_t kFailed = -1;
 
 void Log(const char* operation, const std::string& message) {
-  LogLine(kLogInfo, std::string(kClassPrefix) + operation, message);
+  LogProcessor(operation, message);
 }
 
 // The partition's logo folder and files, by plain concatenation: the volume name is used as WMI

@@ -25,6 +25,7 @@
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
+#include "pipe/handler_log.h"
 #include "platform/services.h"
 #include "survey/registry_values.h"
 
@@ -68,8 +69,7 @@ void survey_set_sleep_for_testing(std::function<void(int milliseconds)> sleep) {
 namespace ironbark {
 namespace {
 
-constexpr std::string_view kClassPrefix = "ironbark::IbClientCommandProcessor::";
-constexpr size_t kMessageChars = 256;
+constexpr size_t kMessageChars = kHandlerMessageChars;
 
 // K, KL, KA: the published keys below HKEY_LOCAL_MACHINE.
 constexpr const char* kCalvaneKey = "SOFTWARE\\OEM\\Calvane";
@@ -97,7 +97,7 @@ constexpr uint8_t kBacklightHotkeyLast = 0x9F;
 constexpr uint16_t kBacklightHotkeyKind = 8;
 
 void Log(std::string_view check, std::string_view message, int level = kLogInfo) {
-  LogLine(level, std::string(kClassPrefix) + std::string(check), message);
+  LogProcessor(check, message, level);
 }
 
 // The type-172 record of a freshly fetched table; nullopt when the table cannot be read or has

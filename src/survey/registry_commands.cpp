@@ -9,6 +9,7 @@
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
+#include "pipe/handler_log.h"
 #include "pipe/connection_context.h"
 #include "pipe/named_pipe.h"
 #include "pipe/protocol.h"
@@ -45,7 +46,6 @@ using Bytes = std::vector<uint8_t>;
 using pipeproto::CommandRequest;
 using pipeproto::CommandResponse;
 
-constexpr const char* kClassPrefix = "ironbark::IbClientCommandProcessor::";
 constexpr size_t kMessageChars = 64;
 constexpr size_t kShortAnswerSize = 9;  // 1 item of 4 bytes
 
@@ -98,8 +98,8 @@ KeyPath SplitKeyPath(const std::string& path) {
 }
 
 void LogResult(const char* handler, uint32_t result) {
-  LogLine(kLogInfo, std::string(kClassPrefix) + handler,
-          FormatMessageSized(kMessageChars, "Rsponse error code: 0x%d", static_cast<int>(result)));
+  LogProcessor(handler, FormatMessageSized(kMessageChars, "Rsponse error code: 0x%d",
+                                           static_cast<int>(result)));
 }
 
 void AnswerCode(const char* handler, uint32_t result, CommandResponse& response) {
