@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -33,9 +35,11 @@ std::string Untimed(const std::string& line) {
   return std::regex_replace(line, kTimestamp, "*", std::regex_constants::format_first_only);
 }
 
+// The same clock the log reads: std::time may be served by a coarse clock that lags it by a
+// tick, which across a second boundary would put the log's stamp after a later LocalNow().
 std::string LocalNow() {
   char buffer[32];
-  const std::time_t now = std::time(nullptr);
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
   std::strftime(buffer, sizeof buffer, "%Y%m%d_%H:%M:%S", std::localtime(&now));
   return buffer;
 }
