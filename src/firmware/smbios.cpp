@@ -29,17 +29,20 @@ uint16_t le16(std::span<const uint8_t> bytes, size_t at) {
   return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
 
-// The structure at `offset`, or false when its header or formatted area does not fit.
+// The structure at `offset`, or false when its type and length bytes or its formatted area do
+// not fit. A length byte below the header size still frames a structure: its string set is
+// looked for from offset + L, so the walk goes on past it (it never goes back, since the
+// double zero that ends the string set lies at offset + L or later). Such a structure has no
+// handle of its own.
 bool read_structure(std::span<const uint8_t> table, size_t offset, SmbiosStructure* s) {
-  if (offset >= table.size() || table.size() - offset < kHeaderSize) return false;
+  if (offset >= table.size() || table.size() - offset < 2) return false;
   uint8_t length = table[offset + 1];
-  // L below the header size would make the next structure start inside this one's header.
-  if (length < kHeaderSize || length > table.size() - offset) return false;
+  if (length > table.size() - offset) return false;
 
   s->offset = offset;
   s->type = table[offset];
   s->length = length;
-  s->handle = le16(table, offset + 2);
+  s->handle = length >= kHeaderSize ? le16(table, offset + 2) : 0;
   s->formatted = table.subspan(offset, length);
 
   // The string set ends at the first zero byte that is followed by another zero; a structure

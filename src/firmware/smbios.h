@@ -59,8 +59,9 @@ struct SmbiosStructure {
 };
 
 // Every structure from the table's start, in order. The walk stops at the table's end, before a
-// structure whose header does not fit, whose L is below 4 or whose formatted area runs past the
-// end, and after a structure whose string set is not terminated. The end-of-table structure
+// structure whose type and length bytes or formatted area run past the end, and after a
+// structure whose string set is not terminated. A structure whose L is below 4 is framed like
+// any other (its string set starts at offset + L) and has handle 0. The end-of-table structure
 // (type 127) is not special: whatever follows it is walked too.
 std::vector<SmbiosStructure> walk_smbios_structures(const SmbiosRawTable& table);
 

@@ -210,15 +210,26 @@ TEST(SmbiosMalformed, TruncationAtEveryOffsetStaysInBounds) {
   EXPECT_EQ(walk_smbios_structures(overlong).size(), 1u);
 }
 
-TEST(SmbiosMalformed, ShortLengthByteOrMissingTerminatorEndsTheWalk) {
+TEST(SmbiosMalformed, ShortLengthByteIsSkippedAndAMissingTerminatorEndsTheWalk) {
   const Bytes tail172 = {0xAC, 0x09, 0x01, 0x01, 0x11, 0x22, 0x0E, 0x01, 0x00, 0x00, 0x00};
   stSMBiosType172 r{};
+  // L below the header: its string set starts at offset + L, and the walk goes on behind it.
+  // Where the scan ends depends on L: L = 3 lands in a zero-length structure whose length
+  // byte (0xAC) runs past the end.
   for (uint8_t length : {0, 1, 2, 3}) {
     Bytes bytes = {0x01, length, 0x00, 0x00, 0x00, 0x00};
     bytes.insert(bytes.end(), tail172.begin(), tail172.end());
-    EXPECT_TRUE(walk_smbios_structures(Table(bytes)).empty()) << int(length);
-    EXPECT_FALSE(parse_smbios_type172(Table(bytes), &r)) << int(length);
+    const auto all = walk_smbios_structures(Table(bytes));
+    ASSERT_FALSE(all.empty()) << int(length);
+    EXPECT_EQ(all[0].handle, 0) << int(length);
+    EXPECT_EQ(parse_smbios_type172(Table(bytes), &r), length == 1 || length == 2) << int(length);
   }
+  ASSERT_TRUE(parse_smbios_type172(
+      Table({0x01, 0x02, 0x00, 0x00, 0xAC, 0x09, 0x01, 0x00, 0x00, 0x00, 0x0F, 0x01, 0x00, 0x00, 0x00}),
+      &r));
+  EXPECT_EQ(r.count, 1);
+  EXPECT_EQ(r.funNum[0], 15);
+  EXPECT_EQ(r.pfunNum1[0], 1);
   // Formatted area longer than the table.
   EXPECT_TRUE(walk_smbios_structures(Table({0xAC, 0x10, 0x01, 0x00, 0x0E, 0x01})).empty());
 
