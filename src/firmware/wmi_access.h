@@ -124,7 +124,7 @@ bool wmi_get_first_instance(WmiConnection& connection, std::string_view class_na
 // wmi_query_first_row: true when the query returned a row.
 // wmi_query_optional_row: true when the query succeeded, with or without a row; without one
 // the VARIANTs are left untouched.
-// Both answer false when ExecQuery or Next fails (a failing HRESULT, not the end of rows).
+// Both answer false when ExecQuery fails. A Next that fails counts as "no more rows": no row.
 bool wmi_query_first_row(WmiConnection& connection, std::string_view query,
                          std::span<const WmiOutput> properties);
 bool wmi_query_optional_row(WmiConnection& connection, std::string_view query,
@@ -132,8 +132,8 @@ bool wmi_query_optional_row(WmiConnection& connection, std::string_view query,
 
 // Calls `on_row` once per row of the WQL `query`, with the named properties in the order of
 // `names` (names.size() is the count of property names); a property that cannot be read is an
-// empty VARIANT in its place. True when the rows were exhausted; false when ExecQuery or Next
-// failed or an exception stopped it — an exception from the callback included, and an empty
+// empty VARIANT in its place. True when the rows were exhausted (a Next that fails ends them
+// like the last row does); false when ExecQuery failed or an exception stopped it — an exception from the callback included, and an empty
 // `on_row` as soon as there is a row to give it.
 using WmiRowCallback = std::function<void(std::vector<wmi::Variant> row)>;
 bool wmi_query_each_row(WmiConnection& connection, std::string_view query,

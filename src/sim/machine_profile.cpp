@@ -367,6 +367,7 @@ class Parser {
           {"horizontal", dimension(mode.horizontal)},
           {"vertical", dimension(mode.vertical)},
           {"refresh_rate", [&](std::string_view v) { mode.refresh_rate = static_cast<uint32_t>(Number(v, 1000)); }},
+          {"fails", [&](std::string_view v) { mode.fails = Switch(v); }},
       });
       s.finish = [&mode] {
         if (mode.horizontal == 0 || mode.vertical == 0) {

@@ -58,7 +58,7 @@
 //                folders = list of \FOLDER\...: folders the volume holds from the start; the
 //                Linux build creates each (name + folder, below its root) when missing
 //   [video_mode] horizontal, vertical (required, 1..65535), refresh_rate (60): one
-//                CIM_VideoControllerResolution row
+//                CIM_VideoControllerResolution row; fails (no): the enumeration fails there
 //   [driver]     one present software device under the enumerator SWD\DRIVERENUM, listed in
 //                the order of the sections:
 //                hardware_id (required): its first hardware ID; one that does not fit the
@@ -125,6 +125,7 @@ struct VideoModeProfile {
   uint32_t horizontal = 0;
   uint32_t vertical = 0;
   uint32_t refresh_rate = 60;
+  bool fails = false;  // the provider cannot deliver this row: Next fails when it comes to it
 };
 
 struct DriverProfile {

@@ -92,11 +92,13 @@ std::vector<std::string> Schema(std::string_view cls) {
   return {"SettingID", "Caption", "HorizontalResolution", "VerticalResolution", "RefreshRate"};
 }
 
-// Every instance of `cls` (a canonical class name), in the order the service lists them.
-std::vector<PropertyMap> Instances(const SimulatedNotebook& notebook, std::string_view cls) {
+// Every instance of `cls` (a canonical class name), in the order the service lists them; an
+// empty entry stands for an instance the provider fails to deliver.
+std::vector<std::optional<PropertyMap>> Instances(const SimulatedNotebook& notebook,
+                                                  std::string_view cls) {
   const MachineProfile& p = notebook.profile();
   const Encoder enc{p.integer_outputs};
-  std::vector<PropertyMap> rows;
+  std::vector<std::optional<PropertyMap>> rows;
   if (const FirmwareClassProfile* fw = FirmwareClass(p, cls)) {
     for (InstanceDefect defect : fw->leading_instances) {
       PropertyMap row{{"Active", Encoder::Bool(true)}};
@@ -104,11 +106,11 @@ std::vector<PropertyMap> Instances(const SimulatedNotebook& notebook, std::strin
       if (defect == InstanceDefect::kEmptyName) row["InstanceName"] = Variant::Text("");
       rows.push_back(std::move(row));
     }
-    rows.push_back({{"InstanceName", Variant::Text(fw->instance_name)}, {"Active", Encoder::Bool(true)}});
+    rows.push_back(PropertyMap{{"InstanceName", Variant::Text(fw->instance_name)}, {"Active", Encoder::Bool(true)}});
   } else if (cls == kSmbiosClass) {
     std::vector<uint8_t> table = notebook.SmbiosTable();
     const uint32_t size = static_cast<uint32_t>(table.size());
-    rows.push_back({{"InstanceName", Variant::Text("SMBiosData")},
+    rows.push_back(PropertyMap{{"InstanceName", Variant::Text("SMBiosData")},
                     {"Active", Encoder::Bool(true)},
                     {"SMBiosData", Variant::Bytes(std::move(table))},
                     {"SmbiosMajorVersion", Encoder::U8(p.smbios_major)},
@@ -117,7 +119,7 @@ std::vector<PropertyMap> Instances(const SimulatedNotebook& notebook, std::strin
                     {"DmiRevision", Encoder::U8(0)},
                     {"Used20CallingMethod", Encoder::Bool(false)}});
   } else if (cls == kComputerSystemClass) {
-    rows.push_back({{"Name", Variant::Text("VEXOR-SIM")},
+    rows.push_back(PropertyMap{{"Name", Variant::Text("VEXOR-SIM")},
                     {"Manufacturer", OptionalText(p.manufacturer)},
                     {"Model", OptionalText(p.model)},
                     {"SystemFamily", OptionalText(p.family)},
@@ -127,7 +129,7 @@ std::vector<PropertyMap> Instances(const SimulatedNotebook& notebook, std::strin
       const VolumeProfile& v = p.volumes[i];
       char guid[64];
       std::snprintf(guid, sizeof guid, "\\\\?\\Volume{5e1f0000-0000-0000-0000-%012zx}\\", i + 1);
-      rows.push_back({{"Name", Variant::Text(v.name)},
+      rows.push_back(PropertyMap{{"Name", Variant::Text(v.name)},
                       {"Label", OptionalText(v.label)},
                       {"DriveLetter", OptionalText(v.drive_letter)},
                       {"FileSystem", OptionalText(v.file_system)},
@@ -135,14 +137,18 @@ std::vector<PropertyMap> Instances(const SimulatedNotebook& notebook, std::strin
     }
   } else if (cls == kVideoModeClass) {
     for (const VideoModeProfile& m : p.video_modes) {
+      if (m.fails) {
+        rows.emplace_back();
+        continue;
+      }
       const std::string setting = std::to_string(m.horizontal) + " by " +
                                   std::to_string(m.vertical) + " " +
                                   std::to_string(m.refresh_rate) + " Hertz";
-      rows.push_back({{"SettingID", Variant::Text(setting)},
-                      {"Caption", Variant::Text(setting)},
-                      {"HorizontalResolution", enc.U32(m.horizontal)},
-                      {"VerticalResolution", enc.U32(m.vertical)},
-                      {"RefreshRate", enc.U32(m.refresh_rate)}});
+      rows.push_back(PropertyMap{{"SettingID", Variant::Text(setting)},
+                                 {"Caption", Variant::Text(setting)},
+                                 {"HorizontalResolution", enc.U32(m.horizontal)},
+                                 {"VerticalResolution", enc.U32(m.vertical)},
+                                 {"RefreshRate", enc.U32(m.refresh_rate)}});
     }
   }
   return rows;
@@ -237,9 +243,12 @@ class SimEnumerator : public WmiEnumerator {
  public:
   explicit SimEnumerator(std::vector<std::unique_ptr<WmiObject>> rows) : rows_(std::move(rows)) {}
 
+  // A null row is one the provider cannot deliver: the enumeration fails there, and stays
+  // failed.
   HRESULT Next(std::unique_ptr<WmiObject>* row) override {
     std::lock_guard lock(mutex_);
     if (next_ >= rows_.size()) return wmi::kWbemS_False;
+    if (!rows_[next_]) return wmi::kWbemE_Failed;
     *row = std::move(rows_[next_++]);
     return wmi::kS_OK;
   }
@@ -324,7 +333,12 @@ class SimServices : public WmiServices {
     if (parsed->where && !known(parsed->where->property)) return wmi::kWbemE_InvalidQuery;
 
     std::vector<std::unique_ptr<WmiObject>> objects;
-    for (PropertyMap& row : Instances(*notebook_, *cls)) {
+    for (std::optional<PropertyMap>& instance : Instances(*notebook_, *cls)) {
+      if (!instance) {
+        objects.push_back(nullptr);
+        continue;
+      }
+      PropertyMap& row = *instance;
       if (parsed->where && !Matches(row, *parsed->where)) continue;
       if (!parsed->properties.empty()) {
         PropertyMap selected;
@@ -398,8 +412,8 @@ class SimServices : public WmiServices {
     const std::optional<std::string_view> cls = Class(class_name);
     if (!cls) return wmi::kWbemE_InvalidClass;
     std::vector<std::unique_ptr<WmiObject>> objects;
-    for (PropertyMap& row : Instances(*notebook_, *cls)) {
-      objects.push_back(MakeInstance(*cls, std::move(row)));
+    for (std::optional<PropertyMap>& row : Instances(*notebook_, *cls)) {
+      objects.push_back(row ? MakeInstance(*cls, std::move(*row)) : nullptr);
     }
     *instances = std::make_unique<SimEnumerator>(std::move(objects));
     return wmi::kS_OK;

@@ -321,6 +321,11 @@ TEST_F(BootLogoTest, DeviceResolutionPublishesTheLargestModeWidthFirst) {
        "[video_mode]\nhorizontal = 640\nvertical = 480\n",
        "2560,1600"},
       {"[system]\nmodel = Headless\n", std::nullopt},
+      // The provider fails the enumeration at the third mode: the two read still count.
+      {"[video_mode]\nhorizontal = 1920\nvertical = 1080\n"
+       "[video_mode]\nhorizontal = 1280\nvertical = 720\n"
+       "[video_mode]\nhorizontal = 3840\nvertical = 2160\nfails = yes\n",
+       "1920,1080"},
   };
   for (const auto& c : cases) {
     registry_.DeleteKeyValue(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane", "Resolution");

@@ -44,6 +44,7 @@ std::string S(std::string_view s) { return std::string(s); }
 struct Fake : platform::WmiProvider {
   std::map<std::string, HRESULT, std::less<>> fail;  // kThrow: the step throws
   std::vector<Props> rows = {{{"InstanceName", Variant::Text(kInstance)}}};
+  HRESULT after_rows = wmi::kWbemS_False;  // what Next answers once the rows are taken
   Props out;  // the output-parameter object
   bool method_takes_input = true;
   std::mutex mu;
@@ -101,7 +102,7 @@ struct Node final : platform::WmiObject,
   }
   HRESULT Next(Obj* row) override {
     const HRESULT hr = f->Step("Next");
-    if (wmi::Failed(hr) || next == f->rows.size()) return wmi::Failed(hr) ? hr : wmi::kWbemS_False;
+    if (wmi::Failed(hr) || next == f->rows.size()) return wmi::Failed(hr) ? hr : f->after_rows;
     ++next;
     return Give(hr, row, "row" + std::to_string(next - 1), f->rows[next - 1]);
   }
@@ -507,8 +508,10 @@ TEST_F(WmiAccessTest, FirstRowAndOptionalRowDifferOnlyWithoutRows) {
   EXPECT_TRUE(wmi_query_optional_row(c, "q", props));
   EXPECT_EQ(model, Variant::Text("before"));
   EXPECT_EQ(fake_.Count("release enum"), 2);
-  fake_.fail = {{"Next", wmi::kWbemE_Failed}};  // a failing Next is no empty result
-  EXPECT_FALSE(wmi_query_optional_row(c, "q", props));
+  fake_.fail = {{"Next", wmi::kWbemE_Failed}};  // a failing Next delivers no row
+  EXPECT_TRUE(wmi_query_optional_row(c, "q", props));
+  EXPECT_FALSE(wmi_query_first_row(c, "q", props));
+  EXPECT_EQ(model, Variant::Text("before"));
   fake_.fail = {{"ExecQuery", wmi::kWbemE_InvalidQuery}};
   EXPECT_FALSE(wmi_query_optional_row(c, "q", props));
   EXPECT_EQ(c.hr, wmi::kWbemE_InvalidQuery);
@@ -545,10 +548,14 @@ TEST_F(WmiAccessTest, FirstInstanceNeedsEveryPropertyAndEachRowWalksToTheEnd) {
   fake_.rows[0].erase("Size");
   EXPECT_FALSE(wmi_get_first_instance(c, "MSSMBios_RawSMBiosTables", props));
   EXPECT_EQ(c.hr, wmi::kWbemE_NotFound);
-  fake_.fail = {{"Next", wmi::kWbemE_Failed}};
-  EXPECT_FALSE(wmi_query_each_row(c, "q", keep, names));
-  EXPECT_FALSE(wmi_get_first_instance(c, "MSSMBios_RawSMBiosTables", props));
+  // An enumeration that fails after its rows ends them: the rows read count.
+  fake_.rows = {{{"Size", Variant::UI4(1)}}, {{"Size", Variant::UI4(2)}}};
+  fake_.after_rows = wmi::kWbemE_Failed;
+  seen.clear();
+  EXPECT_TRUE(wmi_query_each_row(c, "q", keep, names));
   EXPECT_EQ(seen.size(), 2u);
+  fake_.fail = {{"Next", wmi::kWbemE_Failed}};
+  EXPECT_FALSE(wmi_get_first_instance(c, "MSSMBios_RawSMBiosTables", props));
 }
 
 }  // namespace
