@@ -78,15 +78,27 @@ int LogFile::Write(int level, std::string_view function, std::string_view messag
 namespace {
 // LogLine calls between taking g_LogFile and finishing their Write.
 std::atomic<int> g_LogLinesInFlight{0};
-}  // namespace
 
-void LogLine(int level, std::string_view function, std::string_view message) {
+// Writes through g_LogFile when it is set and, given `only`, is that LogFile.
+void WriteInFlight(const LogFile* only, int level, std::string_view function,
+                   std::string_view message) {
   // Announcing the call before reading the pointer (both sequentially consistent) means that
   // DetachLogFile either sees this call in flight or this call sees the null pointer.
   g_LogLinesInFlight.fetch_add(1);
   LogFile* log = g_LogFile.load();
-  if (log != nullptr) log->Write(level, function, message);
+  if (log != nullptr && (only == nullptr || log == only)) log->Write(level, function, message);
   g_LogLinesInFlight.fetch_sub(1);
+}
+
+}  // namespace
+
+void LogLine(int level, std::string_view function, std::string_view message) {
+  WriteInFlight(nullptr, level, function, message);
+}
+
+void LogLineTo(const LogFile* log, int level, std::string_view function,
+               std::string_view message) {
+  if (log != nullptr) WriteInFlight(log, level, function, message);
 }
 
 LogFile* DetachLogFile() {

@@ -41,6 +41,9 @@ extern std::atomic<LogFile*> g_LogFile;
 // Writes through g_LogFile when logging is on; does nothing otherwise.
 void LogLine(int level, std::string_view function, std::string_view message);
 
+// Writes through `log` while it is the installed g_LogFile; does nothing once it was detached.
+void LogLineTo(const LogFile* log, int level, std::string_view function, std::string_view message);
+
 // Sets g_LogFile to null and waits until no LogLine call still uses the previous LogFile
 // (threads of the broker may be logging while it shuts down); returns that LogFile, which the
 // caller may then delete.

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -194,7 +194,33 @@ TEST_F(LogFileTest, CreateLogNeedsTheSwitchAndWiresTheHidLogger) {
 
   logsetup::DestroyLog();
   EXPECT_EQ(g_LogFile.load(), nullptr);
-  EXPECT_NE(dynamic_cast<corlan::QRN300::DefaultLogger*>(g_Logger.get()), nullptr);
+  EXPECT_NE(dynamic_cast<corlan::QRN300::DefaultLogger*>(g_Logger.get().get()), nullptr);
+}
+
+// The HID classes log from connection threads that outlive the message loop: their lines may
+// race the log's destruction, and must never reach a LogFile that is being deleted.
+TEST_F(LogFileTest, HidLoggingWhileTheLogIsDestroyed) {
+  SetSwitch(win::kRegDword, {1, 0, 0, 0});
+  std::ostringstream printed;  // where the default logger's lines go once the log is gone
+  std::streambuf* saved = std::cout.rdbuf(printed.rdbuf());
+  for (int round = 0; round < 20; ++round) {
+    ASSERT_TRUE(logsetup::CreateLog());
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+      threads.emplace_back([&stop] {
+        while (!stop.load()) g_Logger->Log(0, "corlan::QRN300::EcHID::Open", "hid");
+      });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    logsetup::DestroyLog();
+    stop = true;
+    for (std::thread& t : threads) t.join();
+  }
+  std::cout.rdbuf(saved);
+  for (const std::string& line : Lines("C/ProgramData/OEM/Calvane/Log/SYSTEM_Quellmark.log")) {
+    ASSERT_EQ(Untimed(line), "[INFO]      * | Quellmark | corlan::QRN300::EcHID::Open | hid");
+  }
 }
 
 TEST_F(LogFileTest, PathFollowsProgramDataAndTheAccount) {
