@@ -141,13 +141,16 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /
   const HWND hWnd = CreateWindowExW(0, g_szWindowClass, g_szTitle, WS_OVERLAPPEDWINDOW,
                                     CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr,
                                     hInstance, nullptr);
-  if (hWnd == nullptr) return 0;
+  // A failed start ends the process as the normal path does, with ExitProcess: returning
+  // would run static destructors under the survey and connection threads that window creation
+  // may already have started. The log and the mutex are left to the process exit.
+  if (hWnd == nullptr) ExitProcess(0);
 
   if (!WTSRegisterSessionNotification(hWnd, NOTIFY_FOR_THIS_SESSION)) {
     // The window's subsystems already run: its destruction stops them again before the
     // process ends (the quit message it posts is never read).
     DestroyWindow(hWnd);
-    return 0;
+    ExitProcess(0);
   }
 
   const HACCEL hAccelTable = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_QUELLMARK));
