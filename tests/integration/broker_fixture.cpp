@@ -31,8 +31,9 @@ void BrokerFixture::EnableLogging() {
             0u);
 }
 
-std::unique_ptr<ChildProcess> BrokerFixture::StartBroker(const std::string& machine) {
-  std::vector<std::string> command{QUELLMARK_BINARY, "--root", root_.path()};
+std::unique_ptr<ChildProcess> BrokerFixture::StartBroker(const std::string& machine,
+                                                         const std::string& binary) {
+  std::vector<std::string> command{binary, "--root", root_.path()};
   if (!machine.empty()) {
     const auto machines = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines";
     command.insert(command.end(), {"--machine", (machines / machine).lexically_normal().string()});

@@ -23,10 +23,11 @@ class BrokerFixture : public ::testing::Test {
   // Switches logging on for the next start (the registry value "Quellmark" under
   // HKLM\SOFTWARE\OEM\Calvane\Log).
   void EnableLogging();
-  // Starts the broker (on the machine profile `machine` of the repository's machines/ folder,
-  // e.g. "bare.profile"; the default machine when empty) and waits until its pipe accepts
-  // connections.
-  std::unique_ptr<ChildProcess> StartBroker(const std::string& machine = "");
+  // Starts the broker `binary` (on the machine profile `machine` of the repository's machines/
+  // folder, e.g. "bare.profile"; the default machine when empty) and waits until its pipe
+  // accepts connections.
+  std::unique_ptr<ChildProcess> StartBroker(const std::string& machine = "",
+                                            const std::string& binary = QUELLMARK_BINARY);
   // Sends SIGTERM and returns the exit code (nullopt when it did not exit in time).
   std::optional<int> StopBroker(ChildProcess& broker, int signal_number = 15);
 

@@ -1,5 +1,6 @@
 // The firmware commands of the Linux broker on simulated machines, over its real socket and
 // through quellmark-cli's named commands.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,19 @@ TEST_F(FirmwareOverThePipe, DefaultMachineKeepsItsStateAcrossConnections) {
   EXPECT_NE(log.find("gpu_set_oc_level\r\n"), std::string::npos);
   EXPECT_NE(log.find("Not support GPU overclock\r\n"), std::string::npos);
   EXPECT_NE(log.find("WMI SetGamingFanTableFunction input: 0x0\r\n"), std::string::npos);
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+// An installed copy, far from the source tree, runs on its built-in default machine.
+TEST_F(FirmwareOverThePipe, InstalledBrokerRunsWithoutMachineProfile) {
+  const testsupport::TempDir prefix;
+  const auto installed = testsupport::RunCommand(
+      {CMAKE_COMMAND, "--install", QUELLMARK_BUILD_DIR, "--prefix", prefix.path()});
+  ASSERT_EQ(installed.exit_code, 0) << installed.output;
+  EXPECT_TRUE(std::filesystem::is_regular_file(prefix.path() +
+                                               "/share/quellmark/machines/bare.profile"));
+  auto broker = StartBroker("", prefix.path() + "/bin/quellmark");
+  EXPECT_EQ(Ask(19, {}), Le(0x7F00, 8));
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 

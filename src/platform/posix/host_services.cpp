@@ -1,9 +1,5 @@
 #include "platform/posix/host_services.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <stdexcept>
 
@@ -12,44 +8,19 @@
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/sqlite_registry.h"
+#include "sim/default_profile.h"
 #include "sim/machine_profile.h"
 #include "sim/sim_accessibility.h"
 #include "sim/sim_wmi.h"
 
 namespace platform::posix {
 
-namespace {
-
-constexpr const char* kDefaultProfileName = "vexor-default.profile";
-
-}  // namespace
-
-std::string DefaultMachineProfile() {
-  namespace fs = std::filesystem;
-  std::error_code error;
-#ifdef QUELLMARK_MACHINES_DIR
-  const fs::path built_in = fs::path(QUELLMARK_MACHINES_DIR) / kDefaultProfileName;
-  if (fs::is_regular_file(built_in, error)) return built_in.string();
-#endif
-  // The executable sits somewhere below the source tree (build/<dir>/quellmark).
-  const fs::path exe = fs::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  for (fs::path dir = exe.parent_path(); !dir.empty(); dir = dir.parent_path()) {
-    const fs::path candidate = dir / "machines" / kDefaultProfileName;
-    if (fs::is_regular_file(candidate, error)) return candidate.string();
-    if (dir == dir.root_path()) break;
-  }
-  return {};
-}
-
 HostServices::HostServices(std::string root, std::string machine_profile) : root_(std::move(root)) {
-  if (machine_profile.empty()) machine_profile = DefaultMachineProfile();
-  if (machine_profile.empty()) {
-    throw sim::ProfileError(std::string("no machine profile given and no machines/") +
-                            kDefaultProfileName + " found");
-  }
   // The profile first, before anything is created under the root.
-  auto notebook = std::make_shared<sim::SimulatedNotebook>(sim::LoadMachineProfile(machine_profile));
+  auto notebook = std::make_shared<sim::SimulatedNotebook>(
+      machine_profile.empty()
+          ? sim::ParseMachineProfile(sim::DefaultMachineProfileText(), sim::kDefaultProfileName)
+          : sim::LoadMachineProfile(machine_profile));
 
   std::error_code error;
   std::filesystem::create_directories(root_, error);

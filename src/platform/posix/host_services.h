@@ -17,19 +17,13 @@ class SimWmiProvider;
 
 namespace platform::posix {
 
-// The machine profile the Linux build runs on when none is named: machines/vexor-default.profile
-// of the source tree. Its folder is QUELLMARK_MACHINES_DIR when the build defines it, otherwise
-// the first "machines" folder holding that file found from the executable's folder upwards.
-// Empty when neither gives an existing file.
-std::string DefaultMachineProfile();
-
 class HostServices {
  public:
   // Creates ROOT when missing, opens the registry database and builds the simulated notebook
-  // from `machine_profile` (empty: DefaultMachineProfile()); creates the folders of its
-  // volumes ([volume] folders, e.g. ROOT/S/EFI/OEM) when missing. Throws sim::ProfileError
-  // when the profile is missing or invalid, std::runtime_error when the root, the database or
-  // such a folder cannot be used.
+  // from the profile file `machine_profile` (empty: the built-in default machine,
+  // sim/default_profile.h); creates the folders of its volumes ([volume] folders, e.g.
+  // ROOT/S/EFI/OEM) when missing. Throws sim::ProfileError when the profile is missing or
+  // invalid, std::runtime_error when the root, the database or such a folder cannot be used.
   explicit HostServices(std::string root, std::string machine_profile = {});
   ~HostServices();
   HostServices(const HostServices&) = delete;
