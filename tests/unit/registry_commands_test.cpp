@@ -245,6 +245,17 @@ TEST_F(RegistryCommandsTest, GetValueWithTooSmallABufferLeavesTheValueAlone) {
   EXPECT_EQ(Get(key, "Model", U32(win::kRrfRtAny), U32(regcmd::kMaxGetValueBuffer), {}).code, 0u);
 }
 
+TEST_F(RegistryCommandsTest, UnpairedSurrogatesNameKeysOfTheirOwn) {
+  const auto path = [](uint8_t high) {  // "HKEY_CURRENT_USER\A" and U+<high>00
+    Bytes wire = Wire("HKEY_CURRENT_USER\\A");
+    wire.insert(wire.end() - 2, {0, high});
+    return wire;
+  };
+  EXPECT_EQ(Code(kCreateKey, {path(0xD8)}), 0u);
+  EXPECT_EQ(Code(kDeleteKey, {path(0xDC)}), 2u);
+  EXPECT_EQ(Code(kDeleteKey, {path(0xD8)}), 0u);
+}
+
 TEST_F(RegistryCommandsTest, NumbersWiderThanFourBytesCountAsZero) {
   const std::string key = "HKEY_CURRENT_USER\\Quellmark";
   // Type 4 sent as 8 bytes: REG_NONE (0).
