@@ -5,7 +5,8 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
-// Decodes one code point from UTF-8 at `i`, advancing `i`.
+// Decodes one code point from UTF-8 at `i`, advancing `i`. A three-byte sequence may carry a
+// surrogate (D800..DFFF), which is returned as it is.
 char32_t DecodeUtf8(std::string_view s, size_t& i) {
   const auto b0 = static_cast<unsigned char>(s[i]);
   if (b0 < 0x80) {
@@ -40,15 +41,14 @@ char32_t DecodeUtf8(std::string_view s, size_t& i) {
     cp = (cp << 6) | (b & 0x3F);
   }
   i += extra + 1;
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
+  if (cp > 0x10FFFF) return kReplacement;
   return cp;
 }
 
-}  // namespace
+bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
-std::string CodePointToUtf8(char32_t cp) {
-  if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = kReplacement;
-  std::string out;
+// Any value up to U+10FFFF, surrogates included, in the UTF-8 form of its size.
+void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out.push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {
@@ -64,6 +64,14 @@ std::string CodePointToUtf8(char32_t cp) {
     out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
     out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
   }
+}
+
+}  // namespace
+
+std::string CodePointToUtf8(char32_t cp) {
+  if (cp > 0x10FFFF || IsSurrogate(cp)) cp = kReplacement;
+  std::string out;
+  AppendUtf8(out, cp);
   return out;
 }
 
@@ -93,10 +101,8 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
         utf16[i + 1] <= 0xDFFF) {
       cu = 0x10000 + ((cu - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
       ++i;
-    } else if (cu >= 0xD800 && cu <= 0xDFFF) {
-      cu = kReplacement;
     }
-    out += CodePointToUtf8(cu);
+    AppendUtf8(out, cu);  // an unpaired surrogate keeps its own three bytes
   }
   return out;
 }

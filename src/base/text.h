@@ -1,5 +1,11 @@
 // Text conversions at the edges of the core. Inside the core text is UTF-8 std::string;
 // pipe texts are UTF-16LE with their terminating zero; the log file is single-byte.
+//
+// UTF-16 from a client or from Windows may hold unpaired surrogates, and each such text names
+// its own key or file. The core keeps them as their three-byte generalised UTF-8 form (the
+// WTF-8 convention), so that UTF-16 -> core text -> UTF-16 gives back every code unit and two
+// different texts never meet as one. Well-formed pairs become the usual four bytes. Every
+// conversion to the W functions of Windows goes through Utf8ToUtf16 for the same reason.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -11,9 +17,10 @@ namespace text {
 // One code point as UTF-8; surrogates and values above U+10FFFF become U+FFFD.
 std::string CodePointToUtf8(char32_t cp);
 
-// UTF-8 to UTF-16 code units. Invalid sequences become U+FFFD.
+// UTF-8 to UTF-16 code units. A three-byte surrogate becomes that code unit; invalid
+// sequences become U+FFFD.
 std::u16string Utf8ToUtf16(std::string_view utf8);
-// UTF-16 code units to UTF-8. Unpaired surrogates become U+FFFD.
+// UTF-16 code units to UTF-8. Unpaired surrogates keep their three-byte form.
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
 // UTF-8 text as UTF-16LE bytes followed by the two-byte terminating zero.
@@ -23,7 +30,7 @@ std::vector<uint8_t> ToWireText(std::string_view utf8);
 std::string FromWireText(const uint8_t* data, size_t size, bool* terminated = nullptr);
 
 // Narrows UTF-8 to one byte per character: U+0000..U+00FF keep their value (Latin-1),
-// anything above becomes '?'.
+// anything above (an unpaired surrogate too) becomes '?'.
 std::string NarrowToSingleByte(std::string_view utf8);
 
 // Cuts UTF-8 text so that it holds at most `max_units` UTF-16 code units, never splitting a

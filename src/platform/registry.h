@@ -1,7 +1,9 @@
 // Registry seam: the Reg* calls the broker makes, with Windows semantics and Windows error
 // codes on every platform. Key paths are relative to a predefined root, separated by
-// backslashes; key and value names compare case-insensitively. Texts are UTF-8 here; value
-// data are raw bytes (REG_SZ data are UTF-16LE with their terminating zero, as on Windows).
+// backslashes; key and value names compare case-insensitively. Texts are UTF-8 here, unpaired
+// surrogates kept as base/text.h keeps them, so a name reaches the registry unit for unit;
+// value data are raw bytes (REG_SZ data are UTF-16LE with their terminating zero, as on
+// Windows).
 #pragma once
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #include "survey/registry_commands.h"
 
-#include <memory>
+#include <algorithm>
 #include <new>
 #include <string>
 #include <vector>
@@ -269,6 +269,40 @@ uint32_t DefaultValueType(uint32_t flags) {
   return flags;
 }
 
+// How often a read is repeated when the value grew between learning its size and reading it.
+constexpr int kReadAttempts = 4;
+
+// RegGetValueW into a buffer of `capacity` bytes, as the client asked, with only as much memory
+// reserved as the value needs: the registry is first asked for the value's size, and the read
+// gets a buffer of that size (never more than `capacity`). A value that grew in between, but
+// still fits `capacity`, is read again. `data` holds the bytes of a successful read; 0 or the
+// read's error. Throws std::bad_alloc when even the value's own size cannot be reserved.
+uint32_t ReadValue(const KeyPath& key, const std::string& name, uint32_t flags, uint32_t capacity,
+                   Bytes* data) {
+  platform::Registry& reg = platform::Reg();
+  data->clear();
+  uint32_t needed = 0;
+  if (const uint32_t rc =
+          reg.GetValue(*key.root, key.subkey, name, flags, nullptr, nullptr, &needed);
+      rc != win::kErrorSuccess) {
+    return rc;
+  }
+  for (int attempt = 1;; ++attempt) {
+    uint32_t size = std::min(needed, capacity);
+    // One spare byte keeps a zero-byte buffer a buffer: a null one asks for the size only.
+    data->resize(static_cast<size_t>(size) + 1);
+    const uint32_t rc =
+        reg.GetValue(*key.root, key.subkey, name, flags, nullptr, data->data(), &size);
+    if (rc == win::kErrorSuccess) {
+      data->resize(size);
+      return rc;
+    }
+    data->clear();
+    if (rc != win::kErrorMoreData || size > capacity || attempt == kReadAttempts) return rc;
+    needed = size;  // the size it has now
+  }
+}
+
 void AnswerValue(uint32_t result, const uint8_t* data, uint32_t size,
                  CommandResponse& response) {
   if (result != win::kErrorSuccess) size = 0;
@@ -321,43 +355,29 @@ void IbClientCommandProcessor::reg_get_value(const CommandRequest& request,
     AnswerValue(win::kErrorFileNotFound, nullptr, 0, response);
     return;
   }
-  if (capacity > regcmd::kMaxGetValueBuffer) {
-    AnswerValue(win::kErrorNotEnoughMemory, nullptr, 0, response);
-    return;
-  }
-  // Never touched beyond what the registry writes; the answer only carries bytes of a
-  // successful read. One spare byte keeps the pointer valid for a zero-byte reservation, so
-  // that the registry is always handed a buffer (a null buffer would ask for the size only).
-  std::unique_ptr<uint8_t[]> buffer;
+  Bytes data;
+  uint32_t result = win::kErrorSuccess;
   try {
-    buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(capacity) + 1);
-  } catch (const std::bad_alloc&) {
+    result = ReadValue(key, name->value, flags, capacity, &data);
+    if (result != win::kErrorSuccess && result != win::kErrorMoreData &&
+        flags != win::kRrfRtAny) {
+      result = WriteValue(key, name->value, DefaultValueType(flags), default_data);
+      if (result == win::kErrorSuccess) {
+        result = ReadValue(key, name->value, flags, capacity, &data);
+      }
+    }
+  } catch (const std::bad_alloc&) {  // the memory failure is the answer; nothing is written
     AnswerValue(win::kErrorNotEnoughMemory, nullptr, 0, response);
     return;
-  }
-
-  platform::Registry& reg = platform::Reg();
-  uint32_t size = capacity;
-  auto read = [&] {
-    size = capacity;
-    return reg.GetValue(*key.root, key.subkey, name->value, flags, nullptr, buffer.get(), &size);
-  };
-  uint32_t result = read();
-  if (result != win::kErrorSuccess && result != win::kErrorMoreData && flags != win::kRrfRtAny) {
-    result = WriteValue(key, name->value, DefaultValueType(flags), default_data);
-    if (result == win::kErrorSuccess) result = read();
   }
 
   if (result == win::kErrorAccessDenied && MayForward() && Forwardable(*path) &&
       Forwardable(*name)) {
     const std::vector<Bytes> arguments = {path->wire, name->wire, U32Bytes(flags),
                                           U32Bytes(capacity), default_data};
-    Bytes data;
     result = ForwardForValue(arguments, capacity, &data);
-    AnswerValue(result, data.data(), static_cast<uint32_t>(data.size()), response);
-    return;
   }
-  AnswerValue(result, buffer.get(), size < capacity ? size : capacity, response);
+  AnswerValue(result, data.data(), static_cast<uint32_t>(data.size()), response);
 }
 
 }  // namespace ironbark

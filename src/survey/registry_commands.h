@@ -29,14 +29,18 @@
 // nothing is forwarded. Arguments beyond the listed ones are ignored; bytes after a text's
 // NUL are ignored.
 //
-// reg_get_value. SIZE bytes are reserved for the data; SIZE above kMaxGetValueBuffer answers
-// ERROR_NOT_ENOUGH_MEMORY (8) without touching the registry. A read that fails with flags
-// other than exactly RRF_RT_ANY writes DEFAULT as the value (type REG_SZ for RRF_RT_REG_SZ,
-// REG_DWORD for RRF_RT_REG_DWORD, the flags themselves otherwise) and reads again. A read
-// that fails only because SIZE is too small (ERROR_MORE_DATA, 234) means the value exists: it
-// is never overwritten, and the answer is 234 with no data. Whenever the answer is not 0, the
-// data item is empty: a failed read delivers no bytes worth sending. A successful answer
-// carries the bytes the read reported, never more than SIZE.
+// reg_get_value. The answer is what RegGetValueW gives with a buffer of SIZE bytes, yet SIZE
+// bytes are never reserved as such (a client may ask for gigabytes): the value's size is asked
+// first (a failure there is the read's failure), and the read gets a buffer of that size, at
+// most SIZE. A value that grows between the two calls but still fits SIZE is read again (a
+// few times at most) rather than answered 234. When even the value's own size cannot be
+// reserved the answer is ERROR_NOT_ENOUGH_MEMORY (8) and nothing is written. A read that fails
+// with flags other than exactly RRF_RT_ANY writes DEFAULT as the value (type REG_SZ for
+// RRF_RT_REG_SZ, REG_DWORD for RRF_RT_REG_DWORD, the flags themselves otherwise) and reads
+// again. A read that fails only because SIZE is too small (ERROR_MORE_DATA, 234) means the
+// value exists: it is never overwritten, and the answer is 234 with no data. Whenever the
+// answer is not 0, the data item is empty: a failed read delivers no bytes worth sending. A
+// successful answer carries the bytes the read reported, never more than SIZE.
 //
 // Forward. When the registry refuses the operation with ERROR_ACCESS_DENIED (5), the handler
 // passes the same command to the command pipe (this broker's own pipe) and answers what that
@@ -60,7 +64,6 @@
 namespace regcmd {
 
 inline constexpr uint32_t kMaxForwardedTextUnits = 255;
-inline constexpr uint32_t kMaxGetValueBuffer = 16u << 20;
 // Answer to a request with missing or unreadable arguments.
 inline constexpr uint32_t kMalformedRequestAnswer = win::kErrorInvalidParameter;
 

@@ -157,10 +157,14 @@ TEST_F(BrokerFixture, CliRegistryCommandsSwitchLoggingOn) {
   auto add = Cli({"reg", "add", "HKLM\\SOFTWARE\\OEM\\Calvane\\Log", "/v", "Quellmark", "/t",
                   "REG_SZ", "/d", "on", "/f"});
   ASSERT_EQ(add.exit_code, 0) << add.output;
-  auto query = Cli({"reg", "query", "HKLM\\SOFTWARE\\OEM\\Calvane\\Log", "/v", "quellmark"});
-  EXPECT_EQ(query.exit_code, 0);
-  EXPECT_NE(query.output.find("REG_SZ"), std::string::npos) << query.output;
-  EXPECT_NE(query.output.find("on"), std::string::npos);
+  // As the system's tool prints it, each listing closed by an empty line.
+  const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\OEM\\Calvane";
+  const std::string log = key + "\\Log\n    Quellmark    REG_SZ    on\n\n";
+  EXPECT_EQ(Named({"reg", "query", key + "\\Log", "/v", "Quellmark"}), "\n" + log);
+  EXPECT_EQ(Named({"reg", "query", key}), "\n" + key + "\n\n" + key + "\\Log\n\n");
+  EXPECT_EQ(Named({"reg", "query", key, "/s"}), "\n" + key + "\n\n" + log);
+  EXPECT_EQ(Named({"reg", "query", key, "/s", "/v", "Quellmark"}),
+            "\n" + log + "End of search: 1 match(es) found.\n");
 
   auto broker = StartBroker();
   EXPECT_TRUE(WaitForLog("Quellmark, BEGIN"));

@@ -10,7 +10,6 @@
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "support/handler_harness.h"
-#include "survey/registry_commands.h"
 
 namespace {
 
@@ -236,13 +235,44 @@ TEST_F(RegistryCommandsTest, GetValueWithTooSmallABufferLeavesTheValueAlone) {
   EXPECT_EQ(exact.code, 0u);
   EXPECT_EQ(exact.data, Wire("Vexor 17"));
 
-  // A buffer beyond the service's bound is refused before the registry is asked.
-  EXPECT_EQ(Get(key, "Missing", U32(win::kRrfRtRegDword), U32(regcmd::kMaxGetValueBuffer + 1),
-                U32(1))
-                .code,
-            win::kErrorNotEnoughMemory);
-  EXPECT_FALSE(Stored(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark", "Missing").has_value());
-  EXPECT_EQ(Get(key, "Model", U32(win::kRrfRtAny), U32(regcmd::kMaxGetValueBuffer), {}).code, 0u);
+  // Any SIZE that holds the value reads it, however large: nothing that size is reserved.
+  EXPECT_EQ(Get(key, "Model", U32(win::kRrfRtAny), U32(0x1000001), {}).data, Wire("Vexor 17"));
+  EXPECT_EQ(Get(key, "New", U32(win::kRrfRtRegDword), U32(0xFFFFFFFF), U32(5)).data, U32(5));
+}
+
+// The real registry, with the value growing by a byte right after each size query, as a
+// change made by another writer between the handler's two calls would.
+struct GrowingRegistry : platform::posix::SqliteRegistry {
+  using SqliteRegistry::SqliteRegistry;
+  uint32_t GetValue(RegRoot root, std::string_view key, std::string_view name, uint32_t flags,
+                    uint32_t* type, void* data, uint32_t* size) override {
+    const uint32_t rc = SqliteRegistry::GetValue(root, key, name, flags, type, data, size);
+    if (data == nullptr && rc == 0) {
+      const Bytes grown(*size + 1, 7);
+      SetKeyValue(root, key, name, win::kRegBinary, grown.data(), *size + 1);
+    }
+    return rc;
+  }
+};
+
+TEST_F(RegistryCommandsTest, GetValueReadsAgainAValueThatGrewButStillFits) {
+  GrowingRegistry growing(registry_dir_.path() + "/growing.db");
+  services_.registry = &growing;
+  EXPECT_EQ(growing.SetKeyValue(RegRoot::kCurrentUser, "K", "v", win::kRegBinary, "x", 1), 0u);
+  EXPECT_EQ(Get("HKEY_CURRENT_USER\\K", "v", U32(win::kRrfRtAny), U32(2), {}).data, Bytes(2, 7));
+  EXPECT_EQ(Get("HKEY_CURRENT_USER\\K", "v", U32(win::kRrfRtAny), U32(2), {}).code, 234u);
+  services_.registry = &registry_;
+}
+
+TEST_F(RegistryCommandsTest, UnpairedSurrogatesNameKeysOfTheirOwn) {
+  const auto path = [](uint8_t high) {  // "HKEY_CURRENT_USER\A" and U+<high>00
+    Bytes wire = Wire("HKEY_CURRENT_USER\\A");
+    wire.insert(wire.end() - 2, {0, high});
+    return wire;
+  };
+  EXPECT_EQ(Code(kCreateKey, {path(0xD8)}), 0u);
+  EXPECT_EQ(Code(kDeleteKey, {path(0xDC)}), 2u);
+  EXPECT_EQ(Code(kDeleteKey, {path(0xD8)}), 0u);
 }
 
 TEST_F(RegistryCommandsTest, NumbersWiderThanFourBytesCountAsZero) {

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include "base/text.h"
 #include "base/win_codes.h"
 #include "platform/win32/registry.h"
+#include "platform/win32/wide_text.h"
 #include "win32_test_support.h"
 
 namespace {
@@ -51,6 +55,19 @@ TEST_F(Win32RegistryTest, KeysAreCreatedAlongTheWholePathAndDeletedWithTheirTree
   EXPECT_EQ(reg_.OpenKey(kRoot, sandbox_.Path("A"), win::kKeyRead), win::kErrorFileNotFound);
   EXPECT_EQ(reg_.OpenKey(kRoot, sandbox_.Path(), win::kKeyRead), 0u) << "only the subtree goes";
   EXPECT_EQ(reg_.DeleteTree(kRoot, sandbox_.Path("A")), win::kErrorFileNotFound);
+}
+
+TEST_F(Win32RegistryTest, UnpairedSurrogatesReachTheRegistryUnchanged) {
+  const std::string name = "A" + text::Utf16ToUtf8(u"\xD800");
+  ASSERT_EQ(reg_.CreateKey(kRoot, sandbox_.Path(name), win::kKeyAllAccess), 0u);
+  const std::wstring wide = platform::win32::ToWide(sandbox_.Path("A")) + L'\xD800';
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, wide.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(reg_.OpenKey(kRoot, sandbox_.Path("A\xEF\xBF\xBD"), win::kKeyRead), 2u);  // U+FFFD
+  std::vector<std::string> names;
+  ASSERT_EQ(reg_.EnumSubkeys(kRoot, sandbox_.Path(), &names), 0u);
+  EXPECT_EQ(names, std::vector<std::string>{name});
 }
 
 TEST_F(Win32RegistryTest, UnknownRootAnswersInvalidHandle) {

@@ -381,6 +381,9 @@ size_t QueryKey(platform::Registry& reg, const KeyArg& key, const Options& o) {
 int Query(platform::Registry& reg, const KeyArg& key, const Options& o) {
   Check(reg.OpenKey(key.root, key.subkey, win::kKeyRead));
   const size_t found = QueryKey(reg, key, o);
+  // Like the system's tool, a listing ends with an empty line (a search that found nothing
+  // listed nothing).
+  if (!(o.value && o.recurse) || found > 0) std::printf("\n");
   if (o.value && o.recurse) {
     std::printf("End of search: %zu match(es) found.\n", found);
     if (found == 0) Check(win::kErrorFileNotFound);

@@ -1,5 +1,7 @@
 // UTF-8 <-> UTF-16 at the edge of the Win32 calls: the core speaks UTF-8, the W functions take
-// wchar_t (16-bit on Windows). Invalid sequences become U+FFFD in either direction.
+// wchar_t (16-bit on Windows). The one converter of base/text.h, never MultiByteToWideChar:
+// unpaired surrogates pass both ways unchanged (a name holding one is a name of its own), and
+// only invalid UTF-8 bytes become U+FFFD.
 #pragma once
 #include <string>
 #include <string_view>
