@@ -61,6 +61,12 @@ class PipeInstanceLimitError : public std::runtime_error {
   PipeInstanceLimitError() : std::runtime_error("Named pipe creation failed.") {}
 };
 
+// Keeps a pipe's name in existence while it lives; see PipeTransport::HoldName.
+class PipeNameHold {
+ public:
+  virtual ~PipeNameHold() = default;
+};
+
 class PipeTransport {
  public:
   virtual ~PipeTransport() = default;
@@ -70,6 +76,15 @@ class PipeTransport {
   // "Named pipe creation failed.") when it cannot; PipeInstanceLimitError when the maximum
   // number of instances exists.
   virtual std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) = 0;
+
+  // Keeps the name `path` ("\\.\pipe\NAME") reachable by clients for as long as the returned
+  // hold lives, even at moments when this process has no instance of the pipe. A server takes
+  // it for as long as it serves, so that a connection that ends at once cannot make the name
+  // vanish under arriving clients before the next instance exists. On Windows a name exists
+  // exactly while an instance handle is open and nothing else can keep it: the hold does
+  // nothing there, and a client arriving while the server has no instance finds no pipe
+  // (error 2). Throws the creation errors of CreateInstance.
+  virtual std::unique_ptr<PipeNameHold> HoldName(std::string_view path) = 0;
 
   // CreateFileW(OPEN_EXISTING) on a pipe path. Null with *error set on failure: 2 when no
   // server exists, 231 (ERROR_PIPE_BUSY) when every instance is busy.

@@ -106,6 +106,30 @@ TEST_F(CommandPipe, TenConcurrentClientsAreServedWhileAnotherStalls) {
   ASSERT_EQ(Exchange(*stalled, Bytes({0, 0, 0}), &response), 0u);
 }
 
+TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances) {
+  // 254 clients served and held: with the listening instance, the pipe's 255 instances exist.
+  std::vector<std::unique_ptr<NamedPipeClient>> held;
+  std::vector<uint8_t> response;
+  for (int i = 0; i < 254; ++i) {
+    held.push_back(Connect());
+    ASSERT_EQ(Exchange(*held.back(), Bytes({0, 0, 0}), &response), 0u);
+  }
+  // The client of the last instance is answered before the server waits for room.
+  auto last = Connect();
+  auto answer = std::async(std::launch::async,
+                           [&] { return Exchange(*last, Bytes({0, 0, 0}), &response); });
+  EXPECT_EQ(answer.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  held.clear();  // gives a server that waits for room its room
+  EXPECT_EQ(answer.get(), 0u);
+  last.reset();
+  // Every connection has ended, quite likely before the server made its next instance: the pipe
+  // stays reachable meanwhile.
+  while (ActivePipeConnections() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  NamedPipeClient next(kCommandPipeName);
+  ASSERT_EQ(next.ConnectPipe(0), 0u);
+  EXPECT_EQ(Exchange(next, Bytes({0, 0, 0}), &response), 0u);
+}
+
 TEST_F(CommandPipe, StopWithoutClientsAcknowledgesAndRemovesThePipe) {
   const auto started = std::chrono::steady_clock::now();
   EXPECT_TRUE(StopServer());
@@ -146,8 +170,7 @@ TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
        }},
       {9, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}},  // no answer
   };
-  // Both instances exist from the start, as the accept loop keeps one listening while it
-  // serves: the pipe never vanishes between the two connections.
+  // Both instances exist from the start: the pipe never vanishes between the two connections.
   NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},
                                   {kCommandPipeName, 2, 1, 512, 512}};
   std::jthread server([&] {

@@ -161,6 +161,7 @@ class ClientHandle : public PipeHandle {
 struct SeqpacketPipeTransport::Listener {
   int fd = -1;
   uint32_t instances = 0;
+  uint32_t holds = 0;
 };
 
 // A server instance: waits on the shared listening socket, then serves one connection.
@@ -211,7 +212,7 @@ class ServerInstance : public PipeHandle {
     connection_.reset();
     if (!released_) {
       released_ = true;
-      transport_->ReleaseInstance(socket_path_);
+      transport_->Release(socket_path_, true);
     }
   }
 
@@ -222,6 +223,17 @@ class ServerInstance : public PipeHandle {
   std::unique_ptr<Connection> connection_;
   uint32_t client_pid_ = 0;
   bool released_ = false;
+};
+
+class NameHold : public PipeNameHold {
+ public:
+  NameHold(SeqpacketPipeTransport* transport, std::string socket_path)
+      : transport_(transport), socket_path_(std::move(socket_path)) {}
+  ~NameHold() override { transport_->Release(socket_path_, false); }
+
+ private:
+  SeqpacketPipeTransport* transport_;
+  std::string socket_path_;
 };
 
 SeqpacketPipeTransport::SeqpacketPipeTransport(std::string root) : root_(std::move(root)) {}
@@ -238,48 +250,54 @@ std::string SeqpacketPipeTransport::SocketPath(std::string_view pipe_path) const
   return MapWindowsPath(root_, pipe_path);
 }
 
+SeqpacketPipeTransport::Listener& SeqpacketPipeTransport::ListenerFor(
+    const std::string& socket_path) {
+  if (const auto it = listeners_.find(socket_path); it != listeners_.end()) return *it->second;
+  const std::string dir = socket_path.substr(0, socket_path.rfind('/'));
+  ::mkdir(dir.c_str(), 0755);
+  sockaddr_un addr;
+  if (!FillAddress(socket_path, &addr)) throw std::runtime_error("Named pipe creation failed.");
+  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("Named pipe creation failed.");
+  // A socket file left by a process that died is stale: this process owns the name now.
+  ::unlink(socket_path.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      ::chmod(socket_path.c_str(), 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
+    ::close(fd);
+    throw std::runtime_error("Named pipe creation failed.");
+  }
+  auto listener = std::make_unique<Listener>();
+  listener->fd = fd;
+  return *(listeners_[socket_path] = std::move(listener));
+}
+
 std::unique_ptr<PipeHandle> SeqpacketPipeTransport::CreateInstance(
     const PipeInstanceParams& params) {
   const std::string socket_path = SocketPath(params.path);
   std::lock_guard<std::mutex> lock(mutex_);
-  auto& listener = listeners_[socket_path];
-  if (!listener) {
-    const std::string dir = socket_path.substr(0, socket_path.rfind('/'));
-    ::mkdir(dir.c_str(), 0755);
-    sockaddr_un addr;
-    if (!FillAddress(socket_path, &addr)) {
-      listeners_.erase(socket_path);
-      throw std::runtime_error("Named pipe creation failed.");
-    }
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      listeners_.erase(socket_path);
-      throw std::runtime_error("Named pipe creation failed.");
-    }
-    // A socket file left by a process that died is stale: this process owns the name now.
-    ::unlink(socket_path.c_str());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::chmod(socket_path.c_str(), 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
-      ::close(fd);
-      listeners_.erase(socket_path);
-      throw std::runtime_error("Named pipe creation failed.");
-    }
-    listener = std::make_shared<Listener>();
-    listener->fd = fd;
-  }
+  Listener& listener = ListenerFor(socket_path);
   const uint32_t limit = params.max_instances == 0 ? win::kPipeUnlimitedInstances
                                                    : params.max_instances;
-  if (listener->instances >= limit) throw PipeInstanceLimitError();
-  ++listener->instances;
-  return std::make_unique<ServerInstance>(this, socket_path, listener->fd);
+  if (listener.instances >= limit) throw PipeInstanceLimitError();
+  ++listener.instances;
+  return std::make_unique<ServerInstance>(this, socket_path, listener.fd);
 }
 
-void SeqpacketPipeTransport::ReleaseInstance(const std::string& socket_path) {
+std::unique_ptr<PipeNameHold> SeqpacketPipeTransport::HoldName(std::string_view path) {
+  std::string socket_path = SocketPath(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++ListenerFor(socket_path).holds;
+  return std::make_unique<NameHold>(this, std::move(socket_path));
+}
+
+void SeqpacketPipeTransport::Release(const std::string& socket_path, bool instance) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = listeners_.find(socket_path);
   if (it == listeners_.end()) return;
-  if (--it->second->instances == 0) {
-    ::close(it->second->fd);
+  Listener& listener = *it->second;
+  --(instance ? listener.instances : listener.holds);
+  if (listener.instances == 0 && listener.holds == 0) {
+    ::close(listener.fd);
     ::unlink(socket_path.c_str());
     listeners_.erase(it);
   }

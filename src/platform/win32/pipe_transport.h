@@ -12,6 +12,11 @@ class Win32PipeTransport : public platform::PipeTransport {
   // (every allowed instance exists) throws PipeInstanceLimitError.
   std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) override;
 
+  // A pipe name lives exactly as long as an instance handle: nothing to hold.
+  std::unique_ptr<PipeNameHold> HoldName(std::string_view /*path*/) override {
+    return std::make_unique<PipeNameHold>();
+  }
+
   // CreateFileW(path, desired_access, no sharing, OPEN_EXISTING, no flags).
   std::unique_ptr<PipeHandle> Open(std::string_view path, uint32_t desired_access,
                                    uint32_t* error) override;
