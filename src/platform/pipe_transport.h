@@ -77,13 +77,12 @@ class PipeTransport {
   // number of instances exists.
   virtual std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) = 0;
 
-  // Keeps the name `path` ("\\.\pipe\NAME") reachable by clients for as long as the returned
-  // hold lives, even at moments when this process has no instance of the pipe. A server takes
-  // it for as long as it serves, so that a connection that ends at once cannot make the name
-  // vanish under arriving clients before the next instance exists. On Windows a name exists
-  // exactly while an instance handle is open and nothing else can keep it: the hold does
-  // nothing there, and a client arriving while the server has no instance finds no pipe
-  // (error 2). Throws the creation errors of CreateInstance.
+  // Keeps the name `path` ("\\.\pipe\NAME") reachable for as long as the returned hold lives,
+  // even at moments when the pipe has no instance. A server takes it for as long as it serves,
+  // so that a connection that ends at once cannot make the name vanish before the next
+  // instance exists: clients arriving meanwhile wait for that instance instead of finding no
+  // pipe (2). Once the holds have ended, the name ends with the last instance. Throws the
+  // creation errors of CreateInstance.
   virtual std::unique_ptr<PipeNameHold> HoldName(std::string_view path) = 0;
 
   // CreateFileW(OPEN_EXISTING) on a pipe path. Null with *error set on failure: 2 when no
