@@ -1,7 +1,7 @@
 // Named-pipe seam: the pipe calls of the broker with Windows semantics and error codes.
 // Windows: CreateNamedPipeW / ConnectNamedPipe / ReadFile / WriteFile / CreateFileW /
-// WaitNamedPipeW / SetNamedPipeHandleState. Linux: AF_UNIX SOCK_SEQPACKET sockets, where a
-// socket datagram is one pipe message.
+// WaitNamedPipeW / SetNamedPipeHandleState. Linux: AF_UNIX stream sockets that carry each
+// pipe message behind a length prefix.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -10,6 +10,10 @@
 #include <string_view>
 
 namespace platform {
+
+// The longest message either end of a pipe accepts, the same on every build. A reader refuses a
+// longer one (ERROR_INVALID_DATA) and the connection is then of no further use.
+inline constexpr uint32_t kMaxPipeMessageBytes = 16u << 20;
 
 // One end of a pipe connection (a server instance or a client connection). Destroying it
 // closes the handle.

@@ -276,6 +276,21 @@ TEST_F(Win32PipeTest, ReceivePipeMessageAssemblesLongMessagesAndKeepsTheGrownBuf
 
   client->Close();
   EXPECT_EQ(ReceivePipeMessage(*server, buffer, &size), win::kErrorBrokenPipe);
+
+  // One byte over the cap: refused once that shows, without the buffer growing past the cap.
+  // Closing the server end releases the writer.
+  server.reset();
+  server = pipes_.CreateInstance(params_);
+  client = OpenClient();
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(server->WaitForClient(), win::kErrorPipeConnected);
+  std::atomic<uint32_t> write_error{0xFFFFFFFFu};
+  std::thread writer =
+      WriteAsync(*client, Pattern(platform::kMaxPipeMessageBytes + 1), &write_error);
+  EXPECT_EQ(ReceivePipeMessage(*server, buffer, &size), win::kErrorInvalidData);
+  EXPECT_LE(buffer.size(), size_t{platform::kMaxPipeMessageBytes});
+  server->Close();
+  writer.join();
 }
 
 // The command pipe as the broker serves it, with the Win32 host services installed: the

@@ -1,6 +1,11 @@
-// Named pipes of the Linux build: AF_UNIX SOCK_SEQPACKET sockets under ROOT/pipe/.
+// Named pipes of the Linux build: AF_UNIX stream sockets under ROOT/pipe/.
 //
-// A socket datagram is one pipe message, so message boundaries hold as in message mode.
+// Every pipe message travels as a 32-bit little-endian length followed by that many bytes, so
+// message boundaries hold as in message mode, and a message of any size up to
+// kMaxPipeMessageBytes goes through whatever the kernel's socket buffer limits are: it is
+// streamed, never held whole by the transport. A reader refuses a longer length before it reads
+// the message and shuts the connection down.
+//
 // Access rule (the counterpart of the command pipe's security descriptor): the socket file is
 // created with mode 0666 in a directory of mode 0755, so every local account may connect, as
 // authenticated users may on Windows; a peer running as the overflow account "nobody"
@@ -21,10 +26,10 @@
 
 namespace platform::posix {
 
-class SeqpacketPipeTransport : public PipeTransport {
+class UnixStreamPipeTransport : public PipeTransport {
  public:
-  explicit SeqpacketPipeTransport(std::string root);
-  ~SeqpacketPipeTransport() override;
+  explicit UnixStreamPipeTransport(std::string root);
+  ~UnixStreamPipeTransport() override;
 
   std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) override;
   // Keeps the listening socket bound (binding it if no instance has yet).
