@@ -9,8 +9,10 @@
 //   broker    the quellmark binary given by --broker, started as a child process on a fresh
 //             root (stopped with SIGTERM); without --broker, the broker's own pipe server
 //             (StartServiceThreads) running in this process
-//   echo      a bare AF_UNIX SOCK_SEQPACKET server, one thread per connection, that sends every
-//             message straight back: the cost of the socket round trip alone
+//   echo      a bare AF_UNIX stream server, one thread per connection, that sends every byte
+//             straight back: the cost of the socket round trip alone
+// Clients speak the Linux pipe transport's framing themselves (a 32-bit little-endian length
+// before every message), so the echo returns each request as one message.
 // Prints requests per second and the p50/p99 round-trip latency of each run, and the
 // broker/echo ratios. Everything lives in a temporary directory under /tmp that is removed at
 // the end; a run that takes longer than 120 s aborts the program.
@@ -157,7 +159,7 @@ sockaddr_un SocketAddress(const std::string& path) {
 }
 
 int ConnectSocket(const std::string& path) {
-  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   const sockaddr_un addr = SocketAddress(path);
   if (connect(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
@@ -168,6 +170,38 @@ int ConnectSocket(const std::string& path) {
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof(timeout));
   return fd;
+}
+
+bool SendAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = send(fd, data, size, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Exactly `size` bytes; errno stays 0 when the peer closed the connection first.
+bool ReceiveAll(int fd, uint8_t* data, size_t size) {
+  while (size > 0) {
+    errno = 0;
+    const ssize_t n = recv(fd, data, size, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// One message as the transport frames it: its length, then its bytes.
+std::vector<uint8_t> Framed(const std::vector<uint8_t>& message) {
+  std::vector<uint8_t> framed;
+  pipeproto::AppendU32(framed, static_cast<uint32_t>(message.size()));
+  framed.insert(framed.end(), message.begin(), message.end());
+  return framed;
 }
 
 bool WaitForSocket(const std::string& path, std::chrono::milliseconds limit) {
@@ -187,7 +221,7 @@ bool WaitForSocket(const std::string& path, std::chrono::milliseconds limit) {
 class EchoServer {
  public:
   explicit EchoServer(std::string path) : path_(std::move(path)) {
-    listen_fd_ = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const sockaddr_un addr = SocketAddress(path_);
     if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0 ||
         listen(listen_fd_, SOMAXCONN) != 0) {
@@ -230,8 +264,7 @@ class EchoServer {
     std::vector<uint8_t> buffer(64 * 1024);
     for (;;) {
       const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
-      if (n <= 0) break;
-      if (send(fd, buffer.data(), static_cast<size_t>(n), MSG_NOSIGNAL) != n) break;
+      if (n <= 0 || !SendAll(fd, buffer.data(), static_cast<size_t>(n))) break;
     }
     close(fd);
   }
@@ -251,7 +284,7 @@ class EchoServer {
 class InProcessBroker {
  public:
   explicit InProcessBroker(const std::string& root) {
-    pipes_ = new platform::posix::SeqpacketPipeTransport(root);
+    pipes_ = new platform::posix::UnixStreamPipeTransport(root);
     files_ = new platform::posix::PosixFileSystem(root);
     services_ = new platform::Services;
     services_->pipes = pipes_;
@@ -271,7 +304,7 @@ class InProcessBroker {
   const std::string& socket_path() const { return socket_path_; }
 
  private:
-  platform::posix::SeqpacketPipeTransport* pipes_;
+  platform::posix::UnixStreamPipeTransport* pipes_;
   platform::posix::PosixFileSystem* files_;
   platform::Services* services_;
   std::thread thread_;
@@ -339,19 +372,25 @@ void RunClient(const std::string& socket_path, const std::vector<uint8_t>& reque
     ready->fetch_add(1);
     return;
   }
+  const std::vector<uint8_t> framed = Framed(request);
   std::vector<uint8_t> answer(64 * 1024);
   auto round_trip = [&]() -> bool {
-    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) {
+    if (!SendAll(fd, framed.data(), framed.size())) {
       *error = std::string("send: ") + std::strerror(errno);
       return false;
     }
-    const ssize_t n = recv(fd, answer.data(), answer.size(), 0);
-    if (n <= 0) {
-      *error = n == 0 ? "the server closed the connection" : std::string("recv: ") + std::strerror(errno);
+    uint8_t prefix[4];
+    const bool received = ReceiveAll(fd, prefix, sizeof prefix) &&
+                          pipeproto::LoadU32(prefix) <= answer.size() &&
+                          ReceiveAll(fd, answer.data(), pipeproto::LoadU32(prefix));
+    if (!received) {
+      *error = errno == 0 ? "the server closed the connection or answered too much"
+                          : std::string("recv: ") + std::strerror(errno);
       return false;
     }
+    const size_t n = pipeproto::LoadU32(prefix);
     // The echo returns the request; the broker answers one item (the argument dump).
-    const bool good = expect_echo ? static_cast<size_t>(n) == request.size()
+    const bool good = expect_echo ? n == request.size()
                                   : n >= 5 && answer[0] == 1;
     if (!good) *error = "unexpected answer of " + std::to_string(n) + " bytes";
     return good;

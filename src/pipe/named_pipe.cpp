@@ -89,21 +89,30 @@ uint32_t NamedPipeClient::ReadPipeMessage(std::vector<uint8_t>* message) {
 
 uint32_t ReceivePipeMessage(platform::PipeHandle& pipe, std::vector<uint8_t>& buffer,
                             uint32_t* size) {
-  if (buffer.size() < kReadChunk) buffer.resize(kReadChunk, 0);
+  constexpr uint32_t kCap = platform::kMaxPipeMessageBytes;
+  // The buffer grows towards twice the bytes received so far, but never past the cap.
+  const auto grow = [&buffer](size_t wanted) {
+    wanted = std::min<size_t>(wanted, platform::kMaxPipeMessageBytes);
+    if (buffer.size() < wanted) buffer.resize(wanted, 0);
+  };
+  grow(kReadChunk);
   uint8_t chunk[kReadChunk];
   uint32_t received = 0;
   for (;;) {
     uint32_t got = 0;
     const uint32_t error = pipe.Read(chunk, kReadChunk, &got);
     if (error != 0 && error != win::kErrorMoreData) return error;
+    // A message longer than the cap is refused as soon as that shows.
+    const bool more = error == win::kErrorMoreData;
+    if (got > kCap - received || (more && received + got == kCap)) return win::kErrorInvalidData;
     if (received + got > buffer.size()) {
-      buffer.resize(std::max<size_t>(static_cast<size_t>(received) * 2, received + got), 0);
+      grow(std::max<size_t>(static_cast<size_t>(received) * 2, received + got));
     }
     std::memcpy(buffer.data() + received, chunk, got);
     received += got;
-    if (error == 0) break;
+    if (!more) break;
     // The message continues: make room for at least the next chunk.
-    if (buffer.size() < static_cast<size_t>(received) * 2) buffer.resize(static_cast<size_t>(received) * 2, 0);
+    grow(static_cast<size_t>(received) * 2);
   }
   if (received == 0) return win::kErrorBrokenPipe;
   *size = received;

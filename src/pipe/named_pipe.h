@@ -68,6 +68,8 @@ class NamedPipeClient {
 // to 512 bytes; while a read reports 234 (ERROR_MORE_DATA) the buffer grows (zero-filled) to
 // twice the bytes received so far and the next chunk is appended. `buffer` keeps its grown
 // size for the next call. 0 with *size set when a whole message of at least one byte arrived;
-// otherwise the read's error (a read of zero bytes answers 109).
+// otherwise the read's error (a read of zero bytes answers 109). A message longer than
+// platform::kMaxPipeMessageBytes answers 13 (ERROR_INVALID_DATA) once that shows, and the buffer
+// never grows past that size; the connection is then of no further use.
 uint32_t ReceivePipeMessage(platform::PipeHandle& pipe, std::vector<uint8_t>& buffer,
                             uint32_t* size);

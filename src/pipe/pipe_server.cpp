@@ -10,6 +10,7 @@
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
 #include "pipe/named_pipe.h"
+#include "platform/services.h"
 
 std::atomic<bool> g_PipeServerStop{false};
 std::atomic<bool> g_PipeServerRunning{false};
@@ -51,24 +52,24 @@ int ActivePipeConnections() { return g_ActiveConnections.load(); }
 void SetServiceSurvey(ServiceSurvey survey) { g_ServiceSurvey.store(survey); }
 
 void RunPipeServer() {
+  // The pipe's name stays reachable for as long as the loop runs, even while the pipe has no
+  // instance: between handing a connection off and creating the next instance, that connection
+  // may already have ended. It goes with the loop, so that once the server has stopped the name
+  // ends with the last connection.
+  std::unique_ptr<platform::PipeNameHold> name =
+      platform::Pipes().HoldName(PipePath(kCommandPipeName));
+  // Null when a stop request arrives while the instance waits for room.
   auto instance = CreateListeningInstance();
-  for (;;) {
-    if (!instance) {
-      g_PipeServerStop.exchange(false);
-      return;
-    }
+  while (instance) {
     const uint32_t error = instance->handle->WaitForClient();
     const bool accept_error = error != 0 && error != win::kErrorPipeConnected;
     if (g_PipeServerStop.load() || accept_error) {
       instance->Close();
       instance.reset();
-      g_PipeServerStop.exchange(false);
-      return;
+      break;
     }
-    // The next instance exists before the connected one is handed off, so the pipe never has
-    // zero instances while the server runs: a connection that ends at once cannot make the
-    // pipe vanish under clients that are arriving.
-    auto next = CreateListeningInstance();
+    // The connected client is served before anything else happens: creating the next instance
+    // may have to wait until a connection ends, and may fail.
     g_ActiveConnections.fetch_add(1);
     try {
       std::thread(&ServeConnection, std::move(instance)).detach();
@@ -76,8 +77,10 @@ void RunPipeServer() {
       g_ActiveConnections.fetch_sub(1);
       throw;
     }
-    instance = std::move(next);
+    instance = CreateListeningInstance();
   }
+  name.reset();
+  g_PipeServerStop.exchange(false);
 }
 
 void StartServiceThreads(void* /*window*/) {

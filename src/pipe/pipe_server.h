@@ -15,8 +15,9 @@ extern std::atomic<bool> g_PipeServerRunning;
 int ActivePipeConnections();
 
 // The accept loop: one listening instance at a time; each connected instance goes to its own
-// detached thread running process_pipe. Returns when a stop request is seen or on the first
-// accept error. Instance-creation errors propagate as exceptions.
+// detached thread running process_pipe before the next instance is created. Holds the pipe's
+// name (PipeTransport::HoldName) while it runs. Returns when a stop request is seen or on the
+// first accept error. Instance-creation errors propagate as exceptions.
 void RunPipeServer();
 
 // Body of the service thread: starts the start-up survey on its own detached thread (when one

@@ -1,7 +1,7 @@
 // Named-pipe seam: the pipe calls of the broker with Windows semantics and error codes.
 // Windows: CreateNamedPipeW / ConnectNamedPipe / ReadFile / WriteFile / CreateFileW /
-// WaitNamedPipeW / SetNamedPipeHandleState. Linux: AF_UNIX SOCK_SEQPACKET sockets, where a
-// socket datagram is one pipe message.
+// WaitNamedPipeW / SetNamedPipeHandleState. Linux: AF_UNIX stream sockets that carry each
+// pipe message behind a length prefix.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -10,6 +10,10 @@
 #include <string_view>
 
 namespace platform {
+
+// The longest message either end of a pipe accepts, the same on every build. A reader refuses a
+// longer one (ERROR_INVALID_DATA) and the connection is then of no further use.
+inline constexpr uint32_t kMaxPipeMessageBytes = 16u << 20;
 
 // One end of a pipe connection (a server instance or a client connection). Destroying it
 // closes the handle.
@@ -61,6 +65,12 @@ class PipeInstanceLimitError : public std::runtime_error {
   PipeInstanceLimitError() : std::runtime_error("Named pipe creation failed.") {}
 };
 
+// Keeps a pipe's name in existence while it lives; see PipeTransport::HoldName.
+class PipeNameHold {
+ public:
+  virtual ~PipeNameHold() = default;
+};
+
 class PipeTransport {
  public:
   virtual ~PipeTransport() = default;
@@ -70,6 +80,14 @@ class PipeTransport {
   // "Named pipe creation failed.") when it cannot; PipeInstanceLimitError when the maximum
   // number of instances exists.
   virtual std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) = 0;
+
+  // Keeps the name `path` ("\\.\pipe\NAME") reachable for as long as the returned hold lives,
+  // even at moments when the pipe has no instance. A server takes it for as long as it serves,
+  // so that a connection that ends at once cannot make the name vanish before the next
+  // instance exists: clients arriving meanwhile wait for that instance instead of finding no
+  // pipe (2). Once the holds have ended, the name ends with the last instance. Throws the
+  // creation errors of CreateInstance.
+  virtual std::unique_ptr<PipeNameHold> HoldName(std::string_view path) = 0;
 
   // CreateFileW(OPEN_EXISTING) on a pipe path. Null with *error set on failure: 2 when no
   // server exists, 231 (ERROR_PIPE_BUSY) when every instance is busy.

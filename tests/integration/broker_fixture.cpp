@@ -16,7 +16,7 @@
 namespace testsupport {
 
 void BrokerFixture::SetUp() {
-  pipes_ = std::make_unique<platform::posix::SeqpacketPipeTransport>(root_.path());
+  pipes_ = std::make_unique<platform::posix::UnixStreamPipeTransport>(root_.path());
   services_.pipes = pipes_.get();
   platform::InstallServices(&services_);
 }

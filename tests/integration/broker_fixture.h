@@ -45,7 +45,7 @@ class BrokerFixture : public ::testing::Test {
   bool WaitForCount(const std::string& text, size_t count) const;
 
   TempDir root_;
-  std::unique_ptr<platform::posix::SeqpacketPipeTransport> pipes_;
+  std::unique_ptr<platform::posix::UnixStreamPipeTransport> pipes_;
   platform::Services services_;
 };
 

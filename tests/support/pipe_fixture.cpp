@@ -9,7 +9,7 @@
 namespace testsupport {
 
 void PipeServerFixture::SetUp() {
-  pipes_ = std::make_unique<platform::posix::SeqpacketPipeTransport>(root_.path());
+  pipes_ = std::make_unique<platform::posix::UnixStreamPipeTransport>(root_.path());
   files_ = std::make_unique<platform::posix::PosixFileSystem>(root_.path());
   services_.pipes = pipes_.get();
   services_.files = files_.get();

@@ -39,7 +39,7 @@ class PipeServerFixture : public ::testing::Test {
   bool WaitForLog(const std::string& text) const;
 
   TempDir root_;
-  std::unique_ptr<platform::posix::SeqpacketPipeTransport> pipes_;
+  std::unique_ptr<platform::posix::UnixStreamPipeTransport> pipes_;
   std::unique_ptr<platform::posix::PosixFileSystem> files_;
   platform::Services services_;
   std::unique_ptr<LogFile> log_;

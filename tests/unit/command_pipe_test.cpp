@@ -56,7 +56,8 @@ TEST_F(CommandPipe, EchoDescribesEveryArgumentAndSeveralRequestsShareAConnection
 }
 
 TEST_F(CommandPipe, LongRequestsArriveWhole) {
-  for (const size_t length : {size_t{693}, size_t{100 * 1024}}) {
+  // 1 MiB is answered with 6 MiB, far beyond the kernel's default socket buffer sizes.
+  for (const size_t length : {size_t{693}, size_t{1 << 20}}) {
     std::vector<uint8_t> argument(length);
     for (size_t i = 0; i < length; ++i) argument[i] = static_cast<uint8_t>(i * 7);
     const std::vector<std::vector<uint8_t>> args = {argument};
@@ -75,16 +76,23 @@ TEST_F(CommandPipe, LongRequestsArriveWhole) {
 }
 
 TEST_F(CommandPipe, ProtocolErrorsCloseTheConnectionWithoutAnswer) {
-  const std::vector<std::vector<uint8_t>> bad_requests = {
-      Bytes({0, 0}),                                    // shorter than a header
-      Bytes({0, 0, 2, 1, 0, 0, 0, 7, 9, 0, 0, 0, 1}),   // second length past the end
-      Bytes({0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 1}),      // length near 2^32
-      Bytes({0x27, 0, 0}),                              // unknown code 39
+  const std::vector<std::vector<uint8_t>> over_cap = {
+      std::vector<uint8_t>(platform::kMaxPipeMessageBytes - 6)};
+  const struct {
+    std::vector<uint8_t> request;
+    uint32_t error;
+  } bad_requests[] = {
+      {Bytes({0, 0}), win::kErrorBrokenPipe},  // shorter than a header
+      {Bytes({0, 0, 2, 1, 0, 0, 0, 7, 9, 0, 0, 0, 1}), win::kErrorBrokenPipe},  // 2nd past the end
+      {Bytes({0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 1}), win::kErrorBrokenPipe},  // length near 2^32
+      {Bytes({0x27, 0, 0}), win::kErrorBrokenPipe},  // unknown code 39
+      // One byte over the cap: refused from its length, so the writer never gets it all out.
+      {pipeproto::EncodeRequest(0, over_cap), win::kErrorNoData},
   };
-  for (const auto& request : bad_requests) {
+  for (const auto& [request, error] : bad_requests) {
     auto client = Connect();
     std::vector<uint8_t> response;
-    EXPECT_EQ(Exchange(*client, request, &response), win::kErrorBrokenPipe);
+    EXPECT_EQ(Exchange(*client, request, &response), error) << request.size();
   }
   const std::string log = ReadLog();
   EXPECT_NE(log.find("[ERROR]     "), std::string::npos);
@@ -104,6 +112,30 @@ TEST_F(CommandPipe, TenConcurrentClientsAreServedWhileAnotherStalls) {
   EXPECT_EQ(testsupport::RunConcurrentEchoClients(10, 20), 10);
   // The stalled connection is still served afterwards.
   ASSERT_EQ(Exchange(*stalled, Bytes({0, 0, 0}), &response), 0u);
+}
+
+TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances) {
+  // 254 clients served and held: with the listening instance, the pipe's 255 instances exist.
+  std::vector<std::unique_ptr<NamedPipeClient>> held;
+  std::vector<uint8_t> response;
+  for (int i = 0; i < 254; ++i) {
+    held.push_back(Connect());
+    ASSERT_EQ(Exchange(*held.back(), Bytes({0, 0, 0}), &response), 0u);
+  }
+  // The client of the last instance is answered before the server waits for room.
+  auto last = Connect();
+  auto answer = std::async(std::launch::async,
+                           [&] { return Exchange(*last, Bytes({0, 0, 0}), &response); });
+  EXPECT_EQ(answer.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  held.clear();  // gives a server that waits for room its room
+  EXPECT_EQ(answer.get(), 0u);
+  last.reset();
+  // Every connection has ended, quite likely before the server made its next instance: the pipe
+  // stays reachable meanwhile.
+  while (ActivePipeConnections() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  NamedPipeClient next(kCommandPipeName);
+  ASSERT_EQ(next.ConnectPipe(0), 0u);
+  EXPECT_EQ(Exchange(next, Bytes({0, 0, 0}), &response), 0u);
 }
 
 TEST_F(CommandPipe, StopWithoutClientsAcknowledgesAndRemovesThePipe) {
@@ -146,8 +178,7 @@ TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
        }},
       {9, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}},  // no answer
   };
-  // Both instances exist from the start, as the accept loop keeps one listening while it
-  // serves: the pipe never vanishes between the two connections.
+  // Both instances exist from the start: the pipe never vanishes between the two connections.
   NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},
                                   {kCommandPipeName, 2, 1, 512, 512}};
   std::jthread server([&] {

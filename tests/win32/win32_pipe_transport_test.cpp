@@ -141,6 +141,43 @@ TEST_F(Win32PipeTest, ConnectionStatesAnswerTheirErrorCodes) {
   EXPECT_EQ(pipes_.WaitForInstance(params_.path, 100), win::kErrorFileNotFound);
 }
 
+// While its name is held, a pipe whose last instance closes after serving a client stays
+// there, busy, until the next instance exists or the hold ends.
+TEST_F(Win32PipeTest, AHeldNameOutlivesTheLastConnectedInstance) {
+  // With room for the next instance, and where the kept handle must give way to it.
+  for (const uint32_t max_instances : {2u, 1u}) {
+    params_.path = PipePath(win32test::UniqueName("quellmark_test_hold").c_str());
+    params_.max_instances = max_instances;
+    auto hold = pipes_.HoldName(params_.path);
+    uint32_t error = 0;
+    pipes_.CreateInstance(params_).reset();  // nobody connected: not kept
+    EXPECT_EQ(pipes_.Open(params_.path, kReadWrite, &error), nullptr);
+    EXPECT_EQ(error, win::kErrorFileNotFound);
+
+    auto server = pipes_.CreateInstance(params_);
+    auto first = OpenClient();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(server->WaitForClient(), win::kErrorPipeConnected);
+    server->Close();
+    EXPECT_EQ(pipes_.Open(params_.path, kReadWrite, &error), nullptr);
+    EXPECT_EQ(error, win::kErrorPipeBusy) << "the name is kept";
+    // Only once the next instance exists does the client find nobody left to read.
+    server = pipes_.CreateInstance(params_);
+    uint8_t byte = 1;
+    uint32_t written = 0;
+    EXPECT_NE(first->Write(&byte, 1, &written), 0u) << max_instances;
+
+    auto second = OpenClient();
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(server->WaitForClient(), win::kErrorPipeConnected);
+    server->Close();
+    hold.reset();
+    EXPECT_NE(second->Write(&byte, 1, &written), 0u) << max_instances;
+    EXPECT_EQ(pipes_.Open(params_.path, kReadWrite, &error), nullptr);
+    EXPECT_EQ(error, win::kErrorFileNotFound) << "the name ends with the hold";
+  }
+}
+
 TEST_F(Win32PipeTest, EveryCallOnAClosedHandleAnswersInvalidHandle) {
   auto server = pipes_.CreateInstance(params_);
   auto client = OpenClient();
@@ -239,6 +276,21 @@ TEST_F(Win32PipeTest, ReceivePipeMessageAssemblesLongMessagesAndKeepsTheGrownBuf
 
   client->Close();
   EXPECT_EQ(ReceivePipeMessage(*server, buffer, &size), win::kErrorBrokenPipe);
+
+  // One byte over the cap: refused once that shows, without the buffer growing past the cap.
+  // Closing the server end releases the writer.
+  server.reset();
+  server = pipes_.CreateInstance(params_);
+  client = OpenClient();
+  ASSERT_NE(client, nullptr);
+  EXPECT_EQ(server->WaitForClient(), win::kErrorPipeConnected);
+  std::atomic<uint32_t> write_error{0xFFFFFFFFu};
+  std::thread writer =
+      WriteAsync(*client, Pattern(platform::kMaxPipeMessageBytes + 1), &write_error);
+  EXPECT_EQ(ReceivePipeMessage(*server, buffer, &size), win::kErrorInvalidData);
+  EXPECT_LE(buffer.size(), size_t{platform::kMaxPipeMessageBytes});
+  server->Close();
+  writer.join();
 }
 
 // The command pipe as the broker serves it, with the Win32 host services installed: the

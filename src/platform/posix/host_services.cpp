@@ -41,7 +41,7 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
     }
   }
   environment_ = std::make_unique<PosixEnvironment>();
-  pipes_ = std::make_unique<SeqpacketPipeTransport>(root_);
+  pipes_ = std::make_unique<UnixStreamPipeTransport>(root_);
   accessibility_ = std::make_unique<sim::SimAccessibility>(notebook->profile().accessibility);
   device_setup_ = std::make_unique<SimulatedDeviceSetup>(notebook->profile().drivers);
   // The installed drivers' class keys, as Windows has them before the broker starts.

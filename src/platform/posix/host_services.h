@@ -1,6 +1,6 @@
 // The Linux backends of the platform services, over one root directory:
 //   ROOT/registry.db   the registry (SQLite, WAL)
-//   ROOT/pipe/NAME     named pipes (AF_UNIX SOCK_SEQPACKET sockets)
+//   ROOT/pipe/NAME     named pipes (AF_UNIX stream sockets)
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
 // and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI and the
 // accessibility settings.

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -11,7 +12,6 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
-#include <vector>
 
 #include "base/win_codes.h"
 #include "platform/posix/path_mapping.h"
@@ -20,8 +20,8 @@ namespace platform::posix {
 
 namespace {
 
-constexpr uid_t kRefusedPeerUid = 65534;       // "nobody": guests and anonymous logons
-constexpr int kSocketBufferBytes = 4 << 20;   // room for large messages (capped by the kernel)
+constexpr uid_t kRefusedPeerUid = 65534;  // "nobody": guests and anonymous logons
+constexpr size_t kLengthPrefixBytes = 4;
 
 uint32_t ErrnoToWin(int err) {
   switch (err) {
@@ -57,43 +57,73 @@ bool FillAddress(const std::string& path, sockaddr_un* addr) {
   return true;
 }
 
-void EnlargeBuffers(int fd) {
-  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSocketBufferBytes, sizeof(kSocketBufferBytes));
-  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kSocketBufferBytes, sizeof(kSocketBufferBytes));
-}
-
 // A connected socket: one end of a pipe connection, in message read mode.
 class Connection {
  public:
   explicit Connection(int fd) : fd_(fd) {}
   ~Connection() { Close(); }
 
+  // Up to `capacity` bytes of the current message (the next one when none is under way), read
+  // straight from the socket; 234 (ERROR_MORE_DATA) while bytes of the message remain.
   uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t* read) {
     *read = 0;
     if (fd_ < 0) return win::kErrorInvalidHandle;
-    if (offset_ >= pending_.size()) {
-      const uint32_t error = ReceiveNextMessage();
-      if (error != 0) return error;
+    if (!in_message_) {
+      uint8_t prefix[kLengthPrefixBytes];
+      size_t got = 0;
+      if (const uint32_t error = ReceiveAll(prefix, sizeof prefix, &got); error != 0) return error;
+      const uint32_t length = static_cast<uint32_t>(prefix[0]) |
+                              (static_cast<uint32_t>(prefix[1]) << 8) |
+                              (static_cast<uint32_t>(prefix[2]) << 16) |
+                              (static_cast<uint32_t>(prefix[3]) << 24);
+      if (length > kMaxPipeMessageBytes) {
+        // Past a refused message the stream has no boundaries left to find: end the connection
+        // both ways, so that a writer still sending it learns at once.
+        ::shutdown(fd_, SHUT_RDWR);
+        return win::kErrorInvalidData;
+      }
+      remaining_ = length;
+      in_message_ = true;
     }
-    const size_t remaining = pending_.size() - offset_;
-    const size_t n = remaining < capacity ? remaining : capacity;
-    if (n > 0) std::memcpy(buffer, pending_.data() + offset_, n);
-    offset_ += n;
-    *read = static_cast<uint32_t>(n);
-    return offset_ < pending_.size() ? win::kErrorMoreData : 0;
+    size_t got = 0;
+    const uint32_t error = ReceiveAll(buffer, remaining_ < capacity ? remaining_ : capacity, &got);
+    *read = static_cast<uint32_t>(got);
+    remaining_ -= static_cast<uint32_t>(got);
+    if (error != 0) return error;
+    if (remaining_ > 0) return win::kErrorMoreData;
+    // A message of zero bytes, too, reads as one read of zero bytes.
+    in_message_ = false;
+    return 0;
   }
 
+  // The length prefix and the message in as many sends as the socket buffer needs.
   uint32_t Write(const uint8_t* data, uint32_t size, uint32_t* written) {
     *written = 0;
     if (fd_ < 0) return win::kErrorInvalidHandle;
-    for (;;) {
-      const ssize_t n = send(fd_, data, size, MSG_NOSIGNAL);
-      if (n >= 0) {
-        *written = static_cast<uint32_t>(n);
-        return 0;
-      }
-      if (errno != EINTR) return ErrnoToWin(errno);
+    uint8_t prefix[kLengthPrefixBytes];
+    for (size_t i = 0; i < kLengthPrefixBytes; ++i) {
+      prefix[i] = static_cast<uint8_t>(size >> (8 * i));
     }
+    iovec parts[2] = {{prefix, sizeof prefix}, {const_cast<uint8_t*>(data), size}};
+    size_t part = 0;
+    while (part < 2) {
+      msghdr message{};
+      message.msg_iov = parts + part;
+      message.msg_iovlen = 2 - part;
+      const ssize_t sent = sendmsg(fd_, &message, MSG_NOSIGNAL);
+      if (sent < 0) {
+        if (errno == EINTR) continue;
+        return ErrnoToWin(errno);
+      }
+      size_t left = static_cast<size_t>(sent);
+      while (part < 2 && left >= parts[part].iov_len) left -= parts[part++].iov_len;
+      if (part < 2) {
+        parts[part].iov_base = static_cast<uint8_t*>(parts[part].iov_base) + left;
+        parts[part].iov_len -= left;
+      }
+    }
+    *written = size;
+    return 0;
   }
 
   void Close() {
@@ -104,38 +134,25 @@ class Connection {
   int fd() const { return fd_; }
 
  private:
-  // Takes the next datagram whole; a datagram of zero bytes, like the end of the connection,
-  // reads as zero bytes.
-  uint32_t ReceiveNextMessage() {
-    pending_.clear();
-    offset_ = 0;
-    ssize_t size;
-    do {
-      size = recv(fd_, nullptr, 0, MSG_PEEK | MSG_TRUNC);
-    } while (size < 0 && errno == EINTR);
-    if (size < 0) return errno == ECONNRESET ? win::kErrorBrokenPipe : ErrnoToWin(errno);
-    if (size == 0) {
-      // Either the peer closed or it sent an empty message; consume it and report zero bytes.
-      char ignored;
-      recv(fd_, &ignored, 0, 0);
-      return win::kErrorBrokenPipe;
+  // Exactly `size` bytes, *got of them before a failure; the end of the connection, before or
+  // inside a message, reads as 109 (ERROR_BROKEN_PIPE).
+  uint32_t ReceiveAll(uint8_t* buffer, size_t size, size_t* got) {
+    while (*got < size) {
+      const ssize_t n = recv(fd_, buffer + *got, size - *got, 0);
+      if (n > 0) {
+        *got += static_cast<size_t>(n);
+      } else if (n == 0 || errno == ECONNRESET) {
+        return win::kErrorBrokenPipe;
+      } else if (errno != EINTR) {
+        return ErrnoToWin(errno);
+      }
     }
-    pending_.resize(static_cast<size_t>(size));
-    ssize_t got;
-    do {
-      got = recv(fd_, pending_.data(), pending_.size(), 0);
-    } while (got < 0 && errno == EINTR);
-    if (got <= 0) {
-      pending_.clear();
-      return got == 0 ? win::kErrorBrokenPipe : ErrnoToWin(errno);
-    }
-    pending_.resize(static_cast<size_t>(got));
     return 0;
   }
 
   int fd_;
-  std::vector<uint8_t> pending_;
-  size_t offset_ = 0;
+  bool in_message_ = false;
+  uint32_t remaining_ = 0;  // bytes of the current message not read yet
 };
 
 class ClientHandle : public PipeHandle {
@@ -158,15 +175,16 @@ class ClientHandle : public PipeHandle {
 
 }  // namespace
 
-struct SeqpacketPipeTransport::Listener {
+struct UnixStreamPipeTransport::Listener {
   int fd = -1;
   uint32_t instances = 0;
+  uint32_t holds = 0;
 };
 
 // A server instance: waits on the shared listening socket, then serves one connection.
 class ServerInstance : public PipeHandle {
  public:
-  ServerInstance(SeqpacketPipeTransport* transport, std::string socket_path, int listen_fd)
+  ServerInstance(UnixStreamPipeTransport* transport, std::string socket_path, int listen_fd)
       : transport_(transport), socket_path_(std::move(socket_path)), listen_fd_(listen_fd) {}
   ~ServerInstance() override { Close(); }
 
@@ -186,7 +204,6 @@ class ServerInstance : public PipeHandle {
         ::close(fd);
         continue;
       }
-      EnlargeBuffers(fd);
       connection_ = std::make_unique<Connection>(fd);
       // The kernel records the peer's process at connect() time; a descriptor passed on to
       // another process keeps reporting the one that connected.
@@ -211,12 +228,12 @@ class ServerInstance : public PipeHandle {
     connection_.reset();
     if (!released_) {
       released_ = true;
-      transport_->ReleaseInstance(socket_path_);
+      transport_->Release(socket_path_, true);
     }
   }
 
  private:
-  SeqpacketPipeTransport* transport_;
+  UnixStreamPipeTransport* transport_;
   std::string socket_path_;
   int listen_fd_;
   std::unique_ptr<Connection> connection_;
@@ -224,9 +241,20 @@ class ServerInstance : public PipeHandle {
   bool released_ = false;
 };
 
-SeqpacketPipeTransport::SeqpacketPipeTransport(std::string root) : root_(std::move(root)) {}
+class NameHold : public PipeNameHold {
+ public:
+  NameHold(UnixStreamPipeTransport* transport, std::string socket_path)
+      : transport_(transport), socket_path_(std::move(socket_path)) {}
+  ~NameHold() override { transport_->Release(socket_path_, false); }
 
-SeqpacketPipeTransport::~SeqpacketPipeTransport() {
+ private:
+  UnixStreamPipeTransport* transport_;
+  std::string socket_path_;
+};
+
+UnixStreamPipeTransport::UnixStreamPipeTransport(std::string root) : root_(std::move(root)) {}
+
+UnixStreamPipeTransport::~UnixStreamPipeTransport() {
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto& [path, listener] : listeners_) {
     ::close(listener->fd);
@@ -234,71 +262,76 @@ SeqpacketPipeTransport::~SeqpacketPipeTransport() {
   }
 }
 
-std::string SeqpacketPipeTransport::SocketPath(std::string_view pipe_path) const {
+std::string UnixStreamPipeTransport::SocketPath(std::string_view pipe_path) const {
   return MapWindowsPath(root_, pipe_path);
 }
 
-std::unique_ptr<PipeHandle> SeqpacketPipeTransport::CreateInstance(
+UnixStreamPipeTransport::Listener& UnixStreamPipeTransport::ListenerFor(
+    const std::string& socket_path) {
+  if (const auto it = listeners_.find(socket_path); it != listeners_.end()) return *it->second;
+  const std::string dir = socket_path.substr(0, socket_path.rfind('/'));
+  ::mkdir(dir.c_str(), 0755);
+  sockaddr_un addr;
+  if (!FillAddress(socket_path, &addr)) throw std::runtime_error("Named pipe creation failed.");
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error("Named pipe creation failed.");
+  // A socket file left by a process that died is stale: this process owns the name now.
+  ::unlink(socket_path.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+      ::chmod(socket_path.c_str(), 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
+    ::close(fd);
+    throw std::runtime_error("Named pipe creation failed.");
+  }
+  auto listener = std::make_unique<Listener>();
+  listener->fd = fd;
+  return *(listeners_[socket_path] = std::move(listener));
+}
+
+std::unique_ptr<PipeHandle> UnixStreamPipeTransport::CreateInstance(
     const PipeInstanceParams& params) {
   const std::string socket_path = SocketPath(params.path);
   std::lock_guard<std::mutex> lock(mutex_);
-  auto& listener = listeners_[socket_path];
-  if (!listener) {
-    const std::string dir = socket_path.substr(0, socket_path.rfind('/'));
-    ::mkdir(dir.c_str(), 0755);
-    sockaddr_un addr;
-    if (!FillAddress(socket_path, &addr)) {
-      listeners_.erase(socket_path);
-      throw std::runtime_error("Named pipe creation failed.");
-    }
-    const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      listeners_.erase(socket_path);
-      throw std::runtime_error("Named pipe creation failed.");
-    }
-    // A socket file left by a process that died is stale: this process owns the name now.
-    ::unlink(socket_path.c_str());
-    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-        ::chmod(socket_path.c_str(), 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
-      ::close(fd);
-      listeners_.erase(socket_path);
-      throw std::runtime_error("Named pipe creation failed.");
-    }
-    listener = std::make_shared<Listener>();
-    listener->fd = fd;
-  }
+  Listener& listener = ListenerFor(socket_path);
   const uint32_t limit = params.max_instances == 0 ? win::kPipeUnlimitedInstances
                                                    : params.max_instances;
-  if (listener->instances >= limit) throw PipeInstanceLimitError();
-  ++listener->instances;
-  return std::make_unique<ServerInstance>(this, socket_path, listener->fd);
+  if (listener.instances >= limit) throw PipeInstanceLimitError();
+  ++listener.instances;
+  return std::make_unique<ServerInstance>(this, socket_path, listener.fd);
 }
 
-void SeqpacketPipeTransport::ReleaseInstance(const std::string& socket_path) {
+std::unique_ptr<PipeNameHold> UnixStreamPipeTransport::HoldName(std::string_view path) {
+  std::string socket_path = SocketPath(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++ListenerFor(socket_path).holds;
+  return std::make_unique<NameHold>(this, std::move(socket_path));
+}
+
+void UnixStreamPipeTransport::Release(const std::string& socket_path, bool instance) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = listeners_.find(socket_path);
   if (it == listeners_.end()) return;
-  if (--it->second->instances == 0) {
-    ::close(it->second->fd);
+  Listener& listener = *it->second;
+  --(instance ? listener.instances : listener.holds);
+  if (listener.instances == 0 && listener.holds == 0) {
+    ::close(listener.fd);
     ::unlink(socket_path.c_str());
     listeners_.erase(it);
   }
 }
 
-std::unique_ptr<PipeHandle> SeqpacketPipeTransport::Open(std::string_view path,
-                                                        uint32_t /*desired_access*/,
-                                                        uint32_t* error) {
+std::unique_ptr<PipeHandle> UnixStreamPipeTransport::Open(std::string_view path,
+                                                         uint32_t /*desired_access*/,
+                                                         uint32_t* error) {
   sockaddr_un addr;
   if (!FillAddress(SocketPath(path), &addr)) {
     *error = win::kErrorBadPathname;
     return nullptr;
   }
-  const int fd = socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
     *error = ErrnoToWin(errno);
     return nullptr;
   }
-  EnlargeBuffers(fd);
   int rc;
   do {
     rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
@@ -312,11 +345,11 @@ std::unique_ptr<PipeHandle> SeqpacketPipeTransport::Open(std::string_view path,
   return std::make_unique<ClientHandle>(fd);
 }
 
-uint32_t SeqpacketPipeTransport::CurrentProcessId() {
+uint32_t UnixStreamPipeTransport::CurrentProcessId() {
   return static_cast<uint32_t>(::getpid());
 }
 
-uint32_t SeqpacketPipeTransport::WaitForInstance(std::string_view path, uint32_t timeout_ms) {
+uint32_t UnixStreamPipeTransport::WaitForInstance(std::string_view path, uint32_t timeout_ms) {
   // connect() already waits while the backlog is full; what remains to wait for is a
   // listening socket to appear.
   const std::string socket_path = SocketPath(path);

@@ -1,15 +1,21 @@
-// Named pipes of the Linux build: AF_UNIX SOCK_SEQPACKET sockets under ROOT/pipe/.
+// Named pipes of the Linux build: AF_UNIX stream sockets under ROOT/pipe/.
 //
-// A socket datagram is one pipe message, so message boundaries hold as in message mode.
+// Every pipe message travels as a 32-bit little-endian length followed by that many bytes, so
+// message boundaries hold as in message mode, and a message of any size up to
+// kMaxPipeMessageBytes goes through whatever the kernel's socket buffer limits are: it is
+// streamed, never held whole by the transport. A reader refuses a longer length before it reads
+// the message and shuts the connection down.
+//
 // Access rule (the counterpart of the command pipe's security descriptor): the socket file is
 // created with mode 0666 in a directory of mode 0755, so every local account may connect, as
 // authenticated users may on Windows; a peer running as the overflow account "nobody"
 // (uid 65534, the Linux counterpart of guests and anonymous logons) is refused at accept time
 // from the kernel's peer credentials. Everything else in the SDDL has no Linux counterpart.
 //
-// The listening socket exists while any instance of the pipe exists in this process, as a
-// Windows pipe name exists while any instance handle is open. A client that connects while no
-// instance is waiting queues in the socket's backlog and is served by the next instance.
+// The listening socket exists while any instance of the pipe, or a hold on its name, exists in
+// this process, as a Windows pipe name exists while any instance handle is open. A client that
+// connects while no instance is waiting queues in the socket's backlog and is served by the
+// next instance.
 #pragma once
 #include <memory>
 #include <mutex>
@@ -20,12 +26,14 @@
 
 namespace platform::posix {
 
-class SeqpacketPipeTransport : public PipeTransport {
+class UnixStreamPipeTransport : public PipeTransport {
  public:
-  explicit SeqpacketPipeTransport(std::string root);
-  ~SeqpacketPipeTransport() override;
+  explicit UnixStreamPipeTransport(std::string root);
+  ~UnixStreamPipeTransport() override;
 
   std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) override;
+  // Keeps the listening socket bound (binding it if no instance has yet).
+  std::unique_ptr<PipeNameHold> HoldName(std::string_view path) override;
   std::unique_ptr<PipeHandle> Open(std::string_view path, uint32_t desired_access,
                                    uint32_t* error) override;
   uint32_t WaitForInstance(std::string_view path, uint32_t timeout_ms) override;
@@ -40,11 +48,16 @@ class SeqpacketPipeTransport : public PipeTransport {
 
  private:
   friend class ServerInstance;
-  void ReleaseInstance(const std::string& socket_path);
+  friend class NameHold;
+  // The listener of `socket_path`, bound and listening; created when there is none. Called
+  // with mutex_ held.
+  Listener& ListenerFor(const std::string& socket_path);
+  // Drops one instance or one hold; the last of them closes the socket and removes its file.
+  void Release(const std::string& socket_path, bool instance);
 
   std::string root_;
   std::mutex mutex_;
-  std::unordered_map<std::string, std::shared_ptr<Listener>> listeners_;
+  std::unordered_map<std::string, std::unique_ptr<Listener>> listeners_;
 };
 
 }  // namespace platform::posix

@@ -3,7 +3,9 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <cctype>
 #include <stdexcept>
+#include <utility>
 
 #include "base/win_codes.h"
 #include "platform/win32/wide_text.h"
@@ -16,18 +18,30 @@ constexpr SIZE_T kDescriptorBytes = 40;
 static_assert(kDescriptorBytes == SECURITY_DESCRIPTOR_MIN_LENGTH);
 static_assert(sizeof(SECURITY_ATTRIBUTES) == 24);
 
-// One end of a pipe: a server instance or a client connection. Both kinds answer every call;
-// the ones that make no sense on that end fail the way Windows makes them fail.
+// Pipe names compare case-insensitively.
+std::string NameKey(std::string_view path) {
+  std::string key(path);
+  for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return key;
+}
+
+}  // namespace
+
+// One end of a pipe: a server instance (with the transport that created it) or a client
+// connection (without). Both kinds answer every call; the ones that make no sense on that end
+// fail the way Windows makes them fail.
 class Win32PipeHandle : public PipeHandle {
  public:
-  Win32PipeHandle(HANDLE handle, bool server) : handle_(handle), server_(server) {}
+  Win32PipeHandle(HANDLE handle, Win32PipeTransport* transport, std::string key)
+      : handle_(handle), transport_(transport), key_(std::move(key)) {}
   ~Win32PipeHandle() override { Close(); }
 
   uint32_t WaitForClient() override {
     if (handle_ == INVALID_HANDLE_VALUE) return ERROR_INVALID_HANDLE;
-    if (ConnectNamedPipe(handle_, nullptr)) return ERROR_SUCCESS;
     // ERROR_PIPE_CONNECTED: the client came between CreateNamedPipeW and this call.
-    return GetLastError();
+    const DWORD error = ConnectNamedPipe(handle_, nullptr) ? ERROR_SUCCESS : GetLastError();
+    connected_ = error == ERROR_SUCCESS || error == ERROR_PIPE_CONNECTED;
+    return error;
   }
 
   uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t* read) override {
@@ -59,24 +73,43 @@ class Win32PipeHandle : public PipeHandle {
 
   void Close() override {
     if (handle_ == INVALID_HANDLE_VALUE) return;
-    CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
+    const HANDLE handle = std::exchange(handle_, INVALID_HANDLE_VALUE);
+    if (transport_ == nullptr || !transport_->KeepClosingInstance(key_, handle, connected_)) {
+      CloseHandle(handle);
+    }
   }
 
   // Asked on a client handle, the call would answer the client's own id: only the server end
   // reports one.
   uint32_t ClientProcessId() override {
-    if (!server_ || handle_ == INVALID_HANDLE_VALUE) return 0;
+    if (transport_ == nullptr || handle_ == INVALID_HANDLE_VALUE) return 0;
     ULONG pid = 0;
     return GetNamedPipeClientProcessId(handle_, &pid) ? static_cast<uint32_t>(pid) : 0;
   }
 
  private:
   HANDLE handle_;
-  bool server_;
+  Win32PipeTransport* transport_;
+  std::string key_;
+  bool connected_ = false;
 };
 
-}  // namespace
+class Win32NameHold : public PipeNameHold {
+ public:
+  Win32NameHold(Win32PipeTransport* transport, std::string key)
+      : transport_(transport), key_(std::move(key)) {}
+  ~Win32NameHold() override { transport_->ReleaseHold(key_); }
+
+ private:
+  Win32PipeTransport* transport_;
+  std::string key_;
+};
+
+Win32PipeTransport::~Win32PipeTransport() {
+  for (auto& [key, name] : names_) {
+    if (name.kept != nullptr) CloseHandle(name.kept);
+  }
+}
 
 std::unique_ptr<PipeHandle> Win32PipeTransport::CreateInstance(const PipeInstanceParams& params) {
   const PSECURITY_DESCRIPTOR descriptor = LocalAlloc(LPTR, kDescriptorBytes);
@@ -101,18 +134,72 @@ std::unique_ptr<PipeHandle> Win32PipeTransport::CreateInstance(const PipeInstanc
   const std::wstring path = ToWide(params.path);
   const DWORD max_instances =
       params.max_instances == 0 ? PIPE_UNLIMITED_INSTANCES : params.max_instances;
-  const HANDLE handle = CreateNamedPipeW(path.c_str(), params.open_mode, params.pipe_mode,
-                                         max_instances, params.out_buffer_size,
-                                         params.in_buffer_size, params.default_timeout_ms,
-                                         &attributes);
-  const DWORD error = GetLastError();
+  const auto create = [&] {
+    return CreateNamedPipeW(path.c_str(), params.open_mode, params.pipe_mode, max_instances,
+                            params.out_buffer_size, params.in_buffer_size,
+                            params.default_timeout_ms, &attributes);
+  };
+  std::string key = NameKey(params.path);
+  HANDLE handle = create();
+  DWORD error = GetLastError();
+  // A handle kept for a hold takes up an instance; where it is the one too many, it gives way.
+  if (handle == INVALID_HANDLE_VALUE && error == ERROR_PIPE_BUSY && CloseKeptInstance(key)) {
+    handle = create();
+    error = GetLastError();
+  }
   LocalFree(attributes.lpSecurityDescriptor);
   LocalFree(descriptor);
   if (handle == INVALID_HANDLE_VALUE) {
     if (error == ERROR_PIPE_BUSY) throw PipeInstanceLimitError();
     throw std::runtime_error("Named pipe creation failed.");
   }
-  return std::make_unique<Win32PipeHandle>(handle, true);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++names_[key].instances;
+  }
+  // Another instance exists now: a handle kept for the name is not needed any more.
+  CloseKeptInstance(key);
+  return std::make_unique<Win32PipeHandle>(handle, this, std::move(key));
+}
+
+bool Win32PipeTransport::CloseKeptInstance(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(key);
+  if (it == names_.end() || it->second.kept == nullptr) return false;
+  CloseHandle(std::exchange(it->second.kept, nullptr));
+  return true;
+}
+
+std::unique_ptr<PipeNameHold> Win32PipeTransport::HoldName(std::string_view path) {
+  std::string key = NameKey(path);
+  std::lock_guard<std::mutex> lock(mutex_);
+  ++names_[key].holds;
+  return std::make_unique<Win32NameHold>(this, std::move(key));
+}
+
+bool Win32PipeTransport::KeepClosingInstance(const std::string& key, void* handle,
+                                             bool connected) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(key);
+  if (it == names_.end()) return false;
+  Name& name = it->second;
+  --name.instances;
+  if (connected && name.instances == 0 && name.holds > 0 && name.kept == nullptr) {
+    name.kept = handle;
+    return true;
+  }
+  if (name.instances == 0 && name.holds == 0 && name.kept == nullptr) names_.erase(it);
+  return false;
+}
+
+void Win32PipeTransport::ReleaseHold(const std::string& key) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto it = names_.find(key);
+  if (it == names_.end()) return;
+  Name& name = it->second;
+  if (--name.holds > 0) return;
+  if (name.kept != nullptr) CloseHandle(std::exchange(name.kept, nullptr));
+  if (name.instances == 0) names_.erase(it);
 }
 
 std::unique_ptr<PipeHandle> Win32PipeTransport::Open(std::string_view path,
@@ -125,7 +212,7 @@ std::unique_ptr<PipeHandle> Win32PipeTransport::Open(std::string_view path,
     return nullptr;
   }
   *error = ERROR_SUCCESS;
-  return std::make_unique<Win32PipeHandle>(handle, false);
+  return std::make_unique<Win32PipeHandle>(handle, nullptr, std::string());
 }
 
 uint32_t Win32PipeTransport::CurrentProcessId() {
