@@ -1,7 +1,7 @@
 // Accessibility seam: the sticky-keys switch of the interactive user's session, read and written
 // as Windows keeps it, a STICKYKEYS record (cbSize, dwFlags) exchanged through
 // SystemParametersInfoW. Windows: the real call. Linux: the simulated notebook's setting
-// (sim/sim_accessibility.h).
+// (sim/accessibility.h).
 #pragma once
 #include <cstdint>
 

@@ -1,153 +1,72 @@
 #include "sim/machine_profile.h"
 
-#include <charconv>
 #include <fstream>
-#include <functional>
-#include <memory>
+#include <optional>
 #include <set>
 #include <sstream>
 
-#include "sim/simulated_notebook.h"
-
 namespace sim {
+using namespace profile_format;
+
 namespace {
 
-// A problem with one line; the parser adds the file and line number.
-struct LineError {
-  std::string message;
+enum class Occurs {
+  kOnce,         // at most once
+  kRepeated,     // any number of times, each one more item of its kind ([volume])
+  kOncePerName,  // with a name after its own, at most once per name ([fault METHOD])
 };
 
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-std::vector<std::string_view> SplitList(std::string_view s, char separator) {
-  std::vector<std::string_view> items;
-  if (Trim(s).empty()) return items;
-  size_t start = 0;
-  while (true) {
-    const size_t end = s.find(separator, start);
-    items.push_back(Trim(s.substr(start, end == std::string_view::npos ? s.npos : end - start)));
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
-  return items;
-}
-
-// Decimal or 0x-hexadecimal, at most `max`.
-uint64_t Number(std::string_view s, uint64_t max, std::string_view what = "value") {
-  std::string_view digits = s;
-  int base = 10;
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    digits.remove_prefix(2);
-    base = 16;
-  }
-  uint64_t v = 0;
-  const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v, base);
-  if (digits.empty() || ec == std::errc::result_out_of_range) {
-    throw LineError{"'" + std::string(s) + "' is not a number in 0.." + std::to_string(max)};
-  }
-  if (ec != std::errc() || end != digits.data() + digits.size()) {
-    throw LineError{"'" + std::string(s) + "' is not a number"};
-  }
-  if (v > max) {
-    throw LineError{std::string(what) + " " + std::string(s) + " is out of range 0.." +
-                    std::to_string(max)};
-  }
-  return v;
-}
-
-constexpr uint64_t kMax8 = 0xFF;
-constexpr uint64_t kMax16 = 0xFFFF;
-constexpr uint64_t kMax56 = 0x00FFFFFFFFFFFFFFull;  // the data bits above the status byte
-
-bool Switch(std::string_view s) {
-  if (s == "yes" || s == "true") return true;
-  if (s == "no" || s == "false") return false;
-  throw LineError{"'" + std::string(s) + "' is not yes or no"};
-}
-
-std::string NonEmpty(std::string_view s) {
-  if (s.empty()) throw LineError{"the value must not be empty"};
-  return std::string(s);
-}
-
-std::vector<uint8_t> HexBytes(std::string_view s) {
-  std::vector<uint8_t> bytes;
-  std::istringstream in{std::string(s)};
-  std::string item;
-  while (in >> item) {
-    if (item.size() > 2) throw LineError{"'" + item + "' is not a hex byte"};
-    bytes.push_back(static_cast<uint8_t>(Number("0x" + item, kMax8, "byte")));
-  }
-  if (bytes.empty() || bytes.size() > 64) throw LineError{"expected 1 to 64 hex bytes"};
-  return bytes;
-}
-
-// One section: what its keys do, and a check when it ends.
-struct Section {
-  std::function<void(std::string_view key, std::string_view value)> key;
-  std::function<void()> finish;
+// A section of the format and the device that reads it. `argument` is the name after the
+// section's own, empty for sections that take none.
+struct SectionRow {
+  std::string_view name;
+  Occurs occurs;
+  Section (*open)(MachineProfile& machine, const std::string& argument);
 };
 
-using KeyTable = std::map<std::string, std::function<void(std::string_view)>, std::less<>>;
+// Every section there is. A new simulated device adds a row for each of its sections.
+constexpr SectionRow kSections[] = {
+    {"system", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return SystemSection(m.system); }},
+    {"com", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return ComSection(m.com); }},
+    {"firmware", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return FirmwareSection(m.firmware); }},
+    {kGamingFunctionClass, Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) {
+       return FirmwareClassSection(kGamingFunctionClass, m.firmware.gaming_function);
+     }},
+    {kFwxActionClass, Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) {
+       return FirmwareClassSection(kFwxActionClass, m.firmware.fwx_action);
+     }},
+    {"state", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return StateSection(m.firmware); }},
+    {"misc_settings", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return MiscSettingsSection(m.firmware); }},
+    {"functions", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return FunctionsSection(m.firmware); }},
+    {"fault", Occurs::kOncePerName,
+     [](MachineProfile& m, const std::string& method) { return FaultSection(m.firmware, method); }},
+    {"accessibility", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return AccessibilitySection(m.accessibility); }},
+    {"volume", Occurs::kRepeated,
+     [](MachineProfile& m, const std::string&) { return VolumeSection(m.volumes.emplace_back()); }},
+    {"video_mode", Occurs::kRepeated,
+     [](MachineProfile& m, const std::string&) {
+       return VideoModeSection(m.video_modes.emplace_back());
+     }},
+    {"driver", Occurs::kRepeated,
+     [](MachineProfile& m, const std::string&) { return DriverSection(m.drivers.emplace_back()); }},
+    {"smbios", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return SmbiosSection(m.smbios); }},
+};
 
-// A section made of fixed keys.
-Section Keys(std::string name, KeyTable table) {
-  auto shared = std::make_shared<KeyTable>(std::move(table));
-  return Section{[shared, name](std::string_view key, std::string_view value) {
-                   const auto it = shared->find(key);
-                   if (it == shared->end()) {
-                     throw LineError{"unknown key '" + std::string(key) + "' in [" + name + "]"};
-                   }
-                   it->second(value);
-                 },
-                 nullptr};
-}
-
-Section FirmwareClassSection(const std::string& name, FirmwareClassProfile& cls) {
-  return Keys(name, {
-      {"present", [&](std::string_view v) { cls.present = Switch(v); }},
-      {"instance_name", [&](std::string_view v) { cls.instance_name = NonEmpty(v); }},
-      {"leading_instances",
-       [&](std::string_view v) {
-         cls.leading_instances.clear();
-         for (std::string_view item : SplitList(v, ',')) {
-           if (item == "missing") {
-             cls.leading_instances.push_back(InstanceDefect::kMissingName);
-           } else if (item == "null") {
-             cls.leading_instances.push_back(InstanceDefect::kNullName);
-           } else if (item == "empty") {
-             cls.leading_instances.push_back(InstanceDefect::kEmptyName);
-           } else {
-             throw LineError{"'" + std::string(item) + "' is not missing, null or empty"};
-           }
-         }
-       }},
-  });
-}
-
-// "N = value" sections; `reserved` numbers have keys of their own elsewhere.
-Section NumberedSection(std::string name, std::map<uint8_t, uint64_t>& values,
-                        std::set<uint8_t> reserved) {
-  return Section{[&values, name, reserved](std::string_view key, std::string_view value) {
-                   uint64_t n = 0;
-                   try {
-                     n = Number(key, kMax8, "number");
-                   } catch (const LineError&) {
-                     throw LineError{"unknown key '" + std::string(key) + "' in [" + name +
-                                     "] (keys are numbers 0..255)"};
-                   }
-                   if (reserved.count(static_cast<uint8_t>(n)) != 0) {
-                     throw LineError{"[" + name + "] " + std::string(key) +
-                                     " is set in [state]"};
-                   }
-                   values[static_cast<uint8_t>(n)] = Number(value, kMax56);
-                 },
-                 nullptr};
+const SectionRow* FindSection(std::string_view name) {
+  for (const SectionRow& row : kSections) {
+    if (row.name == name) return &row;
+  }
+  return nullptr;
 }
 
 class Parser {
@@ -218,248 +137,16 @@ class Parser {
     section_name_ = std::string(inner);
     keys_seen_.clear();
 
-    if (name == "fault") {
-      if (argument.empty()) throw LineError{"[fault] needs a method name: [fault METHOD]"};
-      if (FindFirmwareMethod(argument) == nullptr) {
-        throw LineError{"unknown firmware method '" + argument + "' in [fault]"};
-      }
-      if (profile_.faults.count(argument) != 0) {
-        throw LineError{"section [" + section_name_ + "] appears twice"};
-      }
-      section_ = FaultSection(profile_.faults[argument]);
-      return;
-    }
-    if (!argument.empty()) {
+    const SectionRow* row = FindSection(name);
+    const bool named = row != nullptr && row->occurs == Occurs::kOncePerName;
+    if (row == nullptr || (!named && !argument.empty())) {
       throw LineError{"unknown section [" + section_name_ + "]"};
     }
-    const bool repeatable = name == "volume" || name == "video_mode" || name == "driver";
-    if (!repeatable && !sections_seen_.insert(name).second) {
-      throw LineError{"section [" + name + "] appears twice"};
+    if (row->occurs != Occurs::kRepeated &&
+        !sections_seen_.insert(named ? name + " " + argument : name).second) {
+      throw LineError{"section [" + section_name_ + "] appears twice"};
     }
-    section_ = MakeSection(name);
-  }
-
-  std::optional<Section> MakeSection(const std::string& name) {
-    MachineProfile& p = profile_;
-    if (name == "system") {
-      return Keys(name, {
-          {"manufacturer", [&](std::string_view v) { p.manufacturer = std::string(v); }},
-          {"model", [&](std::string_view v) { p.model = std::string(v); }},
-          {"family", [&](std::string_view v) { p.family = std::string(v); }},
-      });
-    }
-    if (name == "com") {
-      return Keys(name, {
-          {"apartment",
-           [&](std::string_view v) {
-             if (v == "multithreaded") {
-               p.single_threaded_com = false;
-             } else if (v == "single-threaded") {
-               p.single_threaded_com = true;
-             } else {
-               throw LineError{"'" + std::string(v) + "' is not multithreaded or single-threaded"};
-             }
-           }},
-      });
-    }
-    if (name == "firmware") {
-      return Keys(name, {
-          {"integer_outputs",
-           [&](std::string_view v) {
-             if (v == "wmi") {
-               p.integer_outputs = IntegerOutputs::kWmi;
-             } else if (v == "typed") {
-               p.integer_outputs = IntegerOutputs::kTyped;
-             } else {
-               throw LineError{"'" + std::string(v) + "' is not wmi or typed"};
-             }
-           }},
-          {"fan_groups",
-           [&](std::string_view v) {
-             p.fan_groups = static_cast<uint8_t>(Number(v, 8, "fan_groups"));
-             if (p.fan_groups == 0) throw LineError{"fan_groups must be 1..8"};
-           }},
-      });
-    }
-    if (name == kGamingFunctionClass) return FirmwareClassSection(name, p.gaming_function);
-    if (name == kFwxActionClass) return FirmwareClassSection(name, p.fwx_action);
-    if (name == "state") {
-      const auto u8 = [](uint8_t& field) {
-        return [&field](std::string_view v) { field = static_cast<uint8_t>(Number(v, kMax8)); };
-      };
-      const auto u56 = [](uint64_t& field) {
-        return [&field](std::string_view v) { field = Number(v, kMax56); };
-      };
-      return Keys(name, {
-          {"operation_mode", u8(p.operation_mode)},
-          {"operation_mode_capability", u56(p.operation_mode_capability)},
-          {"dgpu_setting", u56(p.dgpu_setting)},
-          {"boot_sound", u8(p.boot_sound)},
-          {"gaming_profile", u56(p.gaming_profile)},
-          {"lcd_overdrive", u8(p.lcd_overdrive)},
-          {"fan_behavior", u56(p.fan_behavior)},
-          {"fan_speed", u56(p.fan_speed)},
-          {"fan_table", u56(p.fan_table)},
-          {"led_bytes", [&](std::string_view v) { p.led_bytes = HexBytes(v); }},
-          {"turbo_key",
-           [&](std::string_view v) { p.turbo_key = static_cast<uint8_t>(Number(v, 3, "turbo_key")); }},
-          {"adaptors",
-           [&](std::string_view v) {
-             p.adaptors = static_cast<uint8_t>(Number(v, 2, "adaptors"));
-             if (p.adaptors == 0) throw LineError{"adaptors must be 1 or 2"};
-           }},
-          {"ac_present", [&](std::string_view v) { p.ac_present = Switch(v); }},
-          {"battery_boost", [&](std::string_view v) { p.battery_boost = Switch(v); }},
-      });
-    }
-    if (name == "misc_settings") {
-      return NumberedSection(name, p.misc_settings,
-                             {kMiscDiscreteGpu, kMiscOperationModeCapability, kMiscOperationMode,
-                              kMiscBootSound});
-    }
-    if (name == "functions") return NumberedSection(name, p.functions, {kFunctionAcAdaptor});
-    if (name == "accessibility") {
-      return Keys(name, {
-          {"sticky_keys",
-           [&](std::string_view v) {
-             p.accessibility.sticky_keys =
-                 static_cast<uint32_t>(Number(v, 0xFFFFFFFFu, "sticky_keys"));
-           }},
-          {"query_fails", [&](std::string_view v) { p.accessibility.query_fails = Switch(v); }},
-          {"store_fails", [&](std::string_view v) { p.accessibility.store_fails = Switch(v); }},
-      });
-    }
-    if (name == "volume") {
-      p.volumes.emplace_back();
-      VolumeProfile& vol = p.volumes.back();
-      Section s = Keys(name, {
-          {"name", [&](std::string_view v) { vol.name = NonEmpty(v); }},
-          {"label", [&](std::string_view v) { vol.label = std::string(v); }},
-          {"drive_letter", [&](std::string_view v) { vol.drive_letter = std::string(v); }},
-          {"file_system", [&](std::string_view v) { vol.file_system = std::string(v); }},
-          {"folders",
-           [&](std::string_view v) {
-             vol.folders.clear();
-             for (std::string_view item : SplitList(v, ',')) {
-               if (item.empty() || item.front() != '\\') {
-                 throw LineError{"folder '" + std::string(item) +
-                                 "' must start with a backslash (\\EFI\\OEM)"};
-               }
-               vol.folders.emplace_back(item);
-             }
-           }},
-      });
-      s.finish = [&vol] {
-        if (vol.name.empty()) throw LineError{"[volume] needs a name"};
-      };
-      return s;
-    }
-    if (name == "video_mode") {
-      p.video_modes.emplace_back();
-      VideoModeProfile& mode = p.video_modes.back();
-      const auto dimension = [](uint32_t& field) {
-        return [&field](std::string_view v) {
-          field = static_cast<uint32_t>(Number(v, kMax16));
-          if (field == 0) throw LineError{"a resolution must be 1..65535"};
-        };
-      };
-      Section s = Keys(name, {
-          {"horizontal", dimension(mode.horizontal)},
-          {"vertical", dimension(mode.vertical)},
-          {"refresh_rate", [&](std::string_view v) { mode.refresh_rate = static_cast<uint32_t>(Number(v, 1000)); }},
-          {"fails", [&](std::string_view v) { mode.fails = Switch(v); }},
-      });
-      s.finish = [&mode] {
-        if (mode.horizontal == 0 || mode.vertical == 0) {
-          throw LineError{"[video_mode] needs horizontal and vertical"};
-        }
-      };
-      return s;
-    }
-    if (name == "driver") {
-      p.drivers.emplace_back();
-      DriverProfile& driver = p.drivers.back();
-      Section s = Keys(name, {
-          {"hardware_id", [&](std::string_view v) { driver.hardware_id = NonEmpty(v); }},
-          {"driver_key", [&](std::string_view v) { driver.driver_key = NonEmpty(v); }},
-          {"driver_version", [&](std::string_view v) { driver.driver_version = NonEmpty(v); }},
-      });
-      s.finish = [&driver] {
-        if (driver.hardware_id.empty()) throw LineError{"[driver] needs a hardware_id"};
-        if (driver.driver_version && !driver.driver_key) {
-          throw LineError{"[driver] driver_version needs a driver_key"};
-        }
-      };
-      return s;
-    }
-    if (name == "smbios") {
-      return Keys(name, {
-          {"present", [&](std::string_view v) { p.smbios_present = Switch(v); }},
-          {"major_version", [&](std::string_view v) { p.smbios_major = static_cast<uint8_t>(Number(v, kMax8)); }},
-          {"minor_version", [&](std::string_view v) { p.smbios_minor = static_cast<uint8_t>(Number(v, kMax8)); }},
-          {"bios_vendor", [&](std::string_view v) { p.bios_vendor = NonEmpty(v); }},
-          {"bios_version", [&](std::string_view v) { p.bios_version = NonEmpty(v); }},
-          {"bios_date", [&](std::string_view v) { p.bios_date = NonEmpty(v); }},
-          {"type172",
-           [&](std::string_view v) {
-             p.type172.clear();
-             for (std::string_view item : SplitList(v, ',')) {
-               const std::vector<std::string_view> parts = SplitList(item, ':');
-               if (parts.size() != 2) throw LineError{"expected FUNCTION:VALUE, got '" + std::string(item) + "'"};
-               p.type172.emplace_back(static_cast<uint8_t>(Number(parts[0], kMax8, "function")),
-                                      static_cast<uint16_t>(Number(parts[1], kMax16)));
-             }
-             if (p.type172.size() > 83) throw LineError{"type172 holds at most 83 entries"};
-           }},
-          {"type170",
-           [&](std::string_view v) {
-             p.type170.clear();
-             for (std::string_view item : SplitList(v, ',')) {
-               const std::vector<std::string_view> parts = SplitList(item, ':');
-               if (parts.size() != 2 && parts.size() != 3) {
-                 throw LineError{"expected CODE:KIND or CODE:SECOND:KIND, got '" + std::string(item) + "'"};
-               }
-               Type170EntryProfile e;
-               e.code = static_cast<uint8_t>(Number(parts[0], kMax8, "code"));
-               if (parts.size() == 3) e.second_byte = static_cast<uint8_t>(Number(parts[1], kMax8));
-               e.kind = static_cast<uint16_t>(Number(parts.back(), kMax16, "kind"));
-               p.type170.push_back(e);
-             }
-             if (p.type170.size() > 60) throw LineError{"type170 holds at most 60 entries"};
-           }},
-      });
-    }
-    throw LineError{"unknown section [" + name + "]"};
-  }
-
-  static Section FaultSection(MethodFault& fault) {
-    return Keys("fault", {
-        {"missing", [&](std::string_view v) { fault.missing = Switch(v); }},
-        {"exec_error",
-         [&](std::string_view v) {
-           const uint64_t hr = Number(v, 0xFFFFFFFFu, "exec_error");
-           if (hr < 0x80000000u) throw LineError{"exec_error must be a failure HRESULT (0x8...)"};
-           fault.exec_error = static_cast<int32_t>(static_cast<uint32_t>(hr));
-         }},
-        {"status",
-         [&](std::string_view v) {
-           fault.status = static_cast<uint8_t>(Number(v, kMax8, "status"));
-           if (fault.status == 0) throw LineError{"status must be 1..255"};
-         }},
-        {"output",
-         [&](std::string_view v) {
-           if (v == "null") {
-             fault.output = OutputFault::kNull;
-           } else if (v == "absent") {
-             fault.output = OutputFault::kAbsent;
-           } else if (v.substr(0, 5) == "text:") {
-             fault.output = OutputFault::kText;
-             fault.output_text = std::string(v.substr(5));
-           } else {
-             throw LineError{"'" + std::string(v) + "' is not null, absent or text:..."};
-           }
-         }},
-    });
+    section_ = row->open(profile_, argument);
   }
 
   MachineProfile profile_;
@@ -470,11 +157,6 @@ class Parser {
 };
 
 }  // namespace
-
-const MethodFault* MachineProfile::FaultFor(std::string_view method) const {
-  const auto it = faults.find(std::string(method));
-  return it == faults.end() ? nullptr : &it->second;
-}
 
 MachineProfile ParseMachineProfile(std::string_view text, std::string source) {
   return Parser(std::move(source)).Run(text);

@@ -1,34 +1,7 @@
 #include "sim/simulated_notebook.h"
 
-#include <array>
-
-#include "base/text.h"
-#include "firmware/smbios_builder.h"
-
 namespace sim {
 namespace {
-
-constexpr std::string_view kGm = "gmInput";
-constexpr std::string_view kGmOut = "gmOutput";
-constexpr std::string_view kUi = "uiInput";
-constexpr std::string_view kUiOut = "uiOutput";
-
-constexpr std::array<FirmwareMethodSpec, 14> kMethods{{
-    {FirmwareMethod::kGetGamingSysInfo, kGamingFunctionClass, "GetGamingSysInfo", kGm, 32, kGmOut, 64},
-    {FirmwareMethod::kSetGamingProfile, kGamingFunctionClass, "SetGamingProfile", kGm, 64, kGmOut, 32},
-    {FirmwareMethod::kGetGamingProfile, kGamingFunctionClass, "GetGamingProfile", kGm, 32, kGmOut, 64},
-    {FirmwareMethod::kGetGamingLED, kGamingFunctionClass, "GetGamingLED", kGm, 32, kGmOut, 64},
-    {FirmwareMethod::kSetGamingFanBehavior, kGamingFunctionClass, "SetGamingFanBehavior", kGm, 64, kGmOut, 32},
-    {FirmwareMethod::kGetGamingFanBehavior, kGamingFunctionClass, "GetGamingFanBehavior", kGm, 32, kGmOut, 64},
-    {FirmwareMethod::kSetGamingFanSpeed, kGamingFunctionClass, "SetGamingFanSpeed", kGm, 64, kGmOut, 32},
-    {FirmwareMethod::kGetGamingFanSpeed, kGamingFunctionClass, "GetGamingFanSpeed", kGm, 32, kGmOut, 64},
-    {FirmwareMethod::kSetGamingFanTable, kGamingFunctionClass, "SetGamingFanTable", kGm, 64, kGmOut, 32},
-    {FirmwareMethod::kGetGamingFanTable, kGamingFunctionClass, "GetGamingFanTable", {}, 0, kGmOut, 64},
-    {FirmwareMethod::kSetGamingMiscSetting, kGamingFunctionClass, "SetGamingMiscSetting", kGm, 64, kGmOut, 32},
-    {FirmwareMethod::kGetGamingMiscSetting, kGamingFunctionClass, "GetGamingMiscSetting", kGm, 32, kGmOut, 64},
-    {FirmwareMethod::kGetFunction, kFwxActionClass, "GetFunction", kUi, 32, kUiOut, 64},
-    {FirmwareMethod::kSetFunction, kFwxActionClass, "SetFunction", kUi, 64, kUiOut, 32},
-}};
 
 constexpr uint64_t kRefused = 1;  // status byte of a refused call
 constexpr uint64_t kDataMask = 0x00FFFFFFFFFFFFFFull;
@@ -42,41 +15,26 @@ bool Selects(uint64_t input, size_t count) { return (input & 0xFF) < count; }
 
 }  // namespace
 
-std::span<const FirmwareMethodSpec> FirmwareMethods() { return kMethods; }
-
-const FirmwareMethodSpec* FindFirmwareMethod(std::string_view class_name, std::string_view name) {
-  for (const FirmwareMethodSpec& m : kMethods) {
-    if (m.name == name && text::AsciiLower(m.class_name) == text::AsciiLower(class_name)) return &m;
-  }
-  return nullptr;
-}
-
-const FirmwareMethodSpec* FindFirmwareMethod(std::string_view name) {
-  for (const FirmwareMethodSpec& m : kMethods) {
-    if (m.name == name) return &m;
-  }
-  return nullptr;
-}
-
 SimulatedNotebook::SimulatedNotebook(MachineProfile profile)
     : profile_(std::move(profile)),
-      misc_(profile_.misc_settings),
-      functions_(profile_.functions),
-      fan_behavior_(profile_.fan_groups, profile_.fan_behavior),
-      fan_speed_(profile_.fan_groups, profile_.fan_speed),
-      fan_table_(profile_.fan_table),
-      gaming_profile_(profile_.gaming_profile),
-      led_(profile_.led_bytes),
-      ac_present_(profile_.ac_present),
-      battery_boost_(profile_.battery_boost) {
-  misc_[kMiscDiscreteGpu] = profile_.dgpu_setting;
-  misc_[kMiscOperationModeCapability] = profile_.operation_mode_capability;
-  misc_[kMiscOperationMode] = profile_.operation_mode;
-  misc_[kMiscBootSound] = profile_.boot_sound;
+      misc_(profile_.firmware.misc_settings),
+      functions_(profile_.firmware.functions),
+      fan_behavior_(profile_.firmware.fan_groups, profile_.firmware.fan_behavior),
+      fan_speed_(profile_.firmware.fan_groups, profile_.firmware.fan_speed),
+      fan_table_(profile_.firmware.fan_table),
+      gaming_profile_(profile_.firmware.gaming_profile),
+      led_(profile_.firmware.led_bytes),
+      ac_present_(profile_.firmware.ac_present),
+      battery_boost_(profile_.firmware.battery_boost) {
+  misc_[kMiscDiscreteGpu] = profile_.firmware.dgpu_setting;
+  misc_[kMiscOperationModeCapability] = profile_.firmware.operation_mode_capability;
+  misc_[kMiscOperationMode] = profile_.firmware.operation_mode;
+  misc_[kMiscBootSound] = profile_.firmware.boot_sound;
   if (led_.empty()) led_.push_back(0);
-  led_[0] = static_cast<uint8_t>((led_[0] & ~3u) | (profile_.turbo_key & 3u));
+  led_[0] = static_cast<uint8_t>((led_[0] & ~3u) | (profile_.firmware.turbo_key & 3u));
   // Byte 6 of the output is byte 5 of the data.
-  gaming_profile_ = (gaming_profile_ & ~(0xFFull << 40)) | (uint64_t{profile_.lcd_overdrive} << 40);
+  gaming_profile_ = (gaming_profile_ & ~(0xFFull << 40)) |
+                    (uint64_t{profile_.firmware.lcd_overdrive} << 40);
 }
 
 FirmwareReply SimulatedNotebook::Invoke(FirmwareMethod method, uint64_t input) {
@@ -119,7 +77,7 @@ FirmwareReply SimulatedNotebook::InvokeLocked(FirmwareMethod method, uint64_t in
     }
     case FirmwareMethod::kGetFunction: {
       if (selector == kFunctionAcAdaptor) {
-        const uint64_t state = ac_present_ ? (profile_.adaptors == 2 ? 0x02 : 0x01) : 0;
+        const uint64_t state = ac_present_ ? (profile_.firmware.adaptors == 2 ? 0x02 : 0x01) : 0;
         return Out(Data(state));
       }
       const auto it = functions_.find(selector);
@@ -133,7 +91,7 @@ FirmwareReply SimulatedNotebook::InvokeLocked(FirmwareMethod method, uint64_t in
       return Out(0);
     }
     case FirmwareMethod::kGetGamingSysInfo:
-      if (selector == 0) return Out(Data(profile_.fan_groups));
+      if (selector == 0) return Out(Data(profile_.firmware.fan_groups));
       if (selector == 2) return Out(Data(uint64_t{battery_boost_ ? 1u : 0u} << 32));
       return Out(kRefused);
     case FirmwareMethod::kGetGamingProfile:
@@ -142,7 +100,7 @@ FirmwareReply SimulatedNotebook::InvokeLocked(FirmwareMethod method, uint64_t in
     case FirmwareMethod::kSetGamingProfile: {
       if (selector != 0) return Out(kRefused);
       uint64_t updated = argument & kDataMask;
-      if (profile_.lcd_overdrive == 0xFF) updated |= 0xFFull << 40;
+      if (profile_.firmware.lcd_overdrive == 0xFF) updated |= 0xFFull << 40;
       gaming_profile_ = updated;
       return Out(0);
     }
@@ -205,52 +163,6 @@ uint8_t SimulatedNotebook::turbo_key_state() const {
 void SimulatedNotebook::SetTurboKeyState(uint8_t state) {
   std::lock_guard lock(mutex_);
   led_[0] = static_cast<uint8_t>((led_[0] & ~3u) | (state & 3u));
-}
-
-std::vector<uint8_t> SimulatedNotebook::SmbiosTable() const {
-  // Strings are referenced by number; 0 means "no string", which an absent or empty text gets.
-  std::vector<std::string> strings;
-  const auto ref = [&strings](const std::optional<std::string>& s) -> uint8_t {
-    if (!s || s->empty()) return 0;
-    strings.push_back(*s);
-    return static_cast<uint8_t>(strings.size());
-  };
-
-  SmbiosTableBuilder builder;
-  uint16_t handle = 0;
-
-  // Type 0, BIOS information: vendor, version, start segment, release date, ROM size,
-  // characteristics.
-  std::vector<uint8_t> bios(14, 0);
-  bios[0] = ref(profile_.bios_vendor);
-  bios[1] = ref(profile_.bios_version);
-  bios[2] = 0x00;
-  bios[3] = 0xF0;  // start segment 0xF000
-  bios[4] = ref(profile_.bios_date);
-  bios[5] = 0xFF;  // ROM size: see the extended field
-  bios[6] = 0x08;  // characteristics: not supported bit cleared, "characteristics supported"
-  builder.AddStructure(0, handle++, bios, strings);
-
-  // Type 1, system information (version 2.4 layout): manufacturer, product, version, serial,
-  // UUID, wake-up type, SKU, family.
-  strings.clear();
-  std::vector<uint8_t> system(0x1B - 4, 0);
-  system[0] = ref(profile_.manufacturer);
-  system[1] = ref(profile_.model);
-  system[0x18 - 4] = 0x06;  // wake-up type: power switch
-  system[0x1A - 4] = ref(profile_.family);
-  builder.AddStructure(1, handle++, system, strings);
-
-  if (!profile_.type170.empty()) {
-    std::vector<SmbiosHotkeyEntry> entries;
-    for (const Type170EntryProfile& e : profile_.type170) {
-      entries.push_back({e.code, e.second_byte, e.kind});
-    }
-    builder.AddType170(handle++, entries);
-  }
-  builder.AddType172(handle++, profile_.type172);
-  builder.AddEndOfTable(handle++);
-  return builder.Bytes();
 }
 
 }  // namespace sim

@@ -1,7 +1,7 @@
-// The simulated notebook's firmware: the gaming settings behind the WMI methods of
-// CorlanGamingFunction and FwxAction, as one piece of state that lives as long as the object
-// (for the Linux broker: as long as the process). Every method is safe to call from any thread;
-// one mutex guards the state.
+// The simulated notebook at run time: its machine profile and the gaming firmware's settings
+// behind the WMI methods of CorlanGamingFunction and FwxAction (sim/firmware.h), as one piece of
+// state that lives as long as the object (for the Linux broker: as long as the process). Every
+// method is safe to call from any thread; one mutex guards the state.
 //
 // Output layout of every method (what the broker relies on): byte 0 is a status, 0 on success;
 // the data starts at byte 1. Methods with a selector take it from the input's low byte; the
@@ -11,52 +11,11 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
-#include <span>
-#include <string_view>
 #include <vector>
 
 #include "sim/machine_profile.h"
 
 namespace sim {
-
-enum class FirmwareMethod {
-  kGetGamingSysInfo,
-  kSetGamingProfile,
-  kGetGamingProfile,
-  kGetGamingLED,
-  kSetGamingFanBehavior,
-  kGetGamingFanBehavior,
-  kSetGamingFanSpeed,
-  kGetGamingFanSpeed,
-  kSetGamingFanTable,
-  kGetGamingFanTable,
-  kSetGamingMiscSetting,
-  kGetGamingMiscSetting,
-  kGetFunction,
-  kSetFunction,
-};
-
-// A method as the firmware's managed object format declares it.
-struct FirmwareMethodSpec {
-  FirmwareMethod id;
-  std::string_view class_name;      // "CorlanGamingFunction" or "FwxAction"
-  std::string_view name;            // "GetGamingMiscSetting"
-  std::string_view input_property;  // "gmInput" / "uiInput"; empty: the method takes no input
-  int input_bits;                   // 32 or 64 (0 without input)
-  std::string_view output_property; // "gmOutput" / "uiOutput"
-  int output_bits;                  // 32 or 64; GetGamingLED: 64-bit "gmReturn" + byte array
-};
-
-inline constexpr std::string_view kGamingFunctionClass = "CorlanGamingFunction";
-inline constexpr std::string_view kFwxActionClass = "FwxAction";
-
-// All methods of both classes.
-std::span<const FirmwareMethodSpec> FirmwareMethods();
-// The method `name` of `class_name` (exact spelling of the name, class case-insensitive), or
-// null.
-const FirmwareMethodSpec* FindFirmwareMethod(std::string_view class_name, std::string_view name);
-// Any class's method of that name, or null.
-const FirmwareMethodSpec* FindFirmwareMethod(std::string_view name);
 
 // A method's answer: `value` is the integer output (GetGamingLED: "gmReturn"); `bytes` is
 // GetGamingLED's "gmOutput".
@@ -64,13 +23,6 @@ struct FirmwareReply {
   uint64_t value = 0;
   std::vector<uint8_t> bytes;
 };
-
-// Misc-setting and function numbers with a meaning of their own.
-inline constexpr uint8_t kMiscDiscreteGpu = 9;
-inline constexpr uint8_t kMiscOperationModeCapability = 10;
-inline constexpr uint8_t kMiscOperationMode = 11;
-inline constexpr uint8_t kMiscBootSound = 17;
-inline constexpr uint8_t kFunctionAcAdaptor = 10;
 
 class SimulatedNotebook {
  public:
@@ -111,9 +63,6 @@ class SimulatedNotebook {
   void SetBatteryBoost(bool active);
   uint8_t turbo_key_state() const;
   void SetTurboKeyState(uint8_t state);  // bits 0..1
-
-  // The raw SMBIOS structure table built from the profile.
-  std::vector<uint8_t> SmbiosTable() const;
 
  private:
   FirmwareReply InvokeLocked(FirmwareMethod method, uint64_t input);

@@ -8,7 +8,7 @@
 
 #include "pipe/named_pipe.h"
 #include "platform/posix/pipe_transport.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
 #include "platform/services.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"

@@ -12,10 +12,10 @@
 #include "log/log_file.h"
 #include "pipe/command_processor.h"
 #include "platform/posix/file_system.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
 #include "platform/services.h"
 #include "sim/machine_profile.h"
-#include "sim/sim_wmi.h"
+#include "sim/wmi.h"
 #include "sim/simulated_notebook.h"
 #include "support/temp_dir.h"
 

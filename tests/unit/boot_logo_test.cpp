@@ -340,25 +340,6 @@ TEST_F(BootLogoTest, DeviceResolutionPublishesTheLargestModeWidthFirst) {
   }
 }
 
-TEST(BootLogoProfileTest, VolumeFoldersAreParsedStrictly) {
-  const sim::MachineProfile profile = sim::ParseMachineProfile(
-      "[volume]\nname = S:\\\nfolders = \\EFI\\OEM , \\EFI\\Boot\n[volume]\nname = C:\\\n",
-      "folders.profile");
-  ASSERT_EQ(profile.volumes.size(), 2u);
-  EXPECT_EQ(profile.volumes[0].folders, (std::vector<std::string>{"\\EFI\\OEM", "\\EFI\\Boot"}));
-  EXPECT_TRUE(profile.volumes[1].folders.empty());
-
-  for (const char* bad : {"EFI\\OEM", "\\EFI, ", "\\EFI,,\\OEM"}) {
-    try {
-      sim::ParseMachineProfile(std::string("[volume]\nname = S:\\\nfolders = ") + bad,
-                               "bad.profile");
-      ADD_FAILURE() << "accepted '" << bad << "'";
-    } catch (const sim::ProfileError& e) {
-      EXPECT_EQ(std::string(e.what()).rfind("bad.profile:3: folder", 0), 0u) << e.what();
-    }
-  }
-}
-
 TEST(BootLogoProfileTest, TheLinuxBuildCreatesTheVolumeFoldersAtStart) {
   testsupport::TempDir root;
   const std::string r = root.path();

@@ -22,11 +22,11 @@
 #include "firmware/wmi_access.h"
 #include "log/log_file.h"
 #include "pipe/command_processor.h"
-#include "platform/posix/device_setup.h"
-#include "platform/posix/sqlite_registry.h"
+#include "sim/device_setup.h"
+#include "platform/posix/registry.h"
 #include "platform/services.h"
 #include "sim/machine_profile.h"
-#include "sim/sim_wmi.h"
+#include "sim/wmi.h"
 #include "sim/simulated_notebook.h"
 #include "support/handler_harness.h"
 #include "survey/capability_survey.h"
@@ -109,8 +109,8 @@ class SurveyTest : public testsupport::HandlerTest {
             const std::function<void(sim::MachineProfile&)>& adjust = {}) {
     sim::MachineProfile profile = sim::ParseMachineProfile(profile_text, "test.profile");
     if (adjust) adjust(profile);
-    devices_ = std::make_unique<platform::posix::SimulatedDeviceSetup>(profile.drivers);
-    ASSERT_EQ(platform::posix::SeedDriverRegistry(recorder_, profile.drivers), 0u);
+    devices_ = std::make_unique<sim::SimulatedDeviceSetup>(profile.drivers);
+    ASSERT_EQ(sim::SeedDriverRegistry(recorder_, profile.drivers), 0u);
     provider_ = std::make_unique<sim::SimWmiProvider>(
         std::make_shared<sim::SimulatedNotebook>(std::move(profile)));
     services_.wmi = provider_.get();
@@ -141,7 +141,7 @@ class SurveyTest : public testsupport::HandlerTest {
 
   RecordingRegistry recorder_{registry_dir_.path() + "/survey.db"};
   std::unique_ptr<sim::SimWmiProvider> provider_;
-  std::unique_ptr<platform::posix::SimulatedDeviceSetup> devices_;
+  std::unique_ptr<sim::SimulatedDeviceSetup> devices_;
   std::vector<int> sleeps_;
 };
 
@@ -257,8 +257,8 @@ class SurveyBrandTest : public SurveyTest, public ::testing::WithParamInterface<
 TEST_P(SurveyBrandTest, ModelAndFamilyGiveTheBrand) {
   const BrandCase& c = GetParam();
   Boot("", [&c](sim::MachineProfile& p) {
-    p.model = c.model;
-    p.family = c.family;
+    p.system.model = c.model;
+    p.system.family = c.family;
   });
   IbClientCommandProcessor::Initialize();
   std::string brands;

@@ -18,7 +18,7 @@
 #include "log/logger.h"
 #include "log/message_format.h"
 #include "platform/posix/file_system.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
 #include "platform/services.h"
 #include "support/temp_dir.h"
 

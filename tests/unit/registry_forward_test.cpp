@@ -15,7 +15,7 @@
 #include "pipe/connection_context.h"
 #include "pipe/named_pipe.h"
 #include "pipe/protocol.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
 #include "support/handler_harness.h"
 #include "support/pipe_fixture.h"
 #include "support/temp_dir.h"

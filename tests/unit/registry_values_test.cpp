@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/text.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
 #include "platform/services.h"
 #include "support/temp_dir.h"
 

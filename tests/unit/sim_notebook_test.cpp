@@ -14,7 +14,7 @@
 #include "firmware/smbios_table.h"
 #include "platform/services.h"
 #include "sim/machine_profile.h"
-#include "sim/sim_wmi.h"
+#include "sim/wmi.h"
 #include "sim/simulated_notebook.h"
 #include "sim/wql.h"
 #include "support/temp_dir.h"
@@ -50,29 +50,29 @@ std::string ParseError(const std::string& text) {
 
 TEST(MachineProfileTest, ShippedProfilesDescribeTheirMachines) {
   const MachineProfile vexor = Shipped("vexor-default.profile");
-  EXPECT_EQ(vexor.model, "Vexor 16 GX");
-  EXPECT_TRUE(vexor.gaming_function.present);
-  EXPECT_EQ(vexor.gaming_function.instance_name, "ACPI\\PNP0C14\\0_0");
+  EXPECT_EQ(vexor.system.model, "Vexor 16 GX");
+  EXPECT_TRUE(vexor.firmware.gaming_function.present);
+  EXPECT_EQ(vexor.firmware.gaming_function.instance_name, "ACPI\\PNP0C14\\0_0");
   ASSERT_EQ(vexor.volumes.size(), 2u);
   EXPECT_EQ(vexor.volumes[1].label, "ESP");
   EXPECT_EQ(vexor.volumes[1].name, "S:\\");
   EXPECT_EQ(vexor.video_modes.size(), 3u);
 
   const MachineProfile bare = Shipped("bare.profile");
-  EXPECT_FALSE(bare.gaming_function.present);
-  EXPECT_FALSE(bare.fwx_action.present);
+  EXPECT_FALSE(bare.firmware.gaming_function.present);
+  EXPECT_FALSE(bare.firmware.fwx_action.present);
 
   const MachineProfile two = Shipped("two-adaptor.profile");
-  EXPECT_EQ(two.adaptors, 2);
-  EXPECT_TRUE(two.battery_boost);
+  EXPECT_EQ(two.firmware.adaptors, 2);
+  EXPECT_TRUE(two.firmware.battery_boost);
 
   const MachineProfile faulty = Shipped("faulty-firmware.profile");
-  ASSERT_NE(faulty.FaultFor("GetGamingFanTable"), nullptr);
-  EXPECT_TRUE(faulty.FaultFor("GetGamingFanTable")->missing);
-  EXPECT_EQ(faulty.gaming_function.leading_instances,
+  ASSERT_NE(faulty.firmware.FaultFor("GetGamingFanTable"), nullptr);
+  EXPECT_TRUE(faulty.firmware.FaultFor("GetGamingFanTable")->missing);
+  EXPECT_EQ(faulty.firmware.gaming_function.leading_instances,
             (std::vector<sim::InstanceDefect>{sim::InstanceDefect::kMissingName,
                                               sim::InstanceDefect::kNullName}));
-  EXPECT_EQ(faulty.FaultFor("GetFunction")->exec_error, static_cast<int32_t>(0x80041001));
+  EXPECT_EQ(faulty.firmware.FaultFor("GetFunction")->exec_error, static_cast<int32_t>(0x80041001));
 }
 
 TEST(MachineProfileTest, ValuesAreTakenLiterallyAroundCommentsBlanksAndCrLf) {
@@ -80,18 +80,22 @@ TEST(MachineProfileTest, ValuesAreTakenLiterallyAroundCommentsBlanksAndCrLf) {
       "# comment\r\n\r\n; another\r\n[system]\r\n  model   =  Vexor 15 X  \r\n"
       "[CorlanGamingFunction]\r\ninstance_name = A\\\\B\\C\r\n[state]\r\n"
       "operation_mode = 0x0A\r\nled_bytes = 01 ff 3\r\n[smbios]\r\n"
-      "type172 = 15:1, 0x0E:0xFFFF\r\ntype170 = 0x85:8, 0x90:2:7\r\n",
+      "type172 = 15:1, 0x0E:0xFFFF\r\ntype170 = 0x85:8, 0x90:2:7\r\n"
+      "[volume]\nname = S:\\\nfolders = \\EFI\\OEM , \\EFI\\Boot\n[volume]\nname = C:\\\n",
       "t.profile");
-  EXPECT_EQ(p.model, "Vexor 15 X");
-  EXPECT_EQ(p.gaming_function.instance_name, "A\\\\B\\C");
-  EXPECT_EQ(p.operation_mode, 10);
-  EXPECT_EQ(p.led_bytes, (std::vector<uint8_t>{0x01, 0xFF, 0x03}));
-  EXPECT_EQ(p.type172, (std::vector<std::pair<uint8_t, uint16_t>>{{15, 1}, {14, 0xFFFF}}));
-  ASSERT_EQ(p.type170.size(), 2u);
-  EXPECT_EQ(p.type170[1].code, 0x90);
-  EXPECT_EQ(p.type170[1].second_byte, 2);
-  EXPECT_EQ(p.type170[1].kind, 7);
-  EXPECT_FALSE(p.family.has_value());
+  EXPECT_EQ(p.system.model, "Vexor 15 X");
+  EXPECT_EQ(p.firmware.gaming_function.instance_name, "A\\\\B\\C");
+  EXPECT_EQ(p.firmware.operation_mode, 10);
+  EXPECT_EQ(p.firmware.led_bytes, (std::vector<uint8_t>{0x01, 0xFF, 0x03}));
+  EXPECT_EQ(p.smbios.type172, (std::vector<std::pair<uint8_t, uint16_t>>{{15, 1}, {14, 0xFFFF}}));
+  ASSERT_EQ(p.smbios.type170.size(), 2u);
+  EXPECT_EQ(p.smbios.type170[1].code, 0x90);
+  EXPECT_EQ(p.smbios.type170[1].second_byte, 2);
+  EXPECT_EQ(p.smbios.type170[1].kind, 7);
+  EXPECT_FALSE(p.system.family.has_value());
+  ASSERT_EQ(p.volumes.size(), 2u);
+  EXPECT_EQ(p.volumes[0].folders, (std::vector<std::string>{"\\EFI\\OEM", "\\EFI\\Boot"}));
+  EXPECT_TRUE(p.volumes[1].folders.empty());
 }
 
 TEST(MachineProfileTest, ErrorsNameTheLine) {
@@ -101,6 +105,7 @@ TEST(MachineProfileTest, ErrorsNameTheLine) {
   } cases[] = {
       {"[state]\n\nfan = 1\n", "t.profile:3: unknown key 'fan' in [state]"},
       {"[system]\n[gpu]\n", "t.profile:2: unknown section [gpu]"},
+      {"[system extra]\n", "t.profile:1: unknown section [system extra]"},
       {"[system]\nmodel = a\nmodel = b\n", "t.profile:3: key 'model' given twice in [system]"},
       {"[system]\n[state]\n[system]\n", "t.profile:3: section [system] appears twice"},
       {"model = a\n", "t.profile:1: key 'model' before the first [section]"},
@@ -113,7 +118,13 @@ TEST(MachineProfileTest, ErrorsNameTheLine) {
       {"[state]\nac_present = maybe\n", "t.profile:2: 'maybe' is not yes or no"},
       {"[state]\nadaptors = 3\n", "t.profile:2: adaptors 3 is out of range 0..2"},
       {"[state]\nled_bytes = 100\n", "t.profile:2: '100' is not a hex byte"},
+      {"[state]\nled_bytes =\n", "t.profile:2: expected 1 to 64 hex bytes"},
+      {"[firmware]\ninteger_outputs = text\n", "t.profile:2: 'text' is not wmi or typed"},
+      {"[com]\napartment = both\n", "t.profile:2: 'both' is not multithreaded or single-threaded"},
+      {"[accessibility]\nsticky_keys = 0x100000000\n",
+       "t.profile:2: sticky_keys 0x100000000 is out of range 0..4294967295"},
       {"[firmware]\nfan_groups = 0\n", "t.profile:2: fan_groups must be 1..8"},
+      {"[fault]\n", "t.profile:1: [fault] needs a method name: [fault METHOD]"},
       {"[fault Frobnicate]\n", "t.profile:1: unknown firmware method 'Frobnicate' in [fault]"},
       {"[fault GetFunction]\n[fault GetFunction]\n", "t.profile:2: section [fault GetFunction] appears twice"},
       {"[fault GetFunction]\nstatus = 0\n", "t.profile:2: status must be 1..255"},
@@ -125,9 +136,16 @@ TEST(MachineProfileTest, ErrorsNameTheLine) {
       {"[functions]\nac = 4\n", "t.profile:2: unknown key 'ac' in [functions]"},
       {"[smbios]\ntype172 = 15\n", "t.profile:2: expected FUNCTION:VALUE, got '15'"},
       {"[smbios]\ntype170 = 1:2:3:4\n", "t.profile:2: expected CODE:KIND"},
+      {"[volume]\nname = S:\\\nfolders = EFI\\OEM\n",
+       "t.profile:3: folder 'EFI\\OEM' must start with a backslash (\\EFI\\OEM)"},
+      {"[volume]\nname = S:\\\nfolders = \\EFI,,\\OEM\n", "t.profile:3: folder '' must start"},
+      {"[video_mode]\nhorizontal = 0\n", "t.profile:2: a resolution must be 1..65535"},
       // A section that lacks a required key is reported at its header.
       {"[system]\n\n[volume]\nlabel = ESP\n[system2]\n", "t.profile:3: [volume] needs a name"},
       {"[video_mode]\nhorizontal = 800\n", "t.profile:1: [video_mode] needs horizontal and vertical"},
+      {"[driver]\ndriver_key = k\n", "t.profile:1: [driver] needs a hardware_id"},
+      {"[driver]\nhardware_id = h\ndriver_version = 1\n",
+       "t.profile:1: [driver] driver_version needs a driver_key"},
   };
   for (const auto& c : cases) {
     const std::string error = ParseError(c.text);

@@ -1,4 +1,4 @@
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

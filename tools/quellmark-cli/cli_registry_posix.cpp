@@ -1,7 +1,7 @@
 #include <sys/stat.h>
 
 #include "cli_registry.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
 
 namespace cli {
 

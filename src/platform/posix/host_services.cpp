@@ -3,15 +3,16 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "platform/posix/device_setup.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
-#include "platform/posix/sqlite_registry.h"
+#include "platform/posix/registry.h"
+#include "sim/accessibility.h"
 #include "sim/default_profile.h"
+#include "sim/device_setup.h"
 #include "sim/machine_profile.h"
-#include "sim/sim_accessibility.h"
-#include "sim/sim_wmi.h"
+#include "sim/simulated_notebook.h"
+#include "sim/wmi.h"
 
 namespace platform::posix {
 
@@ -43,9 +44,9 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   environment_ = std::make_unique<PosixEnvironment>();
   pipes_ = std::make_unique<UnixStreamPipeTransport>(root_);
   accessibility_ = std::make_unique<sim::SimAccessibility>(notebook->profile().accessibility);
-  device_setup_ = std::make_unique<SimulatedDeviceSetup>(notebook->profile().drivers);
+  device_setup_ = std::make_unique<sim::SimulatedDeviceSetup>(notebook->profile().drivers);
   // The installed drivers' class keys, as Windows has them before the broker starts.
-  SeedDriverRegistry(*registry_, notebook->profile().drivers);
+  sim::SeedDriverRegistry(*registry_, notebook->profile().drivers);
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   services_.registry = registry_.get();
   services_.files = files_.get();

@@ -2,8 +2,8 @@
 //   ROOT/registry.db   the registry (SQLite, WAL)
 //   ROOT/pipe/NAME     named pipes (AF_UNIX stream sockets)
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
-// and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI and the
-// accessibility settings.
+// and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI, the
+// accessibility settings and the device list.
 #pragma once
 #include <memory>
 #include <string>

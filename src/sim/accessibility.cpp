@@ -1,6 +1,18 @@
-#include "sim/sim_accessibility.h"
+#include "sim/accessibility.h"
 
 namespace sim {
+using namespace profile_format;
+
+Section AccessibilitySection(AccessibilityProfile& p) {
+  return Keys("accessibility", {
+      {"sticky_keys",
+       [&](std::string_view v) {
+         p.sticky_keys = static_cast<uint32_t>(Number(v, 0xFFFFFFFFu, "sticky_keys"));
+       }},
+      {"query_fails", [&](std::string_view v) { p.query_fails = Switch(v); }},
+      {"store_fails", [&](std::string_view v) { p.store_fails = Switch(v); }},
+  });
+}
 
 SimAccessibility::SimAccessibility(const AccessibilityProfile& profile)
     : query_fails_(profile.query_fails),

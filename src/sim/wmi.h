@@ -14,7 +14,7 @@
 //               [volume]), CIM_VideoControllerResolution (SettingID, Caption,
 //               HorizontalResolution, VerticalResolution, RefreshRate; one row per [video_mode])
 // A text the profile leaves out reads as VT_NULL. Integers come as [firmware] integer_outputs
-// says (see machine_profile.h).
+// says (see sim/firmware.h).
 //
 // Queries: the subset of sim/wql.h. A query that does not parse, or names a property the class
 // lacks, answers WBEM_E_INVALID_QUERY; an unknown class WBEM_E_INVALID_CLASS. Both are reported
@@ -47,17 +47,56 @@
 //
 // Everything is safe to use from several threads at once. Objects handed out keep the
 // notebook alive; rows are snapshots taken when the query ran.
+//
+// Profile sections (defaults in parentheses; machines/README.md has the long form):
+//   [com]        apartment = multithreaded | single-threaded (multithreaded). single-threaded:
+//                every thread already runs COM single-threaded, so CoInitializeEx answers
+//                RPC_E_CHANGED_MODE
+//   [volume]     name (required), label, drive_letter, file_system: one Win32_Volume row
+//                folders = list of \FOLDER\...: folders the volume holds from the start; the
+//                Linux build creates each (name + folder, below its root) when missing
+//   [video_mode] horizontal, vertical (required, 1..65535), refresh_rate (60): one
+//                CIM_VideoControllerResolution row; fails (no): the enumeration fails there
 #pragma once
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/wmi.h"
-#include "sim/simulated_notebook.h"
+#include "sim/profile_format.h"
 
 namespace sim {
+
+class SimulatedNotebook;
+
+struct ComProfile {
+  bool single_threaded = false;
+};
+
+struct VolumeProfile {
+  std::string name;
+  std::optional<std::string> label;
+  std::optional<std::string> drive_letter;
+  std::optional<std::string> file_system;
+  std::vector<std::string> folders;  // each starts with a backslash: "\EFI\OEM"
+};
+
+struct VideoModeProfile {
+  uint32_t horizontal = 0;
+  uint32_t vertical = 0;
+  uint32_t refresh_rate = 60;
+  bool fails = false;  // the provider cannot deliver this row: Next fails when it comes to it
+};
+
+profile_format::Section ComSection(ComProfile& com);
+profile_format::Section VolumeSection(VolumeProfile& volume);
+profile_format::Section VideoModeSection(VideoModeProfile& mode);
 
 inline constexpr wmi::HRESULT kWbemE_TypeMismatch = static_cast<wmi::HRESULT>(0x80041005);
 inline constexpr wmi::HRESULT kWbemE_InvalidObjectPath = static_cast<wmi::HRESULT>(0x8004103A);

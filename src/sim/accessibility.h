@@ -3,14 +3,28 @@
 // profile's [accessibility] section and lives in memory as long as the object (for the Linux
 // broker: the process), as a change made without SPIF_UPDATEINIFILE lives only as long as the
 // Windows session. Safe to use from several threads at once.
+//
+// Profile section (machines/README.md has the long form):
+//   [accessibility]  sticky_keys = 32-bit STICKYKEYS dwFlags (0x1FE: available, hot key
+//                                  active, off, as Windows ships it)
+//                    query_fails, store_fails = yes | no (no, no): SPI_GETSTICKYKEYS /
+//                                  SPI_SETSTICKYKEYS fail
 #pragma once
 #include <cstdint>
 #include <mutex>
 
 #include "platform/accessibility.h"
-#include "sim/machine_profile.h"
+#include "sim/profile_format.h"
 
 namespace sim {
+
+struct AccessibilityProfile {
+  uint32_t sticky_keys = 0x1FE;
+  bool query_fails = false;
+  bool store_fails = false;
+};
+
+profile_format::Section AccessibilitySection(AccessibilityProfile& accessibility);
 
 class SimAccessibility : public platform::Accessibility {
  public:

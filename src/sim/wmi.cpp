@@ -1,12 +1,15 @@
-#include "sim/sim_wmi.h"
+#include "sim/wmi.h"
 
 #include <cstdio>
 #include <optional>
 
 #include "base/text.h"
+#include "sim/simulated_notebook.h"
 #include "sim/wql.h"
 
 namespace sim {
+using namespace profile_format;
+
 namespace {
 
 using platform::WmiEnumerator;
@@ -58,8 +61,8 @@ Variant OptionalText(const std::optional<std::string>& s) {
 
 const FirmwareClassProfile* FirmwareClass(const MachineProfile& p, std::string_view name) {
   const FirmwareClassProfile* cls = nullptr;
-  if (SameName(name, kGamingFunctionClass)) cls = &p.gaming_function;
-  if (SameName(name, kFwxActionClass)) cls = &p.fwx_action;
+  if (SameName(name, kGamingFunctionClass)) cls = &p.firmware.gaming_function;
+  if (SameName(name, kFwxActionClass)) cls = &p.firmware.fwx_action;
   return cls != nullptr && cls->present ? cls : nullptr;
 }
 
@@ -70,7 +73,7 @@ std::optional<std::string_view> CanonicalClass(const MachineProfile& p, Namespac
     if (FirmwareClass(p, name) != nullptr) {
       return SameName(name, kGamingFunctionClass) ? kGamingFunctionClass : kFwxActionClass;
     }
-    if (SameName(name, kSmbiosClass) && p.smbios_present) return kSmbiosClass;
+    if (SameName(name, kSmbiosClass) && p.smbios.present) return kSmbiosClass;
     return std::nullopt;
   }
   for (std::string_view c : {kComputerSystemClass, kVolumeClass, kVideoModeClass}) {
@@ -97,7 +100,7 @@ std::vector<std::string> Schema(std::string_view cls) {
 std::vector<std::optional<PropertyMap>> Instances(const SimulatedNotebook& notebook,
                                                   std::string_view cls) {
   const MachineProfile& p = notebook.profile();
-  const Encoder enc{p.integer_outputs};
+  const Encoder enc{p.firmware.integer_outputs};
   std::vector<std::optional<PropertyMap>> rows;
   if (const FirmwareClassProfile* fw = FirmwareClass(p, cls)) {
     for (InstanceDefect defect : fw->leading_instances) {
@@ -108,21 +111,21 @@ std::vector<std::optional<PropertyMap>> Instances(const SimulatedNotebook& noteb
     }
     rows.push_back(PropertyMap{{"InstanceName", Variant::Text(fw->instance_name)}, {"Active", Encoder::Bool(true)}});
   } else if (cls == kSmbiosClass) {
-    std::vector<uint8_t> table = notebook.SmbiosTable();
+    std::vector<uint8_t> table = SmbiosTable(p.system, p.smbios);
     const uint32_t size = static_cast<uint32_t>(table.size());
     rows.push_back(PropertyMap{{"InstanceName", Variant::Text("SMBiosData")},
                     {"Active", Encoder::Bool(true)},
                     {"SMBiosData", Variant::Bytes(std::move(table))},
-                    {"SmbiosMajorVersion", Encoder::U8(p.smbios_major)},
-                    {"SmbiosMinorVersion", Encoder::U8(p.smbios_minor)},
+                    {"SmbiosMajorVersion", Encoder::U8(p.smbios.major_version)},
+                    {"SmbiosMinorVersion", Encoder::U8(p.smbios.minor_version)},
                     {"Size", enc.U32(size)},
                     {"DmiRevision", Encoder::U8(0)},
                     {"Used20CallingMethod", Encoder::Bool(false)}});
   } else if (cls == kComputerSystemClass) {
     rows.push_back(PropertyMap{{"Name", Variant::Text("VEXOR-SIM")},
-                    {"Manufacturer", OptionalText(p.manufacturer)},
-                    {"Model", OptionalText(p.model)},
-                    {"SystemFamily", OptionalText(p.family)},
+                    {"Manufacturer", OptionalText(p.system.manufacturer)},
+                    {"Model", OptionalText(p.system.model)},
+                    {"SystemFamily", OptionalText(p.system.family)},
                     {"SystemType", Variant::Text("x64-based PC")}});
   } else if (cls == kVolumeClass) {
     for (size_t i = 0; i < p.volumes.size(); ++i) {
@@ -220,7 +223,7 @@ class SimObject : public WmiObject {
   HRESULT GetMethod(std::string_view method, std::unique_ptr<WmiObject>* in_params) override {
     if (notebook_ == nullptr) return wmi::kWbemE_NotFound;
     const FirmwareMethodSpec* method_def = FindFirmwareMethod(method_class_, method);
-    const MethodFault* fault = notebook_->profile().FaultFor(method);
+    const MethodFault* fault = notebook_->profile().firmware.FaultFor(method);
     if (method_def == nullptr || (fault != nullptr && fault->missing)) return wmi::kWbemE_NotFound;
     if (method_def->input_bits == 0) {
       in_params->reset();
@@ -374,7 +377,7 @@ class SimServices : public WmiServices {
     if (fw == nullptr || fw->instance_name != path->second) return wmi::kWbemE_NotFound;
 
     const FirmwareMethodSpec* method_def = FindFirmwareMethod(*cls, method);
-    const MethodFault* fault = profile.FaultFor(method);
+    const MethodFault* fault = profile.firmware.FaultFor(method);
     if (method_def == nullptr || (fault != nullptr && fault->missing)) return wmi::kWbemE_InvalidMethod;
     if (fault != nullptr && fault->exec_error != 0) return fault->exec_error;
 
@@ -384,7 +387,7 @@ class SimServices : public WmiServices {
     FirmwareReply reply = notebook_->Invoke(method_def->id, input);
     if (fault != nullptr && fault->status != 0) reply.value = (reply.value & ~0xFFull) | fault->status;
 
-    const Encoder enc{profile.integer_outputs};
+    const Encoder enc{profile.firmware.integer_outputs};
     PropertyMap out{{"__CLASS", Variant::Text("__PARAMETERS")}};
     const std::string output_name(method_def->output_property);
     if (method_def->id == FirmwareMethod::kGetGamingLED) {
@@ -459,13 +462,74 @@ class SimLocator : public WmiLocator {
 
 }  // namespace
 
+Section ComSection(ComProfile& com) {
+  return Keys("com", {
+      {"apartment",
+       [&](std::string_view v) {
+         if (v == "multithreaded") {
+           com.single_threaded = false;
+         } else if (v == "single-threaded") {
+           com.single_threaded = true;
+         } else {
+           throw LineError{"'" + std::string(v) + "' is not multithreaded or single-threaded"};
+         }
+       }},
+  });
+}
+
+Section VolumeSection(VolumeProfile& vol) {
+  Section s = Keys("volume", {
+      {"name", [&](std::string_view v) { vol.name = NonEmpty(v); }},
+      {"label", [&](std::string_view v) { vol.label = std::string(v); }},
+      {"drive_letter", [&](std::string_view v) { vol.drive_letter = std::string(v); }},
+      {"file_system", [&](std::string_view v) { vol.file_system = std::string(v); }},
+      {"folders",
+       [&](std::string_view v) {
+         vol.folders.clear();
+         for (std::string_view item : SplitList(v, ',')) {
+           if (item.empty() || item.front() != '\\') {
+             throw LineError{"folder '" + std::string(item) +
+                             "' must start with a backslash (\\EFI\\OEM)"};
+           }
+           vol.folders.emplace_back(item);
+         }
+       }},
+  });
+  s.finish = [&vol] {
+    if (vol.name.empty()) throw LineError{"[volume] needs a name"};
+  };
+  return s;
+}
+
+Section VideoModeSection(VideoModeProfile& mode) {
+  const auto dimension = [](uint32_t& field) {
+    return [&field](std::string_view v) {
+      field = static_cast<uint32_t>(Number(v, kMax16));
+      if (field == 0) throw LineError{"a resolution must be 1..65535"};
+    };
+  };
+  Section s = Keys("video_mode", {
+      {"horizontal", dimension(mode.horizontal)},
+      {"vertical", dimension(mode.vertical)},
+      {"refresh_rate",
+       [&](std::string_view v) { mode.refresh_rate = static_cast<uint32_t>(Number(v, 1000)); }},
+      {"fails", [&](std::string_view v) { mode.fails = Switch(v); }},
+  });
+  s.finish = [&mode] {
+    if (mode.horizontal == 0 || mode.vertical == 0) {
+      throw LineError{"[video_mode] needs horizontal and vertical"};
+    }
+  };
+  return s;
+}
+
 SimWmiProvider::SimWmiProvider(std::shared_ptr<SimulatedNotebook> notebook)
     : notebook_(std::move(notebook)) {}
 
 SimWmiProvider::~SimWmiProvider() = default;
 
 bool SimWmiProvider::SingleThreaded(std::thread::id thread) const {
-  return notebook_->profile().single_threaded_com || single_threaded_.count(thread) != 0;
+  return notebook_->profile().com.single_threaded || single_threaded_.count(thread) != 0;
 }
 
 HRESULT SimWmiProvider::CoInitializeEx() {
