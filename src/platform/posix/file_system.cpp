@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/win_codes.h"
+#include "platform/posix/os_error.h"
 #include "platform/posix/path_mapping.h"
 
 namespace platform::posix {
@@ -18,29 +19,15 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The Windows code for errno `error` of a call on the mapped path `target`.
+// The Windows code for errno `error` of a call on the mapped path `target`. Windows tells a
+// missing file from a missing folder on its way, which errno does not.
 uint32_t WindowsCode(int error, const std::string& target) {
-  switch (error) {
-    case ENOENT: {
-      // Windows tells a missing file from a missing directory on its way.
-      const size_t slash = target.find_last_of('/');
-      const bool directory_exists = slash != std::string::npos && IsDirectory(target.substr(0, slash));
-      return directory_exists ? win::kErrorFileNotFound : win::kErrorPathNotFound;
-    }
-    case ENOTDIR:
-      return win::kErrorPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-      return win::kErrorAccessDenied;
-    case EEXIST:
-      return win::kErrorAlreadyExists;
-    case ENOSPC:
-      return win::kErrorDiskFull;
-    default:
-      return win::kErrorGenFailure;
+  if (error == ENOENT) {
+    const size_t slash = target.find_last_of('/');
+    const bool directory_exists = slash != std::string::npos && IsDirectory(target.substr(0, slash));
+    return directory_exists ? win::kErrorFileNotFound : win::kErrorPathNotFound;
   }
+  return WinErrorFromErrno(error);
 }
 
 // Stores `code` for the caller and answers whether it is success.

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/win_codes.h"
+#include "platform/posix/os_error.h"
 #include "platform/posix/path_mapping.h"
 
 namespace platform::posix {
@@ -22,32 +23,6 @@ namespace {
 
 constexpr uid_t kRefusedPeerUid = 65534;  // "nobody": guests and anonymous logons
 constexpr size_t kLengthPrefixBytes = 4;
-
-uint32_t ErrnoToWin(int err) {
-  switch (err) {
-    case ENOENT:
-    case ECONNREFUSED:
-    case ENOTDIR:
-      return win::kErrorFileNotFound;
-    case EACCES:
-    case EPERM:
-      return win::kErrorAccessDenied;
-    case EAGAIN:
-      return win::kErrorPipeBusy;
-    case EPIPE:
-    case ECONNRESET:
-      return win::kErrorNoData;
-    case EBADF:
-      return win::kErrorInvalidHandle;
-    case ENOMEM:
-    case ENOBUFS:
-      return win::kErrorNotEnoughMemory;
-    case EMSGSIZE:
-      return win::kErrorInvalidParameter;
-    default:
-      return win::kErrorGenFailure;
-  }
-}
 
 bool FillAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof(*addr));
@@ -113,7 +88,7 @@ class Connection {
       const ssize_t sent = sendmsg(fd_, &message, MSG_NOSIGNAL);
       if (sent < 0) {
         if (errno == EINTR) continue;
-        return ErrnoToWin(errno);
+        return WinErrorFromErrno(errno);
       }
       size_t left = static_cast<size_t>(sent);
       while (part < 2 && left >= parts[part].iov_len) left -= parts[part++].iov_len;
@@ -144,7 +119,7 @@ class Connection {
       } else if (n == 0 || errno == ECONNRESET) {
         return win::kErrorBrokenPipe;
       } else if (errno != EINTR) {
-        return ErrnoToWin(errno);
+        return WinErrorFromErrno(errno);
       }
     }
     return 0;
@@ -195,7 +170,7 @@ class ServerInstance : public PipeHandle {
       const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) {
         if (errno == EINTR || errno == ECONNABORTED) continue;
-        return ErrnoToWin(errno);
+        return WinErrorFromErrno(errno);
       }
       ucred peer{};
       socklen_t length = sizeof(peer);
@@ -329,7 +304,7 @@ std::unique_ptr<PipeHandle> UnixStreamPipeTransport::Open(std::string_view path,
   }
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    *error = ErrnoToWin(errno);
+    *error = WinErrorFromErrno(errno);
     return nullptr;
   }
   int rc;
@@ -337,7 +312,9 @@ std::unique_ptr<PipeHandle> UnixStreamPipeTransport::Open(std::string_view path,
     rc = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
-    *error = ErrnoToWin(errno);
+    // Windows' pipe names are flat: however the socket path fails to lead to a listener (no
+    // socket, no pipe folder, a file where that folder should be), there is no such pipe.
+    *error = errno == ENOTDIR ? win::kErrorFileNotFound : WinErrorFromErrno(errno);
     ::close(fd);
     return nullptr;
   }

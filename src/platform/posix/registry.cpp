@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "platform/posix/os_error.h"
 
 namespace platform::posix {
 namespace {
@@ -29,34 +30,6 @@ constexpr int kSchemaVersion = 1;
 constexpr uint32_t kWriteRights = win::kKeySetValue | win::kKeyCreateSubKey |
                                   win::kKeyCreateLink | win::kDelete | win::kWriteDac |
                                   win::kWriteOwner | win::kGenericWrite | win::kGenericAll;
-
-// The one place where SQLite results become Windows error codes.
-uint32_t WinErrorFromSqlite(int rc) {
-  switch (rc & 0xFF) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE:
-      return win::kErrorSuccess;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return win::kErrorBusy;
-    case SQLITE_FULL:
-      return win::kErrorDiskFull;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-      return win::kErrorAccessDenied;
-    case SQLITE_NOMEM:
-    case SQLITE_TOOBIG:
-      return win::kErrorNotEnoughMemory;
-    case SQLITE_IOERR:
-      return win::kErrorRegistryIoFailed;
-    case SQLITE_CANTOPEN:
-      return win::kErrorCantOpen;
-    default:  // CORRUPT, NOTADB, SCHEMA, CONSTRAINT, MISMATCH, ...
-      return win::kErrorBadDb;
-  }
-}
 
 // A failed SQLite call inside a transaction; Run() turns it into a retry or a Windows code.
 struct SqlError {
