@@ -2,14 +2,7 @@
 
 #include <stdexcept>
 
-namespace {
-
-void put16(std::vector<uint8_t>* out, uint16_t v) {
-  out->push_back(static_cast<uint8_t>(v & 0xFF));
-  out->push_back(static_cast<uint8_t>(v >> 8));
-}
-
-}  // namespace
+#include "base/little_endian.h"
 
 SmbiosTableBuilder& SmbiosTableBuilder::AddStructure(uint8_t type, uint16_t handle,
                                                      std::span<const uint8_t> body,
@@ -22,7 +15,7 @@ SmbiosTableBuilder& SmbiosTableBuilder::AddStructure(uint8_t type, uint16_t hand
   }
   bytes_.push_back(type);
   bytes_.push_back(static_cast<uint8_t>(4 + body.size()));
-  put16(&bytes_, handle);
+  le::Append(bytes_, handle, 2);
   bytes_.insert(bytes_.end(), body.begin(), body.end());
   for (const std::string& s : strings) {
     bytes_.insert(bytes_.end(), s.begin(), s.end());
@@ -41,7 +34,7 @@ SmbiosTableBuilder& SmbiosTableBuilder::AddType172(
   std::vector<uint8_t> body{oem_byte4, oem_byte5};
   for (const auto& [function, value] : functions) {
     body.push_back(function);
-    put16(&body, value);
+    le::Append(body, value, 2);
   }
   return AddStructure(kSmbiosTypeFeatures, handle, body);
 }
@@ -50,11 +43,11 @@ SmbiosTableBuilder& SmbiosTableBuilder::AddType170(uint16_t handle,
                                                    std::span<const SmbiosHotkeyEntry> entries,
                                                    const uint16_t (&oem_words)[5]) {
   std::vector<uint8_t> body;
-  for (uint16_t w : oem_words) put16(&body, w);
+  for (uint16_t w : oem_words) le::Append(body, w, 2);
   for (const SmbiosHotkeyEntry& e : entries) {
     body.push_back(e.code);
     body.push_back(e.second_byte);
-    put16(&body, e.kind);
+    le::Append(body, e.kind, 2);
   }
   return AddStructure(kSmbiosTypeHotkeys, handle, body);
 }

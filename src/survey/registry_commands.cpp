@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
+#include "base/registry_roots.h"
 #include "base/text.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
@@ -14,30 +16,6 @@
 #include "pipe/named_pipe.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
-
-namespace regcmd {
-
-std::optional<win::RegRoot> RootFromName(std::string_view name) {
-  struct RootName {
-    const char* name;
-    win::RegRoot root;
-  };
-  // Tried in this order.
-  static constexpr RootName kRoots[] = {
-      {"HKEY_LOCAL_MACHINE", win::RegRoot::kLocalMachine},
-      {"HKEY_CURRENT_USER", win::RegRoot::kCurrentUser},
-      {"HKEY_CURRENT_CONFIG", win::RegRoot::kCurrentConfig},
-      {"HKEY_CLASSES_ROOT", win::RegRoot::kClassesRoot},
-      {"HKEY_USERS", win::RegRoot::kUsers},
-  };
-  const std::string upper = text::AsciiUpper(name);
-  for (const RootName& r : kRoots) {
-    if (upper == r.name) return r.root;
-  }
-  return std::nullopt;
-}
-
-}  // namespace regcmd
 
 namespace ironbark {
 namespace {
@@ -78,11 +56,6 @@ Bytes ReadData(const CommandRequest& request, size_t index) {
   return Bytes(bytes.begin(), bytes.end());
 }
 
-Bytes U32Bytes(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
-}
-
 // KEY split at its first backslash; the root name resolved.
 struct KeyPath {
   std::optional<win::RegRoot> root;
@@ -92,7 +65,8 @@ struct KeyPath {
 KeyPath SplitKeyPath(const std::string& path) {
   const size_t slash = path.find('\\');
   KeyPath key;
-  key.root = regcmd::RootFromName(std::string_view(path).substr(0, slash));
+  // Clients name their roots in full; an abbreviation names no key.
+  key.root = win::RegRootFromName(std::string_view(path).substr(0, slash), false);
   if (slash != std::string::npos) key.subkey = path.substr(slash + 1);
   return key;
 }
@@ -158,7 +132,7 @@ uint32_t ForwardForCode(uint16_t code, const std::vector<Bytes>& arguments) {
     return rc;
   }
   if (answer.size() < kShortAnswerSize) return win::kErrorInvalidData;
-  return pipeproto::LoadU32(answer.data() + 5);
+  return le::LoadU32(answer.data() + 5);
 }
 
 // Command 6: the forwarded answer's code, and its data cut to `limit` bytes.
@@ -178,7 +152,7 @@ uint32_t ForwardForValue(const std::vector<Bytes>& arguments, uint32_t limit, By
     *data = std::move(items[1]);
     if (data->size() > limit) data->resize(limit);
   }
-  return pipeproto::LoadU32(items[0].data());
+  return le::LoadU32(items[0].data());
 }
 
 // --- The commands --------------------------------------------------------------------------
@@ -224,7 +198,7 @@ void RunSimple(const SimpleCommand& command, Operation operation, const CommandR
     std::vector<Bytes> arguments;
     for (size_t i = 0; i < command.texts; ++i) arguments.push_back(texts[i]->wire);
     if (command.with_data) {
-      arguments.push_back(U32Bytes(type));
+      arguments.push_back(le::Bytes(type, 4));
       arguments.push_back(data);
     }
     result = ForwardForCode(command.code, arguments);
@@ -373,8 +347,8 @@ void IbClientCommandProcessor::reg_get_value(const CommandRequest& request,
 
   if (result == win::kErrorAccessDenied && MayForward() && Forwardable(*path) &&
       Forwardable(*name)) {
-    const std::vector<Bytes> arguments = {path->wire, name->wire, U32Bytes(flags),
-                                          U32Bytes(capacity), default_data};
+    const std::vector<Bytes> arguments = {path->wire, name->wire, le::Bytes(flags, 4),
+                                          le::Bytes(capacity, 4), default_data};
     result = ForwardForValue(arguments, capacity, &data);
   }
   AnswerValue(result, data.data(), static_cast<uint32_t>(data.size()), response);

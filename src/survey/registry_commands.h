@@ -67,8 +67,4 @@ inline constexpr uint32_t kMaxForwardedTextUnits = 255;
 // Answer to a request with missing or unreadable arguments.
 inline constexpr uint32_t kMalformedRequestAnswer = win::kErrorInvalidParameter;
 
-// The root key a root name stands for (ASCII upper-cased, full names only); nullopt for any
-// other name.
-std::optional<win::RegRoot> RootFromName(std::string_view name);
-
 }  // namespace regcmd

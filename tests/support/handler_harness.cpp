@@ -11,12 +11,6 @@
 
 namespace testsupport {
 
-std::vector<uint8_t> Le(uint64_t value, size_t size) {
-  std::vector<uint8_t> out(size);
-  for (size_t i = 0; i < size && i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  return out;
-}
-
 std::vector<uint8_t> Wire(const std::string& text) { return text::ToWireText(text); }
 
 std::string MachineProfile(const std::string& file) {

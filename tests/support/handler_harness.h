@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "log/log_file.h"
 #include "pipe/command_processor.h"
 #include "platform/posix/file_system.h"
@@ -22,7 +23,7 @@
 namespace testsupport {
 
 // `value` as `size` little-endian bytes; U32 is the usual 4-byte argument.
-std::vector<uint8_t> Le(uint64_t value, size_t size);
+inline std::vector<uint8_t> Le(uint64_t value, size_t size) { return le::Bytes(value, size); }
 inline std::vector<uint8_t> U32(uint32_t value) { return Le(value, 4); }
 // A text as the client sends it: UTF-16LE with its NUL.
 std::vector<uint8_t> Wire(const std::string& text);

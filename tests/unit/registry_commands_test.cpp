@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "support/handler_harness.h"
@@ -46,7 +47,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     auto items = testsupport::CallHandler(command.handler, arguments);
     if (!items.empty() && items[0].size() == 4) {
       expected_log_.push_back(testsupport::ProcessorLine(command.name) + "Rsponse error code: 0x" +
-                              std::to_string(pipeproto::LoadU32(items[0].data())));
+                              std::to_string(le::LoadU32(items[0].data())));
     }
     return items;
   }
@@ -54,7 +55,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
   uint32_t Code(const Command& command, const std::vector<Bytes>& arguments) {
     const auto items = Run(command, arguments);
     EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 && items[0].size() == 4 ? pipeproto::LoadU32(items[0].data())
+    return items.size() == 1 && items[0].size() == 4 ? le::LoadU32(items[0].data())
                                                      : 0xDEADBEEF;
   }
 
@@ -68,7 +69,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     const auto items = Run(kGetValue, {Wire(key), Wire(name), flags, size, default_data});
     EXPECT_EQ(items.size(), 2u);
     if (items.size() != 2 || items[0].size() != 4) return {0xDEADBEEF, {}};
-    return {pipeproto::LoadU32(items[0].data()), items[1]};
+    return {le::LoadU32(items[0].data()), items[1]};
   }
 
   // The stored value (type and bytes), or nullopt when it is missing.

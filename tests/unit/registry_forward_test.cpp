@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
@@ -41,7 +42,7 @@ constexpr auto kGetValue = &IbClientCommandProcessor::reg_get_value;
 
 uint32_t Code(CommandHandler handler, const Items& arguments) {
   const Items items = CallHandler(handler, arguments);
-  return !items.empty() && items[0].size() == 4 ? pipeproto::LoadU32(items[0].data())
+  return !items.empty() && items[0].size() == 4 ? le::LoadU32(items[0].data())
                                                 : 0xDEADBEEF;
 }
 
@@ -105,7 +106,7 @@ void Answer(const pipeproto::CommandRequest& request, pipeproto::CommandResponse
   response.present = true;
   response.bytes = {static_cast<uint8_t>(kAnswer->size())};
   for (const Bytes& item : *kAnswer) {
-    pipeproto::AppendU32(response.bytes, static_cast<uint32_t>(item.size()));
+    le::Append(response.bytes, item.size(), 4);
     response.bytes.insert(response.bytes.end(), item.begin(), item.end());
   }
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/protocol.h"
@@ -100,12 +101,6 @@ std::optional<uint64_t> NameOrNumber(const std::string& text, const Names& names
   return ParseUnsigned(text, max);
 }
 
-std::vector<uint8_t> LittleEndian(uint64_t value, size_t bytes) {
-  std::vector<uint8_t> out(bytes);
-  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  return out;
-}
-
 std::string Usage(const NamedCommand& c) {
   std::string line = std::string(c.noun) + " " + c.verb;
   for (const ParamSpec& p : c.params) line += std::string(" ") + p.name;
@@ -151,7 +146,7 @@ bool Encode(const ParamSpec& p, const std::string& text, std::vector<uint8_t>* o
              "-bit value";
     return false;
   }
-  *out = LittleEndian(*number, width);
+  *out = le::Bytes(*number, width);
   return true;
 }
 
@@ -189,7 +184,7 @@ bool ParseNamedCommand(const std::vector<std::string>& words, SendCommandLine* o
     const ParamSpec& p = found->params[i];
     std::vector<uint8_t>& bytes = command.arguments.emplace_back();
     if (i >= given) {
-      if (p.kind == Param::kU32OrZero) bytes = LittleEndian(0, 4);
+      if (p.kind == Param::kU32OrZero) bytes = le::Bytes(0, 4);
       continue;  // kDataOrEmpty: zero bytes
     }
     if (!Encode(p, words[2 + i], &bytes, error)) {
@@ -211,8 +206,7 @@ std::optional<std::string> FormatNamedAnswer(std::span<const uint8_t> response) 
       out += (text ? "text: " + *text : HexBytes(item)) + "\n";
       continue;
     }
-    uint64_t value = 0;
-    for (size_t i = item.size(); i-- > 0;) value = (value << 8) | item[i];
+    const uint64_t value = le::Load(item);
     char line[64];
     std::snprintf(line, sizeof line, "%" PRIu64 " (0x%0*" PRIX64 ")\n", value,
                   static_cast<int>(item.size() * 2), value);
