@@ -13,7 +13,7 @@
 #include "pipe/handler_log.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
-#include "survey/registry_values.h"
+#include "registry/registry_values.h"
 
 namespace ironbark {
 namespace {

@@ -27,7 +27,7 @@
 #include "pipe/command_processor.h"
 #include "pipe/handler_log.h"
 #include "platform/services.h"
-#include "survey/registry_values.h"
+#include "registry/registry_values.h"
 
 namespace {
 

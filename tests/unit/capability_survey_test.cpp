@@ -25,12 +25,12 @@
 #include "platform/posix/device_setup.h"
 #include "platform/posix/sqlite_registry.h"
 #include "platform/services.h"
+#include "registry/registry_values.h"
 #include "sim/machine_profile.h"
 #include "sim/sim_wmi.h"
 #include "sim/simulated_notebook.h"
 #include "support/handler_harness.h"
 #include "survey/capability_survey.h"
-#include "survey/registry_values.h"
 
 namespace {
 

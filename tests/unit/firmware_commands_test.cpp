@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "base/win_codes.h"
+#include "registry/registry_values.h"
 #include "support/handler_harness.h"
-#include "survey/registry_values.h"
 
 namespace {
 
