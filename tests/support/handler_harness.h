@@ -62,9 +62,19 @@ class LogReader {
 // "[INFO] ironbark::IbClientCommandProcessor::<operation> | ", how the handlers' lines start.
 std::string ProcessorLine(const std::string& operation);
 
+// WMI on a machine whose WMI service is missing: COM works, the locator cannot be created.
+class NoWmiService : public platform::WmiProvider {
+ public:
+  wmi::HRESULT CoInitializeEx() override { return wmi::kS_OK; }
+  void CoUninitialize() override {}
+  wmi::HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>*) override {
+    return wmi::kE_Fail;
+  }
+};
+
 // Real services installed for the test: a registry database and a file tree (drive letters
-// are folders below drive_) with the log "C:\Log\handler.log" switched on; no WMI until Boot.
-// Other services are set in services_, which stays installed by address.
+// are folders below drive_) with the log "C:\Log\handler.log" switched on; until Boot, every
+// WMI connection fails. Other services are set in services_, which stays installed by address.
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -82,7 +92,8 @@ class HandlerTest : public ::testing::Test {
   TempDir registry_dir_;
   platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
   platform::posix::PosixFileSystem files_{drive_.path()};
-  platform::Services services_{.registry = &registry_, .files = &files_};
+  NoWmiService no_wmi_;
+  platform::Services services_{.registry = &registry_, .files = &files_, .wmi = &no_wmi_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
   LogReader log_lines_{drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;

@@ -270,7 +270,7 @@ TEST_F(BootLogoTest, WithoutAnEspVolumeThePartitionIsEfiOemOnTheCurrentDrive) {
 }
 
 TEST_F(BootLogoTest, WmiFailureFailsEveryLogoOperationAfterStaging) {
-  fs::create_directories(At("S/EFI/OEM"));  // and no WMI provider
+  fs::create_directories(At("S/EFI/OEM"));  // and no WMI service
   Put("C/Pictures/logo.gif", "new");
   Put(kEspGif, "on the partition");
 
