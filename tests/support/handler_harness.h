@@ -1,5 +1,5 @@
-// Calling command-pipe handlers directly, as the dispatcher would, against real services in
-// temporary folders, and reading back the log lines they wrote.
+// Running command-pipe commands without a pipe, the way the dispatcher runs them, against real
+// services in temporary folders, and reading back the log lines they wrote.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_catalogue.h"
 #include "base/little_endian.h"
 #include "log/log_file.h"
-#include "pipe/command_processor.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/sqlite_registry.h"
 #include "platform/services.h"
@@ -34,14 +34,14 @@ std::optional<std::string> ReadFile(const std::string& host_path);
 // Writes `content` as the whole file, creating its folders.
 void WriteFile(const std::string& host_path, const std::string& content);
 
-// Runs `handler` on a request of `arguments` held in a heap block of exactly its size (so that
-// a read past the request is caught by the address sanitizer) and returns the response's
-// items. A response left absent or not parsing fails the test.
-std::vector<std::vector<uint8_t>> CallHandler(ironbark::CommandHandler handler,
+// Runs command `code` as the dispatcher does (its entry in g_CommandHandlers: lock, entry line,
+// handler) on a request of `arguments` held in a heap block of exactly its size (so that a read
+// past the request is caught by the address sanitizer) and returns the response's items. An
+// unknown code, or a response left absent or not parsing, fails the test.
+std::vector<std::vector<uint8_t>> CallCommand(uint16_t code,
                                               const std::vector<std::vector<uint8_t>>& arguments);
 // The single item of the answer; a failure and {} when there is not exactly one.
-std::vector<uint8_t> CallForItem(ironbark::CommandHandler handler,
-                                 const std::vector<std::vector<uint8_t>>& arguments);
+std::vector<uint8_t> CallForItem(uint16_t code, const std::vector<std::vector<uint8_t>>& arguments);
 
 // How often `needle` occurs in `text`, overlaps included.
 size_t CountOf(const std::string& text, const std::string& needle);

@@ -17,11 +17,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/command_catalogue.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "firmware/wmi_access.h"
 #include "log/log_file.h"
-#include "pipe/command_processor.h"
 #include "platform/posix/device_setup.h"
 #include "platform/posix/sqlite_registry.h"
 #include "platform/services.h"

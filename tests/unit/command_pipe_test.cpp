@@ -170,14 +170,16 @@ class DispatcherTable : public PipeServerFixture {};
 
 TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
   const ironbark::CommandTable table = {
-      {7, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {
-         throw std::runtime_error("firmware fell over");
-       }},
-      {8, [](const pipeproto::CommandRequest& request, pipeproto::CommandResponse& response) {
-         const uint32_t value = request.ArgumentU32(0) + 1;
-         pipeproto::BuildResponse(response, {{&value, 4}});
-       }},
-      {9, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}},  // no answer
+      {7, {[](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {
+             throw std::runtime_error("firmware fell over");
+           },
+           "throwing"}},
+      {8, {[](const pipeproto::CommandRequest& request, pipeproto::CommandResponse& response) {
+             const uint32_t value = request.ArgumentU32(0) + 1;
+             pipeproto::BuildResponse(response, {{&value, 4}});
+           },
+           "increment"}},
+      {9, {[](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}, "silent"}},
   };
   // Both instances exist from the start: the pipe never vanishes between the two connections.
   NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},
