@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "pipe/named_pipe.h"
 #include "pipe/pipe_server.h"
 #include "pipe/protocol.h"
@@ -199,7 +200,7 @@ bool ReceiveAll(int fd, uint8_t* data, size_t size) {
 // One message as the transport frames it: its length, then its bytes.
 std::vector<uint8_t> Framed(const std::vector<uint8_t>& message) {
   std::vector<uint8_t> framed;
-  pipeproto::AppendU32(framed, static_cast<uint32_t>(message.size()));
+  le::Append(framed, message.size(), 4);
   framed.insert(framed.end(), message.begin(), message.end());
   return framed;
 }
@@ -381,14 +382,14 @@ void RunClient(const std::string& socket_path, const std::vector<uint8_t>& reque
     }
     uint8_t prefix[4];
     const bool received = ReceiveAll(fd, prefix, sizeof prefix) &&
-                          pipeproto::LoadU32(prefix) <= answer.size() &&
-                          ReceiveAll(fd, answer.data(), pipeproto::LoadU32(prefix));
+                          le::LoadU32(prefix) <= answer.size() &&
+                          ReceiveAll(fd, answer.data(), le::LoadU32(prefix));
     if (!received) {
       *error = errno == 0 ? "the server closed the connection or answered too much"
                           : std::string("recv: ") + std::strerror(errno);
       return false;
     }
-    const size_t n = pipeproto::LoadU32(prefix);
+    const size_t n = le::LoadU32(prefix);
     // The echo returns the request; the broker answers one item (the argument dump).
     const bool good = expect_echo ? n == request.size()
                                   : n >= 5 && answer[0] == 1;

@@ -26,7 +26,6 @@ inline constexpr HRESULT kStrsafeE_InsufficientBuffer = static_cast<HRESULT>(0x8
 inline constexpr HRESULT kRpcE_ChangedMode = static_cast<HRESULT>(0x80010106);  // RPC_E_CHANGED_MODE
 inline constexpr HRESULT kDispE_TypeMismatch = static_cast<HRESULT>(0x80020005);
 inline constexpr HRESULT kDispE_Overflow = static_cast<HRESULT>(0x8002000A);
-inline constexpr HRESULT kRegdbE_ClassNotReg = static_cast<HRESULT>(0x80040154);  // REGDB_E_CLASSNOTREG
 inline constexpr HRESULT kE_Fail = static_cast<HRESULT>(0x80004005);
 
 inline bool Succeeded(HRESULT hr) { return hr >= 0; }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/little_endian.h"
+
 namespace {
 
 constexpr size_t kHeaderSize = 4;
@@ -25,10 +27,6 @@ std::span<const uint8_t> table_bytes(const SmbiosRawTable& table) {
   return {table.data.data(), n};
 }
 
-uint16_t le16(std::span<const uint8_t> bytes, size_t at) {
-  return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
-}
-
 // The structure at `offset`, or false when its type and length bytes or its formatted area do
 // not fit. A length byte below the header size still frames a structure: its string set is
 // looked for from offset + L, so the walk goes on past it (it never goes back, since the
@@ -42,7 +40,7 @@ bool read_structure(std::span<const uint8_t> table, size_t offset, SmbiosStructu
   s->offset = offset;
   s->type = table[offset];
   s->length = length;
-  s->handle = length >= kHeaderSize ? le16(table, offset + 2) : 0;
+  s->handle = length >= kHeaderSize ? le::LoadU16(&table[offset + 2]) : 0;
   s->formatted = table.subspan(offset, length);
 
   // The string set ends at the first zero byte that is followed by another zero; a structure
@@ -139,7 +137,7 @@ bool parse_smbios_type172(const SmbiosRawTable& table, stSMBiosType172* record) 
   for (int32_t i = 0; i < record->count; ++i) {
     size_t at = kType172EntriesAt + static_cast<size_t>(i) * kType172EntrySize;
     record->funNum[i] = f[at];
-    record->pfunNum1[i] = le16(f, at + 1);
+    record->pfunNum1[i] = le::LoadU16(&f[at + 1]);
   }
   return true;
 }
@@ -164,14 +162,14 @@ bool parse_smbios_type170(const SmbiosRawTable& table, SmbiosType170* record) {
   record->handle = found->handle;
   for (size_t w = 0; w < 5; ++w) {
     size_t at = kHeaderSize + 2 * w;
-    if (at + 2 <= f.size()) record->oem_words[w] = le16(f, at);
+    if (at + 2 <= f.size()) record->oem_words[w] = le::LoadU16(&f[at]);
   }
   record->count = entry_count(found->length, kType170EntriesAt, kType170EntrySize);
   for (int32_t i = 0; i < record->count; ++i) {
     size_t at = kType170EntriesAt + static_cast<size_t>(i) * kType170EntrySize;
     record->codes[i] = f[at];
     record->second_bytes[i] = f[at + 1];
-    record->kinds[i] = le16(f, at + 2);
+    record->kinds[i] = le::LoadU16(&f[at + 2]);
   }
   return true;
 }

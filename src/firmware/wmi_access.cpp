@@ -170,14 +170,8 @@ bool wmi_connect(WmiConnection& connection, std::string_view name_space) {
   connection.uninitialize_com = true;
   connection.com_initialized = false;
   connection.hr = wmi::kS_OK;
-  platform::WmiProvider* provider = platform::WmiIfInstalled();
-  if (provider == nullptr) {
-    // A build without a WMI provider has no locator class to create.
-    connection.hr = wmi::kRegdbE_ClassNotReg;
-    return false;
-  }
   try {
-    platform::WmiProvider& com = *provider;
+    platform::WmiProvider& com = platform::Wmi();
     connection.hr = com.CoInitializeEx();
     connection.com_initialized = true;
     // Another failure of CoInitializeEx is not checked here: creating the locator then fails.

@@ -1,13 +1,13 @@
-// The sticky-keys commands of the command pipe: the control application's switch for the
-// sticky keys of the user's session (in a game, Shift pressed five times would otherwise bring
-// up the sticky-keys prompt).
+// The sticky-keys commands: in a game, Shift pressed five times would otherwise bring up the
+// sticky-keys prompt.
+#include "input/sticky_keys.h"
+
 #include <cstdint>
 #include <string>
 
 #include "base/win_codes.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
-#include "pipe/command_processor.h"
 #include "pipe/handler_log.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
@@ -33,11 +33,10 @@ void Respond(const char* function, uint32_t result, pipeproto::CommandResponse& 
 
 }  // namespace
 
-void IbClientCommandProcessor::set_stickykey(const pipeproto::CommandRequest& request,
-                                             pipeproto::CommandResponse& response) {
+void StickyKeyCommands::set_stickykey(const pipeproto::CommandRequest& request,
+                                      pipeproto::CommandResponse& response) {
   uint32_t result = kUnchanged;
   try {
-    LogProcessor(kSetFunction, "kSvcCmdSetStickyKey");
     const uint32_t state = request.ArgumentU32(0);
     LogProcessor(kSetFunction,
             FormatMessageSized(kMessageChars, "Input sticky key state: %d", state));
@@ -60,9 +59,8 @@ void IbClientCommandProcessor::set_stickykey(const pipeproto::CommandRequest& re
   Respond(kSetFunction, result, response);
 }
 
-void IbClientCommandProcessor::get_stickykey(const pipeproto::CommandRequest&,
-                                             pipeproto::CommandResponse& response) {
-  LogProcessor(kGetFunction, "kSvcCmdGetStickyKey");
+void StickyKeyCommands::get_stickykey(const pipeproto::CommandRequest&,
+                                      pipeproto::CommandResponse& response) {
   uint32_t flags = 0;
   const bool on = platform::A11y().GetStickyKeys(&flags) && (flags & kOnFlags) == kOnFlags;
   Respond(kGetFunction, on ? 1u : 0u, response);

@@ -7,6 +7,7 @@
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
 #include "pipe/connection_context.h"
+#include "pipe/handler_log.h"
 #include "pipe/named_pipe.h"
 #include "platform/services.h"
 
@@ -15,12 +16,12 @@ namespace {
 
 constexpr const char* kProcessPipe = "ironbark::IbClientCommandProcessor::process_pipe";
 
-// Runs the handler; a handler that throws must not take the process down. Its connection is
+// Runs the command; a handler that throws must not take the process down. Its connection is
 // then ended without an answer: the command's effect is unknown and no answer can be trusted.
-bool RunHandler(CommandHandler handler, const pipeproto::CommandRequest& request,
+bool RunHandler(const CommandEntry& entry, const pipeproto::CommandRequest& request,
                 pipeproto::CommandResponse& response) {
   try {
-    handler(request, response);
+    RunCommand(entry, request, response);
     return true;
   } catch (const std::exception& e) {
     LogLine(kLogError, kProcessPipe,
@@ -34,8 +35,17 @@ bool RunHandler(CommandHandler handler, const pipeproto::CommandRequest& request
 
 }  // namespace
 
-void IbClientCommandProcessor::process_pipe(std::unique_ptr<NamedPipeServer> pipe) {
-  ServeCommands(*pipe, g_CommandHandlers);
+void RunCommand(const CommandEntry& entry, const pipeproto::CommandRequest& request,
+                pipeproto::CommandResponse& response) {
+  std::unique_lock<std::mutex> lock;
+  if (entry.lock != nullptr) lock = std::unique_lock<std::mutex>(*entry.lock);
+  if (entry.log_name != nullptr) LogProcessor(entry.operation, entry.log_name);
+  entry.handler(request, response);
+}
+
+void PipeOperations::process_pipe(std::unique_ptr<NamedPipeServer> pipe,
+                                  const CommandTable& table) {
+  ServeCommands(*pipe, table);
   pipe->Close();
 }
 
@@ -77,8 +87,8 @@ void ServeCommands(NamedPipeServer& pipe, const CommandTable& table) {
   }
 }
 
-void IbClientCommandProcessor::dump_arguments(const pipeproto::CommandRequest& request,
-                                              pipeproto::CommandResponse& response) {
+void PipeOperations::dump_arguments(const pipeproto::CommandRequest& request,
+                                    pipeproto::CommandResponse& response) {
   std::string dump = FormatMessage64("Number of arguments: %d\n",
                                      static_cast<int>(request.argument_count()));
   for (size_t i = 0; i < request.argument_count(); ++i) {

@@ -5,10 +5,10 @@
 #include <memory>
 #include <thread>
 
+#include "app/command_catalogue.h"
 #include "base/win_codes.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
-#include "pipe/command_processor.h"
 #include "pipe/named_pipe.h"
 #include "platform/services.h"
 
@@ -23,8 +23,9 @@ std::atomic<ServiceSurvey> g_ServiceSurvey{nullptr};
 std::atomic<int> g_ActiveConnections{0};
 
 // Body of a connection thread.
-void ServeConnection(std::unique_ptr<NamedPipeServer> instance) {
-  ironbark::IbClientCommandProcessor::process_pipe(std::move(instance));
+void ServeConnection(std::unique_ptr<NamedPipeServer> instance,
+                     const ironbark::CommandTable* table) {
+  ironbark::PipeOperations::process_pipe(std::move(instance), *table);
   g_ActiveConnections.fetch_sub(1);
 }
 
@@ -51,7 +52,7 @@ int ActivePipeConnections() { return g_ActiveConnections.load(); }
 
 void SetServiceSurvey(ServiceSurvey survey) { g_ServiceSurvey.store(survey); }
 
-void RunPipeServer() {
+void RunPipeServer(const ironbark::CommandTable& table) {
   // The pipe's name stays reachable for as long as the loop runs, even while the pipe has no
   // instance: between handing a connection off and creating the next instance, that connection
   // may already have ended. It goes with the loop, so that once the server has stopped the name
@@ -72,7 +73,7 @@ void RunPipeServer() {
     // may have to wait until a connection ends, and may fail.
     g_ActiveConnections.fetch_add(1);
     try {
-      std::thread(&ServeConnection, std::move(instance)).detach();
+      std::thread(&ServeConnection, std::move(instance), &table).detach();
     } catch (...) {
       g_ActiveConnections.fetch_sub(1);
       throw;
@@ -87,7 +88,7 @@ void StartServiceThreads(void* /*window*/) {
   if (ServiceSurvey survey = g_ServiceSurvey.load()) std::thread(survey).detach();
   g_PipeServerRunning.store(true);
   try {
-    RunPipeServer();
+    RunPipeServer(g_CommandHandlers);
   } catch (const std::exception& e) {
     // Without an instance the command service cannot go on; the process keeps running and
     // the shutdown does not wait for an acknowledgement that cannot come.

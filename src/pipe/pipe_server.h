@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "pipe/command_processor.h"
+
 // Stop request of the accept loop: set by StopPipeServer, cleared by the server thread when it
 // leaves its loop (the clearing is the acknowledgement).
 extern std::atomic<bool> g_PipeServerStop;
@@ -15,10 +17,11 @@ extern std::atomic<bool> g_PipeServerRunning;
 int ActivePipeConnections();
 
 // The accept loop: one listening instance at a time; each connected instance goes to its own
-// detached thread running process_pipe before the next instance is created. Holds the pipe's
-// name (PipeTransport::HoldName) while it runs. Returns when a stop request is seen or on the
-// first accept error. Instance-creation errors propagate as exceptions.
-void RunPipeServer();
+// detached thread running process_pipe over `table` before the next instance is created.
+// `table` must outlive every connection. Holds the pipe's name (PipeTransport::HoldName) while
+// it runs. Returns when a stop request is seen or on the first accept error. Instance-creation
+// errors propagate as exceptions.
+void RunPipeServer(const ironbark::CommandTable& table);
 
 // Body of the service thread: starts the start-up survey on its own detached thread (when one
 // is registered), then runs the accept loop. An instance-creation error ends the command

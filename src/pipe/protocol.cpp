@@ -2,13 +2,14 @@
 
 #include <cstring>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 
 namespace pipeproto {
 
 uint32_t CommandRequest::ArgumentLength(size_t i) const {
   if (!HasArgument(i)) return 0;
-  return LoadU32(bytes_ + offsets_[i] - 4);
+  return le::LoadU32(bytes_ + offsets_[i] - 4);
 }
 
 std::span<const uint8_t> CommandRequest::Argument(size_t i) const {
@@ -18,18 +19,12 @@ std::span<const uint8_t> CommandRequest::Argument(size_t i) const {
 
 uint32_t CommandRequest::ArgumentU32(size_t i) const {
   const auto arg = Argument(i);
-  if (arg.size() > 4) return 0;
-  uint32_t v = 0;
-  for (size_t k = 0; k < arg.size(); ++k) v |= static_cast<uint32_t>(arg[k]) << (8 * k);
-  return v;
+  return arg.size() > 4 ? 0 : static_cast<uint32_t>(le::Load(arg));
 }
 
 uint64_t CommandRequest::ArgumentU64(size_t i) const {
   const auto arg = Argument(i);
-  if (arg.size() > 8) return 0;
-  uint64_t v = 0;
-  for (size_t k = 0; k < arg.size(); ++k) v |= static_cast<uint64_t>(arg[k]) << (8 * k);
-  return v;
+  return arg.size() > 8 ? 0 : le::Load(arg);
 }
 
 std::optional<std::string> CommandRequest::ArgumentText(size_t i) const {
@@ -50,7 +45,7 @@ ParseStatus ParseRequest(const uint8_t* bytes, uint32_t size, std::optional<Comm
   uint32_t pos = kRequestHeaderSize;
   for (uint32_t i = 0; i < count; ++i) {
     if (size - pos < 4) return ParseStatus::kMalformed;
-    const uint32_t length = LoadU32(bytes + pos);
+    const uint32_t length = le::LoadU32(bytes + pos);
     pos += 4;
     // size - pos cannot wrap: pos <= size holds on every path here.
     if (length > size - pos) return ParseStatus::kMalformed;
@@ -62,7 +57,7 @@ ParseStatus ParseRequest(const uint8_t* bytes, uint32_t size, std::optional<Comm
 }
 
 uint16_t RequestCode(const uint8_t* bytes) {
-  return static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
+  return le::LoadU16(bytes);
 }
 
 std::vector<uint8_t> EncodeRequest(uint16_t code, std::span<const std::vector<uint8_t>> arguments) {
@@ -70,11 +65,10 @@ std::vector<uint8_t> EncodeRequest(uint16_t code, std::span<const std::vector<ui
   for (const auto& a : arguments) total += 4 + a.size();
   std::vector<uint8_t> out;
   out.reserve(total);
-  out.push_back(static_cast<uint8_t>(code & 0xFF));
-  out.push_back(static_cast<uint8_t>(code >> 8));
+  le::Append(out, code, 2);
   out.push_back(static_cast<uint8_t>(arguments.size() & 0xFF));
   for (const auto& a : arguments) {
-    AppendU32(out, static_cast<uint32_t>(a.size()));
+    le::Append(out, a.size(), 4);
     out.insert(out.end(), a.begin(), a.end());
   }
   return out;
@@ -87,7 +81,7 @@ void BuildResponse(CommandResponse& response, std::initializer_list<ResponseItem
   response.bytes.reserve(total);
   response.bytes.push_back(static_cast<uint8_t>(items.size() & 0xFF));
   for (const auto& item : items) {
-    AppendU32(response.bytes, item.size);
+    le::Append(response.bytes, item.size, 4);
     const auto* p = static_cast<const uint8_t*>(item.data);
     if (item.size > 0) response.bytes.insert(response.bytes.end(), p, p + item.size);
   }
@@ -101,7 +95,7 @@ bool ParseResponse(const uint8_t* bytes, size_t size, std::vector<std::vector<ui
   size_t pos = 1;
   for (uint32_t i = 0; i < count; ++i) {
     if (size - pos < 4) return false;
-    const uint32_t length = LoadU32(bytes + pos);
+    const uint32_t length = le::LoadU32(bytes + pos);
     pos += 4;
     if (length > size - pos) return false;
     items->emplace_back(bytes + pos, bytes + pos + length);

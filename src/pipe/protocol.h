@@ -88,13 +88,4 @@ void BuildResponse(CommandResponse& response, std::initializer_list<ResponseItem
 // end. Bytes after the last item are ignored.
 bool ParseResponse(const uint8_t* bytes, size_t size, std::vector<std::vector<uint8_t>>* items);
 
-// Little-endian helpers shared by the codecs.
-inline uint32_t LoadU32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void AppendU32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
 }  // namespace pipeproto

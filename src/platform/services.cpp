@@ -35,7 +35,6 @@ FileSystem& Files() { return Require(Current().files, "files"); }
 ProcessEnvironment& Environment() { return Require(Current().environment, "environment"); }
 PipeTransport& Pipes() { return Require(Current().pipes, "pipes"); }
 WmiProvider& Wmi() { return Require(Current().wmi, "wmi"); }
-WmiProvider* WmiIfInstalled() { return Current().wmi; }
 Accessibility& A11y() { return Require(Current().accessibility, "accessibility"); }
 DeviceSetup& Devices() { return Require(Current().device_setup, "device setup"); }
 

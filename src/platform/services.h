@@ -33,8 +33,6 @@ FileSystem& Files();
 ProcessEnvironment& Environment();
 PipeTransport& Pipes();
 WmiProvider& Wmi();
-// The WMI provider, or null on a build that has none yet (its firmware access then fails).
-WmiProvider* WmiIfInstalled();
 Accessibility& A11y();
 DeviceSetup& Devices();
 

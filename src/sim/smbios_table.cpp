@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "base/little_endian.h"
+
 namespace sim {
 using namespace profile_format;
 
@@ -12,11 +14,6 @@ constexpr uint8_t kTypeSystem = 1;
 constexpr uint8_t kTypeHotkeys = 170;
 constexpr uint8_t kTypeFeatures = 172;
 constexpr uint8_t kTypeEndOfTable = 127;
-
-void put16(std::vector<uint8_t>* out, uint16_t v) {
-  out->push_back(static_cast<uint8_t>(v & 0xFF));
-  out->push_back(static_cast<uint8_t>(v >> 8));
-}
 
 }  // namespace
 
@@ -117,7 +114,7 @@ SmbiosTableBuilder& SmbiosTableBuilder::AddStructure(uint8_t type, uint16_t hand
   }
   bytes_.push_back(type);
   bytes_.push_back(static_cast<uint8_t>(4 + body.size()));
-  put16(&bytes_, handle);
+  le::Append(bytes_, handle, 2);
   bytes_.insert(bytes_.end(), body.begin(), body.end());
   for (const std::string& s : strings) {
     bytes_.insert(bytes_.end(), s.begin(), s.end());
@@ -136,7 +133,7 @@ SmbiosTableBuilder& SmbiosTableBuilder::AddType172(
   std::vector<uint8_t> body{oem_byte4, oem_byte5};
   for (const auto& [function, value] : functions) {
     body.push_back(function);
-    put16(&body, value);
+    le::Append(body, value, 2);
   }
   return AddStructure(kTypeFeatures, handle, body);
 }
@@ -145,11 +142,11 @@ SmbiosTableBuilder& SmbiosTableBuilder::AddType170(uint16_t handle,
                                                    std::span<const SmbiosHotkeyEntry> entries,
                                                    const uint16_t (&oem_words)[5]) {
   std::vector<uint8_t> body;
-  for (uint16_t w : oem_words) put16(&body, w);
+  for (uint16_t w : oem_words) le::Append(body, w, 2);
   for (const SmbiosHotkeyEntry& e : entries) {
     body.push_back(e.code);
     body.push_back(e.second_byte);
-    put16(&body, e.kind);
+    le::Append(body, e.kind, 2);
   }
   return AddStructure(kTypeHotkeys, handle, body);
 }

@@ -2,6 +2,8 @@
 // state: a staged copy under ProgramData and the copy on the EFI system partition that the
 // firmware shows at power-on. Nothing here locks; two logo commands at once work on the same
 // files and the last writer wins.
+#include "survey/boot_logo.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -13,11 +15,10 @@
 #include "firmware/wmi_access.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
-#include "pipe/command_processor.h"
 #include "pipe/handler_log.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
-#include "survey/registry_values.h"
+#include "registry/registry_values.h"
 
 namespace ironbark {
 namespace {
@@ -85,7 +86,7 @@ void DeleteStagedLogos(const char* operation) {
 // Finds the partition for `operation`; logs the failure.
 bool FindPartition(const char* operation, PartitionPaths* paths) {
   std::string volume;
-  if (IbClientCommandProcessor::GetLogoVolume(&volume) != 1) {
+  if (BootLogo::GetLogoVolume(&volume) != 1) {
     Log(operation, "GetLogoVolume fail!");
     return false;
   }
@@ -123,7 +124,7 @@ bool ResolutionValue(const wmi::Variant& property, uint32_t* value) {
 
 }  // namespace
 
-int IbClientCommandProcessor::GetLogoVolume(std::string* volume) {
+int BootLogo::GetLogoVolume(std::string* volume) {
   volume->clear();
   WmiConnection connection;
   if (!wmi_connect(connection, kCimv2)) return 0;
@@ -136,7 +137,7 @@ int IbClientCommandProcessor::GetLogoVolume(std::string* volume) {
   return 1;
 }
 
-int IbClientCommandProcessor::copy_bios_logo(int format) {
+int BootLogo::copy_bios_logo(int format) {
   constexpr const char* kOperation = "copy_bios_logo";
   Log(kOperation, "copy_bios_logo() - start");
   PartitionPaths partition;
@@ -167,7 +168,7 @@ int IbClientCommandProcessor::copy_bios_logo(int format) {
   return 1;
 }
 
-int IbClientCommandProcessor::del_bios_logo() {
+int BootLogo::del_bios_logo() {
   constexpr const char* kOperation = "del_bios_logo";
   Log(kOperation, "del_bios_logo() - start");
   PartitionPaths partition;
@@ -179,7 +180,7 @@ int IbClientCommandProcessor::del_bios_logo() {
   return 1;
 }
 
-int IbClientCommandProcessor::get_bios_logo() {
+int BootLogo::get_bios_logo() {
   constexpr const char* kOperation = "get_bios_logo";
   Log(kOperation, "get_bios_logo() - start");
   PartitionPaths partition;
@@ -200,7 +201,7 @@ int IbClientCommandProcessor::get_bios_logo() {
   return 1;
 }
 
-int IbClientCommandProcessor::check_BIOS_Logo_Folder_exist() {
+int BootLogo::check_BIOS_Logo_Folder_exist() {
   constexpr const char* kOperation = "check_BIOS_Logo_Folder_exist";
   Log(kOperation, "check_BIOS_Logo_Folder_exist() - start");
   PartitionPaths partition;
@@ -213,7 +214,7 @@ int IbClientCommandProcessor::check_BIOS_Logo_Folder_exist() {
   return exists ? 1 : 0;
 }
 
-int IbClientCommandProcessor::GetDeviceResolution() {
+int BootLogo::GetDeviceResolution() {
   constexpr const char* kOperation = "GetDeviceResolution";
   Log(kOperation, "GetDeviceResolution() - start");
   WmiConnection connection;
@@ -251,10 +252,9 @@ int IbClientCommandProcessor::GetDeviceResolution() {
   return 1;
 }
 
-void IbClientCommandProcessor::apply_bios_logo(const pipeproto::CommandRequest& request,
-                                               pipeproto::CommandResponse& response) {
+void BootLogo::apply_bios_logo(const pipeproto::CommandRequest& request,
+                               pipeproto::CommandResponse& response) {
   constexpr const char* kHandler = "apply_bios_logo";
-  Log(kHandler, "kSvcCmdApplyBIOSLogo");
   // Both arguments are required, and the path must end inside the request: anything less is
   // answered as a failure before any file is touched.
   const std::optional<std::string> path = request.ArgumentText(0);
@@ -276,17 +276,15 @@ void IbClientCommandProcessor::apply_bios_logo(const pipeproto::CommandRequest& 
   Respond(kHandler, copy_bios_logo(format) == 1 ? kDone : kFailed, response);
 }
 
-void IbClientCommandProcessor::restore_bios_logo(const pipeproto::CommandRequest&,
-                                                 pipeproto::CommandResponse& response) {
+void BootLogo::restore_bios_logo(const pipeproto::CommandRequest&,
+                                 pipeproto::CommandResponse& response) {
   constexpr const char* kHandler = "restore_bios_logo";
-  Log(kHandler, "kSvcCmdRestoreBIOSLogo");
   Respond(kHandler, del_bios_logo() == 1 ? kDone : kFailed, response);
 }
 
-void IbClientCommandProcessor::get_bios_logo(const pipeproto::CommandRequest&,
-                                             pipeproto::CommandResponse& response) {
+void BootLogo::get_bios_logo(const pipeproto::CommandRequest&,
+                             pipeproto::CommandResponse& response) {
   constexpr const char* kHandler = "get_bios_logo";
-  Log(kHandler, "kSvcCmdGetBIOSLogo");
   Respond(kHandler, get_bios_logo() == 1 ? kDone : kFailed, response);
 }
 

@@ -1,4 +1,4 @@
-// The start-up capability survey: IbClientCommandProcessor::Initialize and the checks it owns.
+// The start-up capability survey and the checks it owns.
 // It reads the computer's model and family (WMI, ROOT\CIMV2), the OEM SMBIOS records and the
 // firmware's gaming methods, and publishes what it finds as registry values for the control
 // application. Checks owned by other subsystems run at their place in the order.
@@ -24,10 +24,10 @@
 #include "firmware/wmi_access.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
-#include "pipe/command_processor.h"
 #include "pipe/handler_log.h"
 #include "platform/services.h"
-#include "survey/registry_values.h"
+#include "registry/registry_values.h"
+#include "survey/boot_logo.h"
 
 namespace {
 
@@ -201,7 +201,7 @@ void RunStep(Step step) {
 
 }  // namespace
 
-void IbClientCommandProcessor::Initialize() {
+void CapabilitySurvey::Initialize() {
   RunStep([] { get_driver_version_string(); });
   RunStep([] { StartupDelay(); });
 
@@ -236,13 +236,13 @@ void IbClientCommandProcessor::Initialize() {
   RunStep([] { check_Discrete_GPU_support(); });
 
   RunStep([] {
-    const int folder = check_BIOS_Logo_Folder_exist();
+    const int folder = BootLogo::check_BIOS_Logo_Folder_exist();
     write_reg_dword(kCalvaneKey, "ESP_Directory_Support", folder == 1 ? 1 : 0);
     // The POST screen can only be customised where the boot-logo folder exists; without it the
     // SMBIOS record is not even read.
     if (folder == 1 && get_customize_post_from_smbios() == 1) {
       write_reg_dword(kCalvaneKey, "Customize_POST_Support", 1);
-      GetDeviceResolution();
+      BootLogo::GetDeviceResolution();
     } else {
       write_reg_dword(kCalvaneKey, "Customize_POST_Support", 0);
     }
@@ -252,7 +252,7 @@ void IbClientCommandProcessor::Initialize() {
   RunStep([] { get_support_fan_amount(); });
 }
 
-std::string IbClientCommandProcessor::get_driver_version_string() {
+std::string CapabilitySurvey::get_driver_version_string() {
   constexpr std::string_view kCheck = "get_driver_version_string";
   std::string version;
   std::vector<platform::SetupDevice> devices;
@@ -274,7 +274,7 @@ std::string IbClientCommandProcessor::get_driver_version_string() {
   return version;
 }
 
-int IbClientCommandProcessor::OperationMode_support() {
+int CapabilitySurvey::OperationMode_support() {
   constexpr std::string_view kCheck = "OperationMode_support";
   try {
     const std::optional<stSMBiosType172> record = ReadType172();
@@ -290,7 +290,7 @@ int IbClientCommandProcessor::OperationMode_support() {
   }
 }
 
-void IbClientCommandProcessor::Get_BK_Hotkey_Number() {
+void CapabilitySurvey::Get_BK_Hotkey_Number() {
   try {
     SmbiosRawTable table;
     if (!get_raw_smbios_table(&table)) return;
@@ -308,7 +308,7 @@ void IbClientCommandProcessor::Get_BK_Hotkey_Number() {
   }
 }
 
-void IbClientCommandProcessor::get_ac_support_from_smbios() {
+void CapabilitySurvey::get_ac_support_from_smbios() {
   constexpr std::string_view kCheck = "get_ac_support_from_smbios";
   bool two_adaptors = false;
   if (const std::optional<stSMBiosType172> record = ReadType172()) {
@@ -330,7 +330,7 @@ void IbClientCommandProcessor::get_ac_support_from_smbios() {
   write_reg_dword(kCalvaneKey, "Two_AC_Support", two_adaptors ? 1 : 0);
 }
 
-void IbClientCommandProcessor::KeyboardType_support() {
+void CapabilitySurvey::KeyboardType_support() {
   constexpr std::string_view kCheck = "KeyboardType_support";
   try {
     [[maybe_unused]] bool per_key = false;
@@ -378,7 +378,7 @@ void IbClientCommandProcessor::KeyboardType_support() {
   }
 }
 
-void IbClientCommandProcessor::check_overdrive_LCD_support() {
+void CapabilitySurvey::check_overdrive_LCD_support() {
   constexpr std::string_view kCheck = "check_overdrive_LCD_support";
   Log(kCheck, "check_overdrive_LCD_support() - start");
   Log(kCheck, FormatMessageSized(kMessageChars, "WMI GetGamingProfileConfigurationFunction input: 0x%I32X",
@@ -397,7 +397,7 @@ void IbClientCommandProcessor::check_overdrive_LCD_support() {
   Log(kCheck, "check_overdrive_LCD_support() - end");
 }
 
-void IbClientCommandProcessor::check_Discrete_GPU_support() {
+void CapabilitySurvey::check_Discrete_GPU_support() {
   constexpr std::string_view kCheck = "check_Discrete_GPU_support";
   Log(kCheck, "check_Discrete_GPU_support() - start");
   Log(kCheck, FormatMessageSized(kMessageChars, "WMI GetGamingMiscSettingFunction input: 0x%I32X",
@@ -419,7 +419,7 @@ void IbClientCommandProcessor::check_Discrete_GPU_support() {
   Log(kCheck, "check_Discrete_GPU_support() - end");
 }
 
-int IbClientCommandProcessor::get_customize_post_from_smbios() {
+int CapabilitySurvey::get_customize_post_from_smbios() {
   const std::optional<stSMBiosType172> record = ReadType172();
   if (!record) return 0;
   const std::optional<SmbiosFunctionEntry> entry = find_smbios_function(*record, kSmbiosFnBootLogo);
@@ -428,7 +428,7 @@ int IbClientCommandProcessor::get_customize_post_from_smbios() {
   return entry->value == 1 ? 1 : 0;
 }
 
-void IbClientCommandProcessor::check_boot_sound_switch_support() {
+void CapabilitySurvey::check_boot_sound_switch_support() {
   constexpr std::string_view kCheck = "check_boot_sound_switch_support";
   Log(kCheck, "Entry");
   Log(kCheck, FormatMessageSized(kMessageChars, "WMI GetGamingMiscSettingFunction input: 0x%I32X",
@@ -449,7 +449,7 @@ void IbClientCommandProcessor::check_boot_sound_switch_support() {
   Log(kCheck, "Exit");
 }
 
-void IbClientCommandProcessor::get_support_fan_amount() {
+void CapabilitySurvey::get_support_fan_amount() {
   constexpr std::string_view kCheck = "get_support_fan_amount";
   try {
     uint64_t output = 0;

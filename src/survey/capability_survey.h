@@ -1,8 +1,38 @@
-// The start-up capability survey's clock and dice. The survey itself is
-// IbClientCommandProcessor::Initialize (pipe/command_processor.h); these are the pieces of it
-// that deal with time, kept apart so that tests can run the survey without waiting.
+// The start-up capability survey, IbClientCommandProcessor::Initialize, with its checks, and
+// its clock and dice: the pieces that deal with time are kept apart so that tests can run the
+// survey without waiting.
 #pragma once
 #include <functional>
+#include <string>
+
+namespace ironbark {
+
+struct CapabilitySurvey {
+  // Run once per start on its own thread: publishes what this notebook can do under HKLM
+  // "SOFTWARE\OEM\Calvane" and its subkeys "LightSetting", "AdvanceSettings", "Overclock".
+  // Every step stands alone: a failing source skips only the values that depend on it. Never
+  // throws.
+  static void Initialize();
+  // The agent-service driver's "DriverVersion" from its class key; empty when the device, its
+  // driver key or the value is missing.
+  static std::string get_driver_version_string();
+  // 1 when SMBIOS type-172 function 15 has the value 1; else 0 (absent, no table, exception).
+  static int OperationMode_support();
+  // The survey's checks below write their own values; none throws.
+  static void Get_BK_Hotkey_Number();
+  static void get_ac_support_from_smbios();
+  static void KeyboardType_support();
+  static void check_overdrive_LCD_support();
+  static void check_Discrete_GPU_support();
+  // 1 when SMBIOS type-172 function 13 has the value 1 (the POST screen can be customised);
+  // else 0. Writes nothing.
+  static int get_customize_post_from_smbios();
+  static void check_boot_sound_switch_support();
+  // Asks the firmware for its system information (input 0); only logs.
+  static void get_support_fan_amount();
+};
+
+}  // namespace ironbark
 
 // Bounds of the delay a repeated survey waits before it starts (milliseconds, both included).
 inline constexpr int kSurveyStartupDelayMinMs = 9000;

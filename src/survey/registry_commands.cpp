@@ -5,39 +5,16 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
+#include "base/registry_roots.h"
 #include "base/text.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
-#include "pipe/command_processor.h"
 #include "pipe/handler_log.h"
 #include "pipe/connection_context.h"
 #include "pipe/named_pipe.h"
 #include "pipe/protocol.h"
 #include "platform/services.h"
-
-namespace regcmd {
-
-std::optional<win::RegRoot> RootFromName(std::string_view name) {
-  struct RootName {
-    const char* name;
-    win::RegRoot root;
-  };
-  // Tried in this order.
-  static constexpr RootName kRoots[] = {
-      {"HKEY_LOCAL_MACHINE", win::RegRoot::kLocalMachine},
-      {"HKEY_CURRENT_USER", win::RegRoot::kCurrentUser},
-      {"HKEY_CURRENT_CONFIG", win::RegRoot::kCurrentConfig},
-      {"HKEY_CLASSES_ROOT", win::RegRoot::kClassesRoot},
-      {"HKEY_USERS", win::RegRoot::kUsers},
-  };
-  const std::string upper = text::AsciiUpper(name);
-  for (const RootName& r : kRoots) {
-    if (upper == r.name) return r.root;
-  }
-  return std::nullopt;
-}
-
-}  // namespace regcmd
 
 namespace ironbark {
 namespace {
@@ -48,15 +25,6 @@ using pipeproto::CommandResponse;
 
 constexpr size_t kMessageChars = 64;
 constexpr size_t kShortAnswerSize = 9;  // 1 item of 4 bytes
-
-enum Code : uint16_t {
-  kCreateKey = 1,
-  kDeleteKey = 2,
-  kCreateValue = 3,
-  kDeleteValue = 4,
-  kSetValue = 5,
-  kGetValue = 6,
-};
 
 // A text argument: the decoded text and its wire form up to and including the NUL.
 struct Text {
@@ -78,11 +46,6 @@ Bytes ReadData(const CommandRequest& request, size_t index) {
   return Bytes(bytes.begin(), bytes.end());
 }
 
-Bytes U32Bytes(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
-}
-
 // KEY split at its first backslash; the root name resolved.
 struct KeyPath {
   std::optional<win::RegRoot> root;
@@ -92,7 +55,8 @@ struct KeyPath {
 KeyPath SplitKeyPath(const std::string& path) {
   const size_t slash = path.find('\\');
   KeyPath key;
-  key.root = regcmd::RootFromName(std::string_view(path).substr(0, slash));
+  // Clients name their roots in full; an abbreviation names no key.
+  key.root = win::RegRootFromName(std::string_view(path).substr(0, slash), false);
   if (slash != std::string::npos) key.subkey = path.substr(slash + 1);
   return key;
 }
@@ -150,7 +114,7 @@ uint32_t ExchangeWithCommandPipe(uint16_t code, const std::vector<Bytes>& argume
   return rc;
 }
 
-// Commands 1 to 5: the forwarded answer's code.
+// Commands 1 to 5, passed on under their own `code`: the forwarded answer's code.
 uint32_t ForwardForCode(uint16_t code, const std::vector<Bytes>& arguments) {
   Bytes answer;
   if (const uint32_t rc = ExchangeWithCommandPipe(code, arguments, &answer);
@@ -158,14 +122,16 @@ uint32_t ForwardForCode(uint16_t code, const std::vector<Bytes>& arguments) {
     return rc;
   }
   if (answer.size() < kShortAnswerSize) return win::kErrorInvalidData;
-  return pipeproto::LoadU32(answer.data() + 5);
+  return le::LoadU32(answer.data() + 5);
 }
 
-// Command 6: the forwarded answer's code, and its data cut to `limit` bytes.
-uint32_t ForwardForValue(const std::vector<Bytes>& arguments, uint32_t limit, Bytes* data) {
+// Command 6, passed on under its own `code`: the forwarded answer's code, and its data cut to
+// `limit` bytes.
+uint32_t ForwardForValue(uint16_t code, const std::vector<Bytes>& arguments, uint32_t limit,
+                         Bytes* data) {
   data->clear();
   Bytes answer;
-  if (const uint32_t rc = ExchangeWithCommandPipe(kGetValue, arguments, &answer);
+  if (const uint32_t rc = ExchangeWithCommandPipe(code, arguments, &answer);
       rc != win::kErrorSuccess) {
     return rc;
   }
@@ -178,7 +144,7 @@ uint32_t ForwardForValue(const std::vector<Bytes>& arguments, uint32_t limit, By
     *data = std::move(items[1]);
     if (data->size() > limit) data->resize(limit);
   }
-  return pipeproto::LoadU32(items[0].data());
+  return le::LoadU32(items[0].data());
 }
 
 // --- The commands --------------------------------------------------------------------------
@@ -186,7 +152,6 @@ uint32_t ForwardForValue(const std::vector<Bytes>& arguments, uint32_t limit, By
 // Commands 1 to 5 share their shape: read the arguments, run one registry operation, forward on
 // 5, answer the code.
 struct SimpleCommand {
-  uint16_t code;
   const char* handler;
   size_t texts;     // KEY, or KEY and NAME
   bool with_data;   // TYPE and DATA follow the texts
@@ -224,10 +189,10 @@ void RunSimple(const SimpleCommand& command, Operation operation, const CommandR
     std::vector<Bytes> arguments;
     for (size_t i = 0; i < command.texts; ++i) arguments.push_back(texts[i]->wire);
     if (command.with_data) {
-      arguments.push_back(U32Bytes(type));
+      arguments.push_back(le::Bytes(type, 4));
       arguments.push_back(data);
     }
-    result = ForwardForCode(command.code, arguments);
+    result = ForwardForCode(request.code(), arguments);
   }
   AnswerCode(command.handler, result, response);
 }
@@ -254,11 +219,11 @@ uint32_t SetValueOperation(const KeyPath& key, const std::string& name, uint32_t
   return WriteValue(key, name, type, data);
 }
 
-constexpr SimpleCommand kCreateKeyCommand = {kCreateKey, "reg_create_key", 1, false};
-constexpr SimpleCommand kDeleteKeyCommand = {kDeleteKey, "reg_delete_key", 1, false};
-constexpr SimpleCommand kCreateValueCommand = {kCreateValue, "reg_create_value", 2, true};
-constexpr SimpleCommand kDeleteValueCommand = {kDeleteValue, "reg_delete_value", 2, false};
-constexpr SimpleCommand kSetValueCommand = {kSetValue, "reg_set_value", 2, true};
+constexpr SimpleCommand kCreateKeyCommand = {"reg_create_key", 1, false};
+constexpr SimpleCommand kDeleteKeyCommand = {"reg_delete_key", 1, false};
+constexpr SimpleCommand kCreateValueCommand = {"reg_create_value", 2, true};
+constexpr SimpleCommand kDeleteValueCommand = {"reg_delete_value", 2, false};
+constexpr SimpleCommand kSetValueCommand = {"reg_set_value", 2, true};
 
 constexpr const char* kGetValueHandler = "reg_get_value";
 
@@ -312,33 +277,33 @@ void AnswerValue(uint32_t result, const uint8_t* data, uint32_t size,
 
 }  // namespace
 
-void IbClientCommandProcessor::reg_create_key(const CommandRequest& request,
-                                              CommandResponse& response) {
+void RegistryCommands::reg_create_key(const CommandRequest& request,
+                                      CommandResponse& response) {
   RunSimple(kCreateKeyCommand, &CreateKeyOperation, request, response);
 }
 
-void IbClientCommandProcessor::reg_delete_key(const CommandRequest& request,
-                                              CommandResponse& response) {
+void RegistryCommands::reg_delete_key(const CommandRequest& request,
+                                      CommandResponse& response) {
   RunSimple(kDeleteKeyCommand, &DeleteKeyOperation, request, response);
 }
 
-void IbClientCommandProcessor::reg_create_value(const CommandRequest& request,
-                                                CommandResponse& response) {
+void RegistryCommands::reg_create_value(const CommandRequest& request,
+                                        CommandResponse& response) {
   RunSimple(kCreateValueCommand, &WriteValue, request, response);
 }
 
-void IbClientCommandProcessor::reg_delete_value(const CommandRequest& request,
-                                                CommandResponse& response) {
+void RegistryCommands::reg_delete_value(const CommandRequest& request,
+                                        CommandResponse& response) {
   RunSimple(kDeleteValueCommand, &DeleteValueOperation, request, response);
 }
 
-void IbClientCommandProcessor::reg_set_value(const CommandRequest& request,
-                                             CommandResponse& response) {
+void RegistryCommands::reg_set_value(const CommandRequest& request,
+                                     CommandResponse& response) {
   RunSimple(kSetValueCommand, &SetValueOperation, request, response);
 }
 
-void IbClientCommandProcessor::reg_get_value(const CommandRequest& request,
-                                             CommandResponse& response) {
+void RegistryCommands::reg_get_value(const CommandRequest& request,
+                                     CommandResponse& response) {
   std::optional<Text> path;
   std::optional<Text> name;
   if (request.argument_count() < 5 || !(path = ReadText(request, 0)) ||
@@ -373,9 +338,9 @@ void IbClientCommandProcessor::reg_get_value(const CommandRequest& request,
 
   if (result == win::kErrorAccessDenied && MayForward() && Forwardable(*path) &&
       Forwardable(*name)) {
-    const std::vector<Bytes> arguments = {path->wire, name->wire, U32Bytes(flags),
-                                          U32Bytes(capacity), default_data};
-    result = ForwardForValue(arguments, capacity, &data);
+    const std::vector<Bytes> arguments = {path->wire, name->wire, le::Bytes(flags, 4),
+                                          le::Bytes(capacity, 4), default_data};
+    result = ForwardForValue(request.code(), arguments, capacity, &data);
   }
   AnswerValue(result, data.data(), static_cast<uint32_t>(data.size()), response);
 }

@@ -1,8 +1,6 @@
 // The registry commands of the command pipe (codes 1 to 6): the control application, which
 // runs without administrative rights, asks the broker to create, change, read and delete
-// registry keys and values on its behalf. The handlers are operations of
-// ironbark::IbClientCommandProcessor (pipe/command_processor.h); this header holds what they
-// share with their tests and tools.
+// registry keys and values on its behalf.
 //
 // Arguments (framing as on the command pipe):
 //   1 reg_create_key    KEY
@@ -56,10 +54,9 @@
 // answers ERROR_INVALID_DATA (13).
 #pragma once
 #include <cstdint>
-#include <optional>
-#include <string_view>
 
 #include "base/win_codes.h"
+#include "pipe/protocol.h"
 
 namespace regcmd {
 
@@ -67,8 +64,23 @@ inline constexpr uint32_t kMaxForwardedTextUnits = 255;
 // Answer to a request with missing or unreadable arguments.
 inline constexpr uint32_t kMalformedRequestAnswer = win::kErrorInvalidParameter;
 
-// The root key a root name stands for (ASCII upper-cased, full names only); nullopt for any
-// other name.
-std::optional<win::RegRoot> RootFromName(std::string_view name);
-
 }  // namespace regcmd
+
+namespace ironbark {
+
+struct RegistryCommands {
+  static void reg_create_key(const pipeproto::CommandRequest& request,
+                             pipeproto::CommandResponse& response);
+  static void reg_delete_key(const pipeproto::CommandRequest& request,
+                             pipeproto::CommandResponse& response);
+  static void reg_create_value(const pipeproto::CommandRequest& request,
+                               pipeproto::CommandResponse& response);
+  static void reg_delete_value(const pipeproto::CommandRequest& request,
+                               pipeproto::CommandResponse& response);
+  static void reg_set_value(const pipeproto::CommandRequest& request,
+                            pipeproto::CommandResponse& response);
+  static void reg_get_value(const pipeproto::CommandRequest& request,
+                            pipeproto::CommandResponse& response);
+};
+
+}  // namespace ironbark

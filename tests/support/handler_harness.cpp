@@ -11,12 +11,6 @@
 
 namespace testsupport {
 
-std::vector<uint8_t> Le(uint64_t value, size_t size) {
-  std::vector<uint8_t> out(size);
-  for (size_t i = 0; i < size && i < 8; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  return out;
-}
-
 std::vector<uint8_t> Wire(const std::string& text) { return text::ToWireText(text); }
 
 std::string MachineProfile(const std::string& file) {
@@ -37,27 +31,29 @@ void WriteFile(const std::string& host_path, const std::string& content) {
   std::ofstream(host_path, std::ios::binary) << content;
 }
 
-std::vector<std::vector<uint8_t>> CallHandler(ironbark::CommandHandler handler,
+std::vector<std::vector<uint8_t>> CallCommand(uint16_t code,
                                               const std::vector<std::vector<uint8_t>>& arguments) {
-  const std::vector<uint8_t> message = pipeproto::EncodeRequest(1, arguments);
+  std::vector<std::vector<uint8_t>> items;
+  const auto entry = g_CommandHandlers.find(code);
+  EXPECT_NE(entry, g_CommandHandlers.end()) << "command " << code;
+  if (entry == g_CommandHandlers.end()) return items;
+  const std::vector<uint8_t> message = pipeproto::EncodeRequest(code, arguments);
   const auto block = std::make_unique<uint8_t[]>(message.size());
   std::memcpy(block.get(), message.data(), message.size());
   std::optional<pipeproto::CommandRequest> request;
-  std::vector<std::vector<uint8_t>> items;
   const auto status =
       pipeproto::ParseRequest(block.get(), static_cast<uint32_t>(message.size()), &request);
   EXPECT_EQ(status, pipeproto::ParseStatus::kOk);
   if (status != pipeproto::ParseStatus::kOk) return items;
   pipeproto::CommandResponse response;
-  handler(*request, response);
+  ironbark::RunCommand(entry->second, *request, response);
   EXPECT_TRUE(response.present);
   EXPECT_TRUE(pipeproto::ParseResponse(response.bytes.data(), response.bytes.size(), &items));
   return items;
 }
 
-std::vector<uint8_t> CallForItem(ironbark::CommandHandler handler,
-                                 const std::vector<std::vector<uint8_t>>& arguments) {
-  auto items = CallHandler(handler, arguments);
+std::vector<uint8_t> CallForItem(uint16_t code, const std::vector<std::vector<uint8_t>>& arguments) {
+  auto items = CallCommand(code, arguments);
   EXPECT_EQ(items.size(), 1u);
   return items.size() == 1 ? std::move(items[0]) : std::vector<uint8_t>{};
 }

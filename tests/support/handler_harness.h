@@ -1,5 +1,5 @@
-// Calling command-pipe handlers directly, as the dispatcher would, against real services in
-// temporary folders, and reading back the log lines they wrote.
+// Running command-pipe commands without a pipe, the way the dispatcher runs them, against real
+// services in temporary folders, and reading back the log lines they wrote.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_catalogue.h"
+#include "base/little_endian.h"
 #include "log/log_file.h"
-#include "pipe/command_processor.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
@@ -22,7 +23,7 @@
 namespace testsupport {
 
 // `value` as `size` little-endian bytes; U32 is the usual 4-byte argument.
-std::vector<uint8_t> Le(uint64_t value, size_t size);
+inline std::vector<uint8_t> Le(uint64_t value, size_t size) { return le::Bytes(value, size); }
 inline std::vector<uint8_t> U32(uint32_t value) { return Le(value, 4); }
 // A text as the client sends it: UTF-16LE with its NUL.
 std::vector<uint8_t> Wire(const std::string& text);
@@ -33,14 +34,14 @@ std::optional<std::string> ReadFile(const std::string& host_path);
 // Writes `content` as the whole file, creating its folders.
 void WriteFile(const std::string& host_path, const std::string& content);
 
-// Runs `handler` on a request of `arguments` held in a heap block of exactly its size (so that
-// a read past the request is caught by the address sanitizer) and returns the response's
-// items. A response left absent or not parsing fails the test.
-std::vector<std::vector<uint8_t>> CallHandler(ironbark::CommandHandler handler,
+// Runs command `code` as the dispatcher does (its entry in g_CommandHandlers: lock, entry line,
+// handler) on a request of `arguments` held in a heap block of exactly its size (so that a read
+// past the request is caught by the address sanitizer) and returns the response's items. An
+// unknown code, or a response left absent or not parsing, fails the test.
+std::vector<std::vector<uint8_t>> CallCommand(uint16_t code,
                                               const std::vector<std::vector<uint8_t>>& arguments);
 // The single item of the answer; a failure and {} when there is not exactly one.
-std::vector<uint8_t> CallForItem(ironbark::CommandHandler handler,
-                                 const std::vector<std::vector<uint8_t>>& arguments);
+std::vector<uint8_t> CallForItem(uint16_t code, const std::vector<std::vector<uint8_t>>& arguments);
 
 // How often `needle` occurs in `text`, overlaps included.
 size_t CountOf(const std::string& text, const std::string& needle);
@@ -61,9 +62,19 @@ class LogReader {
 // "[INFO] ironbark::IbClientCommandProcessor::<operation> | ", how the handlers' lines start.
 std::string ProcessorLine(const std::string& operation);
 
+// WMI on a machine whose WMI service is missing: COM works, the locator cannot be created.
+class NoWmiService : public platform::WmiProvider {
+ public:
+  wmi::HRESULT CoInitializeEx() override { return wmi::kS_OK; }
+  void CoUninitialize() override {}
+  wmi::HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>*) override {
+    return wmi::kE_Fail;
+  }
+};
+
 // Real services installed for the test: a registry database and a file tree (drive letters
-// are folders below drive_) with the log "C:\Log\handler.log" switched on; no WMI until Boot.
-// Other services are set in services_, which stays installed by address.
+// are folders below drive_) with the log "C:\Log\handler.log" switched on; until Boot, every
+// WMI connection fails. Other services are set in services_, which stays installed by address.
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -81,7 +92,8 @@ class HandlerTest : public ::testing::Test {
   TempDir registry_dir_;
   platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
   platform::posix::PosixFileSystem files_{drive_.path()};
-  platform::Services services_{.registry = &registry_, .files = &files_};
+  NoWmiService no_wmi_;
+  platform::Services services_{.registry = &registry_, .files = &files_, .wmi = &no_wmi_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
   LogReader log_lines_{drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;

@@ -17,7 +17,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ironbark::CommandHandler;
 using ironbark::IbClientCommandProcessor;
 using testsupport::CallForItem;
 using testsupport::U32;
@@ -33,7 +32,7 @@ constexpr const char* kEspJpg = "S/EFI/OEM/CorlanLogo.jpg";
 
 const Bytes kDone = U32(1);
 const Bytes kFailed = U32(0xFFFFFFFF);
-constexpr auto kApplyHandler = &IbClientCommandProcessor::apply_bios_logo;
+constexpr uint16_t kApplyCode = 36;  // apply_bios_logo
 
 std::string In(const std::string& operation) { return testsupport::ProcessorLine(operation); }
 const std::string kApply = In("apply_bios_logo");
@@ -59,12 +58,10 @@ class BootLogoTest : public testsupport::HandlerTest {
   }
 
   static Bytes Apply(const std::string& image, uint32_t format) {
-    return CallForItem(kApplyHandler, {Wire(image), U32(format)});
+    return CallForItem(kApplyCode, {Wire(image), U32(format)});
   }
-  static Bytes Restore() { return CallForItem(&IbClientCommandProcessor::restore_bios_logo, {}); }
-  static Bytes Fetch() {
-    return CallForItem(static_cast<CommandHandler>(&IbClientCommandProcessor::get_bios_logo), {});
-  }
+  static Bytes Restore() { return CallForItem(37, {}); }  // restore_bios_logo
+  static Bytes Fetch() { return CallForItem(38, {}); }    // get_bios_logo
 
   std::optional<std::string> ResolutionValue() {
     char16_t buffer[64] = {};
@@ -127,7 +124,7 @@ TEST_F(BootLogoTest, EveryFormatButZeroIsAJpegAndAWideFormatCountsAsZero) {
   } cases[] = {{U32(7), "7", false}, {U32(0xFFFFFFFF), "-1", false},
                {Bytes{1, 0, 0, 0, 0}, "0", true}};
   for (const auto& c : cases) {
-    EXPECT_EQ(CallForItem(kApplyHandler, {Wire("C:\\Pictures\\logo.gif"), c.format}), kDone);
+    EXPECT_EQ(CallForItem(kApplyCode, {Wire("C:\\Pictures\\logo.gif"), c.format}), kDone);
     EXPECT_EQ(TakeLog().at(2), kApply + "Image format (gif = 0, jpg = 1): " + c.logged);
     EXPECT_EQ(Read(c.gif ? kEspGif : kEspJpg), "image") << c.logged;
     EXPECT_EQ(Read(c.gif ? kEspJpg : kEspGif), std::nullopt) << c.logged;
@@ -145,7 +142,7 @@ TEST_F(BootLogoTest, MalformedApplyRequestsAnswerMinusOneAndTouchNoFile) {
   unterminated.push_back(0);
   for (const std::vector<Bytes>& arguments :
        {std::vector<Bytes>{}, {Wire("C:\\x.gif")}, {unterminated, U32(0)}}) {
-    EXPECT_EQ(CallForItem(kApplyHandler, arguments), kFailed);
+    EXPECT_EQ(CallForItem(kApplyCode, arguments), kFailed);
     EXPECT_EQ(TakeLog(), (Lines{kApply + "kSvcCmdApplyBIOSLogo", kApply + "Rsponse errcode: -1"}));
   }
   EXPECT_EQ(Read(kStagedGif), "kept");
@@ -153,7 +150,7 @@ TEST_F(BootLogoTest, MalformedApplyRequestsAnswerMinusOneAndTouchNoFile) {
 
   // Extra arguments are ignored.
   Put("C/x.gif", "fresh");
-  EXPECT_EQ(CallForItem(kApplyHandler, {Wire("C:\\x.gif"), U32(0), U32(9)}), kDone);
+  EXPECT_EQ(CallForItem(kApplyCode, {Wire("C:\\x.gif"), U32(0), U32(9)}), kDone);
   EXPECT_EQ(Read(kEspGif), "fresh");
 }
 
@@ -270,7 +267,7 @@ TEST_F(BootLogoTest, WithoutAnEspVolumeThePartitionIsEfiOemOnTheCurrentDrive) {
 }
 
 TEST_F(BootLogoTest, WmiFailureFailsEveryLogoOperationAfterStaging) {
-  fs::create_directories(At("S/EFI/OEM"));  // and no WMI provider
+  fs::create_directories(At("S/EFI/OEM"));  // and no WMI service
   Put("C/Pictures/logo.gif", "new");
   Put(kEspGif, "on the partition");
 

@@ -17,20 +17,20 @@
 #include <utility>
 #include <vector>
 
+#include "app/command_catalogue.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "firmware/wmi_access.h"
 #include "log/log_file.h"
-#include "pipe/command_processor.h"
 #include "sim/device_setup.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
+#include "registry/registry_values.h"
 #include "sim/machine_profile.h"
 #include "sim/wmi.h"
 #include "sim/simulated_notebook.h"
 #include "support/handler_harness.h"
 #include "survey/capability_survey.h"
-#include "survey/registry_values.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/bytes.h"
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
@@ -39,7 +40,7 @@ TEST_F(CommandPipe, EchoWithoutArgumentsIsByteExact) {
   ASSERT_EQ(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
   const auto expected_text = text::ToWireText("Number of arguments: 0\n");
   std::vector<uint8_t> expected = {1};
-  pipeproto::AppendU32(expected, static_cast<uint32_t>(expected_text.size()));
+  le::Append(expected, expected_text.size(), 4);
   expected.insert(expected.end(), expected_text.begin(), expected_text.end());
   EXPECT_EQ(response, expected);
   EXPECT_TRUE(WaitForLog("ironbark::IbClientCommandProcessor::process_pipe | Response namedpipe error: 0\r\n"));
@@ -169,14 +170,16 @@ class DispatcherTable : public PipeServerFixture {};
 
 TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
   const ironbark::CommandTable table = {
-      {7, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {
-         throw std::runtime_error("firmware fell over");
-       }},
-      {8, [](const pipeproto::CommandRequest& request, pipeproto::CommandResponse& response) {
-         const uint32_t value = request.ArgumentU32(0) + 1;
-         pipeproto::BuildResponse(response, {{&value, 4}});
-       }},
-      {9, [](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}},  // no answer
+      {7, {[](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {
+             throw std::runtime_error("firmware fell over");
+           },
+           "throwing"}},
+      {8, {[](const pipeproto::CommandRequest& request, pipeproto::CommandResponse& response) {
+             const uint32_t value = request.ArgumentU32(0) + 1;
+             pipeproto::BuildResponse(response, {{&value, 4}});
+           },
+           "increment"}},
+      {9, {[](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}, "silent"}},
   };
   // Both instances exist from the start: the pipe never vanishes between the two connections.
   NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},

@@ -2,17 +2,18 @@
 // log file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/win_codes.h"
+#include "firmware/wmi_access.h"
+#include "registry/registry_values.h"
 #include "support/handler_harness.h"
-#include "survey/registry_values.h"
 
 namespace {
 
-using ironbark::CommandHandler;
-using ironbark::IbClientCommandProcessor;
 using testsupport::Le;
 using testsupport::ProcessorLine;
 using testsupport::U32;
@@ -25,15 +26,15 @@ const std::string kGpuLine = "[INFO] gpu_set_oc_level | gpu_set_oc_level";
 
 class FirmwareCommandsTest : public testsupport::HandlerTest {
  protected:
-  static Bytes Call(CommandHandler handler, const std::vector<Bytes>& arguments = {}) {
-    return testsupport::CallForItem(handler, arguments);
+  static Bytes Call(uint16_t code, const std::vector<Bytes>& arguments = {}) {
+    return testsupport::CallForItem(code, arguments);
   }
 };
 
 TEST_F(FirmwareCommandsTest, OperationModeIsSetReadBackAndDrivesTheOverclockLevel) {
   Boot("vexor-default.profile");
   const std::string set = ProcessorLine("set_operation_mode");
-  EXPECT_EQ(Call(&IbClientCommandProcessor::set_operation_mode, {U32(2)}), U32(0));
+  EXPECT_EQ(Call(21, {U32(2)}), U32(0));
   EXPECT_EQ(notebook_->operation_mode(), 2);
   EXPECT_EQ(TakeLog(), (Lines{set + "kSvcCmdSetOperationMode",
                               set + "WMI SetGamingMiscSettingFunction input: 0x20B",
@@ -43,13 +44,12 @@ TEST_F(FirmwareCommandsTest, OperationModeIsSetReadBackAndDrivesTheOverclockLeve
 
   // The reading commands send their fixed setting number, whatever the argument.
   const std::string get = ProcessorLine("get_operation_mode");
-  EXPECT_EQ(Call(&IbClientCommandProcessor::get_operation_mode, {U32(9)}), Le(0x200, 8));
+  EXPECT_EQ(Call(20, {U32(9)}), Le(0x200, 8));
   EXPECT_EQ(TakeLog(), (Lines{get + "kSvcCmdGetOperationMode",
                               get + "WMI GetGamingMiscSettingFunction input: 0xB",
                               get + "WMI GetGamingMiscSettingFunction output: 0x200",
                               get + "Rsponse data: 0x200"}));
-  EXPECT_EQ(Call(&IbClientCommandProcessor::get_operation_mode_capability, {U32(9)}),
-            Le(0x7F00, 8));
+  EXPECT_EQ(Call(19, {U32(9)}), Le(0x7F00, 8));
   EXPECT_EQ(TakeLog().at(1), ProcessorLine("get_operation_mode_capability") +
                                  "WMI GetGamingMiscSettingFunction input: 0xA");
 }
@@ -65,68 +65,86 @@ TEST_F(FirmwareCommandsTest, WhisperModeValueOfAnotherTypeBecomesDwordZero) {
                               &value, &size);
   };
   ASSERT_EQ(write_reg_string(key, name, "1"), 0u);
-  Call(&IbClientCommandProcessor::set_operation_mode, {U32(6)});
+  Call(21, {U32(6)});
   ASSERT_EQ(read(), 0u);
   EXPECT_EQ(type, win::kRegDword);
   EXPECT_EQ(value, 0u);
 
   // A DWORD is left alone; a missing value stays missing.
   ASSERT_EQ(write_reg_dword(key, name, 5), 0u);
-  Call(&IbClientCommandProcessor::set_operation_mode, {U32(1)});
+  Call(21, {U32(1)});
   ASSERT_EQ(read(), 0u);
   EXPECT_EQ(value, 5u);
   ASSERT_EQ(registry_.DeleteKeyValue(win::RegRoot::kLocalMachine, key, name), 0u);
-  Call(&IbClientCommandProcessor::set_operation_mode, {U32(1)});
+  Call(21, {U32(1)});
   EXPECT_EQ(read(), win::kErrorFileNotFound);
 }
 
 TEST_F(FirmwareCommandsTest, ArgumentsAreReadAtTheCommandsWidth) {
   Boot("vexor-default.profile");
   // Writing commands take 64 bits; reading ones 32, so that five bytes count as 0.
-  Call(&IbClientCommandProcessor::wmi_set_gaming_fan_table, {Le(0x1122334455667788, 8)});
+  Call(17, {Le(0x1122334455667788, 8)});
   EXPECT_EQ(TakeLog().at(1), ProcessorLine("wmi_set_gaming_fan_table") +
                                  "WMI SetGamingFanTableFunction input: 0x1122334455667788");
-  Call(&IbClientCommandProcessor::wmi_get_gaming_misc_setting, {Bytes{10, 0, 0, 0, 0}});
+  Call(27, {Bytes{10, 0, 0, 0, 0}});
   EXPECT_EQ(TakeLog().at(1), ProcessorLine("wmi_get_gaming_misc_setting") +
                                  "WMI GetGamingMiscSettingFunction input: 0x0");
 
   // The system-information response line also shows the input.
-  const Bytes info = Call(&IbClientCommandProcessor::wmi_get_gaming_system_information, {U32(0)});
+  const Bytes info = Call(7, {U32(0)});
   ASSERT_EQ(info.size(), 8u);
   EXPECT_EQ(info[1], 2);  // fan groups
   EXPECT_EQ(TakeLog().at(3),
             ProcessorLine("wmi_get_gaming_system_information") + "Rsponse data: 0x200 of 0x0");
 }
 
+// Two system-information requests at once: the second waits, entry line included, until the
+// first has answered, so each request's four lines stay together.
+TEST_F(FirmwareCommandsTest, SystemInformationRequestsRunOneAtATime) {
+  Boot("vexor-default.profile");
+  // The firmware's pause after each call takes real time here, long enough for the other
+  // request to arrive meanwhile.
+  wmi_set_sleep_for_testing(
+      [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+  std::thread other([] { Call(7, {U32(0)}); });
+  Call(7, {U32(0)});
+  other.join();
+  const std::string info = ProcessorLine("wmi_get_gaming_system_information");
+  const Lines request = {info + "kSvcCmdWMIGetGamingSystemInformation", info + "input: 0x0",
+                         info + "output: 0x200", info + "Rsponse data: 0x200 of 0x0"};
+  Lines twice = request;
+  twice.insert(twice.end(), request.begin(), request.end());
+  EXPECT_EQ(TakeLog(), twice);
+}
+
 TEST_F(FirmwareCommandsTest, FailedFirmwareAnswersTheFailureValueOfTheCommandsWidth) {
   Boot("bare.profile");
   // Each command's failure line and response format (signed, unsigned, hex).
   const struct {
-    CommandHandler handler;
+    uint16_t code;
     const char* name;
     Lines lines;
     Bytes answer;
   } cases[] = {
-      {&IbClientCommandProcessor::wmi_get_gaming_misc_setting, "wmi_get_gaming_misc_setting",
+      {27, "wmi_get_gaming_misc_setting",
        {"kSvcCmdWMIGetGamingMiscSetting", "WMI GetGamingMiscSettingFunction input: 0x9",
         "GetGamingMiscSettingBehavior is fail!!", "Rsponse data: 4294967295"},
        kReadFailed},
-      {&IbClientCommandProcessor::wmi_get_gaming_fan_group_behavior,
-       "wmi_get_gaming_fan_group_behavior",
+      {14, "wmi_get_gaming_fan_group_behavior",
        {"kSvcCmdWMIGetGamingFanGroupBehavior", "WMI GetGamingFanGroupBehaviorFunction input: 0x9",
         "GetCorlanGamingSystemConfiguration is fail!!", "Rsponse data: 0xFFFFFFFF"},
        kReadFailed},
-      {&IbClientCommandProcessor::wmi_set_gaming_fan_group_speed, "wmi_set_gaming_fan_group_speed",
+      {15, "wmi_set_gaming_fan_group_speed",
        {"kSvcCmdWMISetGamingFanGroupSpeed", "WMI SetGamingFanGroupSpeedFunction input: 0x9",
         "SetCorlanGamingLEDBehavior is fail!!", "Rsponse data: -1"},
        kWriteFailed},
-      {&IbClientCommandProcessor::wmi_set_function, "wmi_set_function",
+      {31, "wmi_set_function",
        {"kSvcCmdWMISetFunction", "WMI SetFunction input: 0x9",
         "SetCorlanGamingLEDBehavior is fail!!", "Rsponse data: 4294967295"},
        kWriteFailed},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Call(c.handler, {U32(9)}), c.answer) << c.name;
+    EXPECT_EQ(Call(c.code, {U32(9)}), c.answer) << c.name;
     Lines expected;
     for (const std::string& message : c.lines) expected.push_back(ProcessorLine(c.name) + message);
     EXPECT_EQ(TakeLog(), expected);
@@ -134,34 +152,12 @@ TEST_F(FirmwareCommandsTest, FailedFirmwareAnswersTheFailureValueOfTheCommandsWi
 
   // A refused operation mode still sets the GPU level.
   const std::string set = ProcessorLine("set_operation_mode");
-  EXPECT_EQ(Call(&IbClientCommandProcessor::set_operation_mode, {U32(4)}), kWriteFailed);
+  EXPECT_EQ(Call(21, {U32(4)}), kWriteFailed);
   const Lines lines = TakeLog();
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(Lines(lines.begin() + 2, lines.begin() + 4),
             (Lines{set + "SetGamingMiscSettingBehavior is fail!!", kGpuLine}));
   EXPECT_EQ(lines[5], set + "Rsponse data: -1");
-
-  // A build whose platform has no WMI yet answers too, rather than aborting.
-  services_.wmi = nullptr;
-  EXPECT_EQ(Call(&IbClientCommandProcessor::wmi_get_function, {U32(10)}), kReadFailed);
-}
-
-TEST(FirmwareCommandTableTest, EveryFirmwareCodeIsRegistered) {
-  using P = IbClientCommandProcessor;
-  const std::pair<uint32_t, CommandHandler> expected[] = {
-      {7, &P::wmi_get_gaming_system_information}, {13, &P::wmi_set_gaming_fan_group_behavior},
-      {14, &P::wmi_get_gaming_fan_group_behavior}, {15, &P::wmi_set_gaming_fan_group_speed},
-      {16, &P::wmi_get_gaming_fan_group_speed},    {17, &P::wmi_set_gaming_fan_table},
-      {18, &P::wmi_get_gaming_fan_table},          {19, &P::get_operation_mode_capability},
-      {20, &P::get_operation_mode},                {21, &P::set_operation_mode},
-      {24, &P::wmi_set_gaming_profile_configuration},
-      {25, &P::wmi_get_gaming_profile_configuration},
-      {26, &P::wmi_set_gaming_misc_setting},       {27, &P::wmi_get_gaming_misc_setting},
-      {30, &P::wmi_get_function},                  {31, &P::wmi_set_function}};
-  for (const auto& [code, handler] : expected) {
-    ASSERT_EQ(g_CommandHandlers.count(code), 1u) << code;
-    EXPECT_EQ(g_CommandHandlers.at(code), handler) << code;
-  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "support/bytes.h"
 
 namespace {
@@ -112,7 +113,7 @@ TEST(ResponseCodec, SingleValueAnswerIsNineBytes) {
   const uint32_t value = 5;
   pipeproto::BuildResponse(response, {{&value, sizeof(value)}});
   ASSERT_EQ(response.bytes.size(), 9u);
-  EXPECT_EQ(pipeproto::LoadU32(response.bytes.data() + 5), 5u);
+  EXPECT_EQ(le::LoadU32(response.bytes.data() + 5), 5u);
 }
 
 }  // namespace

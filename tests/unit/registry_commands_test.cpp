@@ -7,14 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "support/handler_harness.h"
 
 namespace {
 
-using ironbark::CommandHandler;
-using ironbark::IbClientCommandProcessor;
 using testsupport::Le;
 using testsupport::U32;
 using Bytes = std::vector<uint8_t>;
@@ -24,14 +23,14 @@ Bytes Wire(const std::string& s) { return testsupport::Wire(s); }
 
 struct Command {
   const char* name;
-  CommandHandler handler;
+  uint16_t code;
 };
-constexpr Command kCreateKey = {"reg_create_key", &IbClientCommandProcessor::reg_create_key};
-constexpr Command kDeleteKey = {"reg_delete_key", &IbClientCommandProcessor::reg_delete_key};
-constexpr Command kCreateValue = {"reg_create_value", &IbClientCommandProcessor::reg_create_value};
-constexpr Command kDeleteValue = {"reg_delete_value", &IbClientCommandProcessor::reg_delete_value};
-constexpr Command kSetValue = {"reg_set_value", &IbClientCommandProcessor::reg_set_value};
-constexpr Command kGetValue = {"reg_get_value", &IbClientCommandProcessor::reg_get_value};
+constexpr Command kCreateKey = {"reg_create_key", 1};
+constexpr Command kDeleteKey = {"reg_delete_key", 2};
+constexpr Command kCreateValue = {"reg_create_value", 3};
+constexpr Command kDeleteValue = {"reg_delete_value", 4};
+constexpr Command kSetValue = {"reg_set_value", 5};
+constexpr Command kGetValue = {"reg_get_value", 6};
 
 // Every command writes exactly one log line, its answer's code; each test's log is compared
 // with those of the answers it got when it ends.
@@ -43,10 +42,10 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
   }
 
   std::vector<Bytes> Run(const Command& command, const std::vector<Bytes>& arguments) {
-    auto items = testsupport::CallHandler(command.handler, arguments);
+    auto items = testsupport::CallCommand(command.code, arguments);
     if (!items.empty() && items[0].size() == 4) {
       expected_log_.push_back(testsupport::ProcessorLine(command.name) + "Rsponse error code: 0x" +
-                              std::to_string(pipeproto::LoadU32(items[0].data())));
+                              std::to_string(le::LoadU32(items[0].data())));
     }
     return items;
   }
@@ -54,7 +53,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
   uint32_t Code(const Command& command, const std::vector<Bytes>& arguments) {
     const auto items = Run(command, arguments);
     EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 && items[0].size() == 4 ? pipeproto::LoadU32(items[0].data())
+    return items.size() == 1 && items[0].size() == 4 ? le::LoadU32(items[0].data())
                                                      : 0xDEADBEEF;
   }
 
@@ -68,7 +67,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     const auto items = Run(kGetValue, {Wire(key), Wire(name), flags, size, default_data});
     EXPECT_EQ(items.size(), 2u);
     if (items.size() != 2 || items[0].size() != 4) return {0xDEADBEEF, {}};
-    return {pipeproto::LoadU32(items[0].data()), items[1]};
+    return {le::LoadU32(items[0].data()), items[1]};
   }
 
   // The stored value (type and bytes), or nullopt when it is missing.

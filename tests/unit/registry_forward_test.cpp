@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
@@ -22,9 +23,7 @@
 
 namespace {
 
-using ironbark::CommandHandler;
-using ironbark::IbClientCommandProcessor;
-using testsupport::CallHandler;
+using testsupport::CallCommand;
 using testsupport::CountOf;
 using testsupport::U32;
 using testsupport::Wire;
@@ -33,15 +32,16 @@ using Items = std::vector<Bytes>;
 using win::RegRoot;
 
 constexpr const char* kLocked = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked";
-constexpr auto kCreateKey = &IbClientCommandProcessor::reg_create_key;
-constexpr auto kDeleteKey = &IbClientCommandProcessor::reg_delete_key;
-constexpr auto kCreateValue = &IbClientCommandProcessor::reg_create_value;
-constexpr auto kDeleteValue = &IbClientCommandProcessor::reg_delete_value;
-constexpr auto kGetValue = &IbClientCommandProcessor::reg_get_value;
+constexpr uint16_t kCreateKey = 1;
+constexpr uint16_t kDeleteKey = 2;
+constexpr uint16_t kCreateValue = 3;
+constexpr uint16_t kDeleteValue = 4;
+constexpr uint16_t kSetValue = 5;
+constexpr uint16_t kGetValue = 6;
 
-uint32_t Code(CommandHandler handler, const Items& arguments) {
-  const Items items = CallHandler(handler, arguments);
-  return !items.empty() && items[0].size() == 4 ? pipeproto::LoadU32(items[0].data())
+uint32_t Code(uint16_t command, const Items& arguments) {
+  const Items items = CallCommand(command, arguments);
+  return !items.empty() && items[0].size() == 4 ? le::LoadU32(items[0].data())
                                                 : 0xDEADBEEF;
 }
 
@@ -86,7 +86,7 @@ TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassed
 TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
   // No server: the connection fails, so the write has no handle.
   EXPECT_EQ(Code(kCreateKey, {Wire(kLocked)}), win::kErrorInvalidHandle);
-  EXPECT_EQ(CallHandler(kGetValue,
+  EXPECT_EQ(CallCommand(kGetValue,
                         {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(4), U32(5)}),
             (Items{U32(win::kErrorInvalidHandle), {}}));
 }
@@ -105,7 +105,7 @@ void Answer(const pipeproto::CommandRequest& request, pipeproto::CommandResponse
   response.present = true;
   response.bytes = {static_cast<uint8_t>(kAnswer->size())};
   for (const Bytes& item : *kAnswer) {
-    pipeproto::AppendU32(response.bytes, static_cast<uint32_t>(item.size()));
+    le::Append(response.bytes, item.size(), 4);
     response.bytes.insert(response.bytes.end(), item.begin(), item.end());
   }
 }
@@ -158,12 +158,12 @@ const Items kEmptyFirstItem = {Bytes{}, U32(0)};
 const Items kLongData = {U32(0), Pattern(600)};
 
 TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffer) {
-  static const ironbark::CommandTable table = {{3, &Answer<&kOk>},
-                                               {4, &Answer<&kOwnCode>},
-                                               {1, &Answer<&kHalfCode>},
-                                               {2, &Answer<&kEmptyFirstItem>},
-                                               {5, &Answer<&kOk>},
-                                               {6, &Answer<&kLongData>}};
+  static const ironbark::CommandTable table = {{3, {&Answer<&kOk>, "answer"}},
+                                               {4, {&Answer<&kOwnCode>, "answer"}},
+                                               {1, {&Answer<&kHalfCode>, "answer"}},
+                                               {2, {&Answer<&kEmptyFirstItem>, "answer"}},
+                                               {5, {&Answer<&kOk>, "answer"}},
+                                               {6, {&Answer<&kLongData>, "answer"}}};
   FakeCommandPipe fake(table);
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 
@@ -178,14 +178,14 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
   // the second item's length).
   EXPECT_EQ(Code(kDeleteKey, {Wire(kLocked)}), 4u);
   const Items set = {Wire(kLocked), Wire("Fixed"), U32(win::kRegDword), U32(3)};
-  EXPECT_EQ(Code(&IbClientCommandProcessor::reg_set_value, set), 0u);
+  EXPECT_EQ(Code(kSetValue, set), 0u);
 
   const Bytes pattern = Pattern(600);
   const Items get16 = {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(16), U32(5)};
-  EXPECT_EQ(CallHandler(kGetValue, get16),
+  EXPECT_EQ(CallCommand(kGetValue, get16),
             (Items{U32(0), Bytes(pattern.begin(), pattern.begin() + 16)}))
       << "no more than the reserved buffer";
-  EXPECT_EQ(CallHandler(kGetValue, {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword),
+  EXPECT_EQ(CallCommand(kGetValue, {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword),
                                     U32(4096), U32(5)}),
             (Items{U32(0), pattern}));
 
@@ -201,7 +201,7 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
 }
 
 TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
-  static const ironbark::CommandTable table = {{3, &Answer<&kOk>}};
+  static const ironbark::CommandTable table = {{3, {&Answer<&kOk>, "answer"}}};
   FakeCommandPipe fake(table);
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 

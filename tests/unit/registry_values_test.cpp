@@ -1,4 +1,4 @@
-#include "survey/registry_values.h"
+#include "registry/registry_values.h"
 
 #include <gtest/gtest.h>
 

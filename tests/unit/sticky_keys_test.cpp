@@ -15,7 +15,6 @@
 
 namespace {
 
-using ironbark::IbClientCommandProcessor;
 using testsupport::U32;
 using Bytes = std::vector<uint8_t>;
 
@@ -39,11 +38,9 @@ class StickyKeysTest : public testsupport::HandlerTest {
     return *session_;
   }
   static Bytes Set(const std::vector<Bytes>& arguments) {
-    return testsupport::CallForItem(&IbClientCommandProcessor::set_stickykey, arguments);
+    return testsupport::CallForItem(28, arguments);  // set_stickykey
   }
-  static Bytes Get() {
-    return testsupport::CallForItem(&IbClientCommandProcessor::get_stickykey, {});
-  }
+  static Bytes Get() { return testsupport::CallForItem(29, {}); }  // get_stickykey
 
   std::unique_ptr<sim::SimAccessibility> session_;
 };

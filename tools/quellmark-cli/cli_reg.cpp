@@ -18,27 +18,17 @@
 #include <string_view>
 #include <vector>
 
+#include "base/little_endian.h"
+#include "base/registry_roots.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "cli.h"
 #include "cli_registry.h"
 #include "registry_types.h"
+#include "send_arguments.h"
 
 namespace cli {
 namespace {
-
-struct RootName {
-  const char* abbreviation;
-  const char* full;
-  win::RegRoot root;
-};
-constexpr RootName kRoots[] = {
-    {"HKLM", "HKEY_LOCAL_MACHINE", win::RegRoot::kLocalMachine},
-    {"HKCU", "HKEY_CURRENT_USER", win::RegRoot::kCurrentUser},
-    {"HKCR", "HKEY_CLASSES_ROOT", win::RegRoot::kClassesRoot},
-    {"HKU", "HKEY_USERS", win::RegRoot::kUsers},
-    {"HKCC", "HKEY_CURRENT_CONFIG", win::RegRoot::kCurrentConfig},
-};
 
 // The types `reg add /t` accepts.
 constexpr uint32_t kAddableTypes[] = {win::kRegNone,   win::kRegSz,    win::kRegExpandSz,
@@ -96,10 +86,8 @@ struct KeyArg {
 
 KeyArg ParseKey(std::string_view arg) {
   const size_t slash = arg.find('\\');
-  const std::string root = text::AsciiUpper(arg.substr(0, slash));
-  for (const RootName& r : kRoots) {
-    if (root != r.abbreviation && root != r.full) continue;
-    KeyArg key{r.root, r.full, ""};
+  if (const std::optional<win::RegRoot> root = win::RegRootFromName(arg.substr(0, slash), true)) {
+    KeyArg key{*root, win::RegRootFullName(*root), ""};
     if (slash != std::string_view::npos) {
       key.subkey = std::string(arg.substr(slash + 1));
       if (!key.subkey.empty() && key.subkey.back() == '\\') key.subkey.pop_back();
@@ -137,12 +125,6 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return out;
 }
 
-uint64_t LittleEndian(const std::vector<uint8_t>& bytes) {
-  uint64_t v = 0;
-  for (size_t i = bytes.size(); i-- > 0;) v = v << 8 | bytes[i];
-  return v;
-}
-
 std::string FormatData(uint32_t type, const std::vector<uint8_t>& data) {
   char buffer[32];
   switch (type) {
@@ -167,11 +149,11 @@ std::string FormatData(uint32_t type, const std::vector<uint8_t>& data) {
     }
     case win::kRegDword:
       if (data.size() != 4) return Hex(data);
-      std::snprintf(buffer, sizeof buffer, "0x%" PRIx64, LittleEndian(data));
+      std::snprintf(buffer, sizeof buffer, "0x%" PRIx64, le::Load(data));
       return buffer;
     case win::kRegQword:
       if (data.size() != 8) return Hex(data);
-      std::snprintf(buffer, sizeof buffer, "0x%" PRIx64, LittleEndian(data));
+      std::snprintf(buffer, sizeof buffer, "0x%" PRIx64, le::Load(data));
       return buffer;
     default:
       return Hex(data);
@@ -273,31 +255,6 @@ Options ParseOptions(const std::string& verb, const std::vector<std::string>& ar
   return o;
 }
 
-std::optional<uint64_t> ParseNumber(std::string_view text, uint64_t max) {
-  int base = 10;
-  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-    base = 16;
-    text.remove_prefix(2);
-  }
-  if (text.empty()) return std::nullopt;
-  uint64_t value = 0;
-  for (const char c : text) {
-    int digit;
-    if (c >= '0' && c <= '9') {
-      digit = c - '0';
-    } else if (base == 16 && c >= 'a' && c <= 'f') {
-      digit = c - 'a' + 10;
-    } else if (base == 16 && c >= 'A' && c <= 'F') {
-      digit = c - 'A' + 10;
-    } else {
-      return std::nullopt;
-    }
-    if (value > (max - digit) / base) return std::nullopt;
-    value = value * base + digit;
-  }
-  return value;
-}
-
 std::vector<uint8_t> BuildData(uint32_t type, const std::string& data,
                                const std::string& separator) {
   auto invalid = [&](const char* what) -> Failure {
@@ -324,17 +281,15 @@ std::vector<uint8_t> BuildData(uint32_t type, const std::string& data,
     case win::kRegQword: {
       const bool dword = type == win::kRegDword;
       const std::optional<uint64_t> value =
-          data.empty() ? 0 : ParseNumber(data, dword ? UINT32_MAX : UINT64_MAX);
+          data.empty() ? 0 : ParseUnsigned(data, dword ? UINT32_MAX : UINT64_MAX);
       if (!value) throw invalid("expected a decimal number or 0x followed by hex digits.");
-      std::vector<uint8_t> out(dword ? 4 : 8);
-      for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(*value >> (8 * i));
-      return out;
+      return le::Bytes(*value, dword ? 4 : 8);
     }
     default: {  // REG_BINARY, REG_NONE: hex digits, two per byte
       if (data.size() % 2 != 0) throw invalid("expected an even number of hex digits.");
       std::vector<uint8_t> out;
       for (size_t i = 0; i < data.size(); i += 2) {
-        const std::optional<uint64_t> byte = ParseNumber("0x" + data.substr(i, 2), 0xFF);
+        const std::optional<uint64_t> byte = ParseUnsigned("0x" + data.substr(i, 2), 0xFF);
         if (!byte) throw invalid("expected hex digits.");
         out.push_back(static_cast<uint8_t>(*byte));
       }

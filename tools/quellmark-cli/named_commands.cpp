@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "app/command_catalogue.h"
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/protocol.h"
@@ -13,71 +15,24 @@
 namespace cli {
 namespace {
 
-enum class Param {
-  kU32,          // a 32-bit number
-  kU32OrZero,    // a 32-bit number, 0 when left out (last parameter only)
-  kU64,          // a 64-bit number
-  kOnOff,        // on (1), off (0) or a 32-bit number
-  kText,         // UTF-16LE text with its NUL, as the broker's texts travel
-  kRegType,      // REG_SZ, REG_DWORD, ... or a number: 32 bits
-  kRegFlags,     // RRF_RT_ANY, RRF_RT_REG_SZ, ... or a number: 32 bits
-  kData,         // a typed argument as `send` takes it (str:, u32:, u64:, hex:, file:)
-  kDataOrEmpty,  // the same, zero bytes when left out (last parameter only)
-  kImageFormat,  // gif (0), jpg (1) or a 32-bit number
-};
+using ironbark::AnswerKind;
+using ironbark::ArgKind;
+using ironbark::CommandArg;
+using ironbark::CommandRow;
 
-struct ParamSpec {
-  Param kind;
-  const char* name;  // in the usage text
-};
+// The arguments of a row: those with a name.
+std::span<const CommandArg> Args(const CommandRow& row) {
+  size_t n = 0;
+  while (n < ironbark::kMaxCommandArgs && row.args[n].name != nullptr) ++n;
+  return {row.args, n};
+}
 
-struct NamedCommand {
-  const char* noun;
-  const char* verb;
-  uint16_t code;
-  std::vector<ParamSpec> params;
-};
-
-bool Optional(Param p) { return p == Param::kU32OrZero || p == Param::kDataOrEmpty; }
-
-// The reading firmware commands take a 32-bit selector, the writing ones a 64-bit value.
-const std::vector<NamedCommand>& Commands() {
-  static const std::vector<NamedCommand> commands = {
-      {"key", "create", 1, {{Param::kText, "KEY"}}},
-      {"key", "delete", 2, {{Param::kText, "KEY"}}},
-      {"value", "create", 3,
-       {{Param::kText, "KEY"}, {Param::kText, "NAME"}, {Param::kRegType, "TYPE"},
-        {Param::kData, "DATA"}}},
-      {"value", "delete", 4, {{Param::kText, "KEY"}, {Param::kText, "NAME"}}},
-      {"value", "set", 5,
-       {{Param::kText, "KEY"}, {Param::kText, "NAME"}, {Param::kRegType, "TYPE"},
-        {Param::kData, "DATA"}}},
-      {"value", "get", 6,
-       {{Param::kText, "KEY"}, {Param::kText, "NAME"}, {Param::kRegFlags, "FLAGS"},
-        {Param::kU32, "SIZE"}, {Param::kDataOrEmpty, "[DEFAULT]"}}},
-      {"sysinfo", "get", 7, {{Param::kU32, "N"}}},
-      {"fan-behavior", "set", 13, {{Param::kU64, "VALUE"}}},
-      {"fan-behavior", "get", 14, {{Param::kU32, "N"}}},
-      {"fan-speed", "set", 15, {{Param::kU64, "VALUE"}}},
-      {"fan-speed", "get", 16, {{Param::kU32, "N"}}},
-      {"fan-table", "set", 17, {{Param::kU64, "VALUE"}}},
-      {"fan-table", "get", 18, {{Param::kU32OrZero, "[N]"}}},
-      {"op-mode", "capability", 19, {}},
-      {"op-mode", "get", 20, {}},
-      {"op-mode", "set", 21, {{Param::kU32, "MODE"}}},
-      {"profile", "set", 24, {{Param::kU64, "VALUE"}}},
-      {"profile", "get", 25, {{Param::kU32, "N"}}},
-      {"misc-setting", "set", 26, {{Param::kU64, "VALUE"}}},
-      {"misc-setting", "get", 27, {{Param::kU32, "N"}}},
-      {"sticky-keys", "set", 28, {{Param::kOnOff, "on|off"}}},
-      {"sticky-keys", "get", 29, {}},
-      {"function", "get", 30, {{Param::kU32, "N"}}},
-      {"function", "set", 31, {{Param::kU64, "VALUE"}}},
-      {"logo", "apply", 36, {{Param::kText, "IMAGE"}, {Param::kImageFormat, "gif|jpg"}}},
-      {"logo", "restore", 37, {}},
-      {"logo", "get", 38, {}},
-  };
-  return commands;
+// The command whose named form is `noun verb`; null when there is none.
+const CommandRow* FindNamed(const std::string& noun, const std::string& verb) {
+  for (const CommandRow& row : ironbark::CommandCatalogue()) {
+    if (row.noun != nullptr && noun == row.noun && verb == row.verb) return &row;
+  }
+  return nullptr;
 }
 
 // A word of the command line that stands for a number (the registry types use the same shape).
@@ -100,85 +55,102 @@ std::optional<uint64_t> NameOrNumber(const std::string& text, const Names& names
   return ParseUnsigned(text, max);
 }
 
-std::vector<uint8_t> LittleEndian(uint64_t value, size_t bytes) {
-  std::vector<uint8_t> out(bytes);
-  for (size_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * i));
-  return out;
-}
-
-std::string Usage(const NamedCommand& c) {
-  std::string line = std::string(c.noun) + " " + c.verb;
-  for (const ParamSpec& p : c.params) line += std::string(" ") + p.name;
+std::string Usage(const CommandRow& row) {
+  std::string line = std::string(row.noun) + " " + row.verb;
+  for (const CommandArg& a : Args(row)) {
+    line += a.optional ? std::string(" [") + a.name + "]" : std::string(" ") + a.name;
+  }
   return line;
 }
 
-// One parameter's wire bytes; false with *error set when `text` does not fit it.
-bool Encode(const ParamSpec& p, const std::string& text, std::vector<uint8_t>* out,
+// One argument's wire bytes; false with *error set when `text` does not fit it.
+bool Encode(const CommandArg& a, const std::string& text, std::vector<uint8_t>* out,
             std::string* error) {
   constexpr uint64_t k32 = std::numeric_limits<uint32_t>::max();
   std::optional<uint64_t> number;
   size_t width = 4;
-  switch (p.kind) {
-    case Param::kText:
+  switch (a.kind) {
+    case ArgKind::kText:
       *out = text::ToWireText(text);
       return true;
-    case Param::kData:
-    case Param::kDataOrEmpty:
+    case ArgKind::kData:
       return ParseTypedArgument(text, out, error);
-    case Param::kU64:
+    case ArgKind::kU64:
       number = ParseUnsigned(text, std::numeric_limits<uint64_t>::max());
       width = 8;
       break;
-    case Param::kU32:
-    case Param::kU32OrZero:
+    case ArgKind::kU32:
       number = ParseUnsigned(text, k32);
       break;
-    case Param::kOnOff:
+    case ArgKind::kOnOff:
       number = NameOrNumber(text, kSwitchNames, k32);
       break;
-    case Param::kRegType:
+    case ArgKind::kRegType:
       number = NameOrNumber(text, kRegistryTypes, k32);
       break;
-    case Param::kRegFlags:
+    case ArgKind::kRegFlags:
       number = NameOrNumber(text, kRegFlagNames, k32);
       break;
-    case Param::kImageFormat:
+    case ArgKind::kImageFormat:
       number = NameOrNumber(text, kImageFormatNames, k32);
       break;
   }
   if (!number) {
-    *error = std::string(p.name) + ": '" + text + "' is not a " + (width == 8 ? "64" : "32") +
+    *error = std::string(a.name) + ": '" + text + "' is not a " + (width == 8 ? "64" : "32") +
              "-bit value";
     return false;
   }
-  *out = LittleEndian(*number, width);
+  *out = le::Bytes(*number, width);
   return true;
+}
+
+// What a left-out optional argument sends: no bytes for data, a 0 of the width for a number.
+std::vector<uint8_t> LeftOut(const CommandArg& a) {
+  switch (a.kind) {
+    case ArgKind::kText:
+    case ArgKind::kData:
+      return {};
+    case ArgKind::kU64:
+      return le::Bytes(0, 8);
+    default:
+      return le::Bytes(0, 4);
+  }
+}
+
+const char* AnswerText(AnswerKind answer) {
+  switch (answer) {
+    case AnswerKind::kItem32: return "32-bit";
+    case AnswerKind::kItem64: return "64-bit";
+    case AnswerKind::kCodeThenData: return "32-bit code, data";
+    case AnswerKind::kTextItem: return "text";
+  }
+  return "";
 }
 
 }  // namespace
 
 bool IsNamedCommand(const std::string& word) {
-  for (const NamedCommand& c : Commands())
-    if (word == c.noun) return true;
+  for (const CommandRow& row : ironbark::CommandCatalogue())
+    if (row.noun != nullptr && word == row.noun) return true;
   return false;
 }
 
 bool ParseNamedCommand(const std::vector<std::string>& words, SendCommandLine* out,
                        std::string* error) {
-  const NamedCommand* found = nullptr;
-  for (const NamedCommand& c : Commands())
-    if (words.size() >= 2 && words[0] == c.noun && words[1] == c.verb) found = &c;
+  const CommandRow* found = words.size() >= 2 ? FindNamed(words[0], words[1]) : nullptr;
   if (found == nullptr) {
     std::string forms;
-    for (const NamedCommand& c : Commands())
-      if (!words.empty() && words[0] == c.noun) forms += (forms.empty() ? "" : " | ") + Usage(c);
+    for (const CommandRow& row : ironbark::CommandCatalogue())
+      if (row.noun != nullptr && !words.empty() && words[0] == row.noun)
+        forms += (forms.empty() ? "" : " | ") + Usage(row);
     *error = forms.empty() ? "unknown command '" + (words.empty() ? std::string() : words[0]) + "'"
                            : "usage: " + forms;
     return false;
   }
+  const std::span<const CommandArg> args = Args(*found);
   const size_t given = words.size() - 2;
-  const size_t most = found->params.size();
-  const size_t least = most - (most > 0 && Optional(found->params.back().kind) ? 1 : 0);
+  const size_t most = args.size();
+  const size_t least = most - (most > 0 && args.back().optional ? 1 : 0);
   if (given < least || given > most) {
     *error = "usage: " + Usage(*found);
     return false;
@@ -186,13 +158,12 @@ bool ParseNamedCommand(const std::vector<std::string>& words, SendCommandLine* o
   SendCommandLine command;
   command.code = found->code;
   for (size_t i = 0; i < most; ++i) {
-    const ParamSpec& p = found->params[i];
     std::vector<uint8_t>& bytes = command.arguments.emplace_back();
     if (i >= given) {
-      if (p.kind == Param::kU32OrZero) bytes = LittleEndian(0, 4);
-      continue;  // kDataOrEmpty: zero bytes
+      bytes = LeftOut(args[i]);
+      continue;
     }
-    if (!Encode(p, words[2 + i], &bytes, error)) {
+    if (!Encode(args[i], words[2 + i], &bytes, error)) {
       *error += " (usage: " + Usage(*found) + ")";
       return false;
     }
@@ -211,8 +182,7 @@ std::optional<std::string> FormatNamedAnswer(std::span<const uint8_t> response) 
       out += (text ? "text: " + *text : HexBytes(item)) + "\n";
       continue;
     }
-    uint64_t value = 0;
-    for (size_t i = item.size(); i-- > 0;) value = (value << 8) | item[i];
+    const uint64_t value = le::Load(item);
     char line[64];
     std::snprintf(line, sizeof line, "%" PRIu64 " (0x%0*" PRIX64 ")\n", value,
                   static_cast<int>(item.size() * 2), value);
@@ -223,10 +193,11 @@ std::optional<std::string> FormatNamedAnswer(std::span<const uint8_t> response) 
 
 std::string NamedCommandUsage() {
   std::string out;
-  for (const NamedCommand& c : Commands()) {
-    char code[32];
-    std::snprintf(code, sizeof code, "send %u", c.code);
-    std::string line = "  " + Usage(c);
+  for (const CommandRow& row : ironbark::CommandCatalogue()) {
+    if (row.noun == nullptr) continue;
+    char code[64];
+    std::snprintf(code, sizeof code, "send %u, answer %s", row.code, AnswerText(row.answer));
+    std::string line = "  " + Usage(row);
     line.resize(std::max<size_t>(line.size() + 1, 44), ' ');
     out += line + "(" + code + ")\n";
   }

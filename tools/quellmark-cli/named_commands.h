@@ -1,6 +1,7 @@
 // Named forms of the broker's commands, so that nobody has to remember codes and argument
 // widths: `quellmark-cli op-mode set 5` is `send 21 u32:5`, `fan-table get` is `send 18 u32:0`.
-// Pure functions, shared by every platform's build of the client.
+// The words, codes and arguments are those of the broker's own catalogue
+// (app/command_catalogue.h). Pure functions, shared by every platform's build of the client.
 //
 //   NOUN VERB [VALUE]
 //

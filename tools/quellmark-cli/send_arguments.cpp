@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/protocol.h"
@@ -25,10 +26,6 @@ int HexDigitValue(char c) {
 }
 
 bool IsByteSeparator(char c) { return c == '-' || c == ':' || c == '.'; }
-
-void AppendLittleEndian(std::vector<uint8_t>* out, uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out->push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
 
 bool ParseHexBytes(std::string_view digits, std::vector<uint8_t>* out, std::string* error) {
   out->clear();
@@ -77,12 +74,6 @@ std::string FormatValueLine(const char* label, uint64_t value, int hex_digits) {
   return line;
 }
 
-uint64_t LoadLittleEndian(std::span<const uint8_t> bytes) {
-  uint64_t value = 0;
-  for (size_t i = 0; i < bytes.size(); ++i) value |= static_cast<uint64_t>(bytes[i]) << (8 * i);
-  return value;
-}
-
 }  // namespace
 
 std::optional<uint64_t> ParseUnsigned(std::string_view text, uint64_t max) {
@@ -118,7 +109,7 @@ bool ParseTypedArgument(std::string_view typed, std::vector<uint8_t>* out, std::
                (wide ? "64" : "32") + "-bit number (decimal or 0x hex)";
       return false;
     }
-    AppendLittleEndian(out, *number, wide ? 8 : 4);
+    le::Append(*out, *number, wide ? 8 : 4);
     return true;
   }
   if (type == "str") {
@@ -252,8 +243,8 @@ std::string FormatItem(size_t index, std::span<const uint8_t> item) {
     const size_t n = std::min(kHexBytesPerLine, item.size() - start);
     out += "  " + HexBytes(item.subspan(start, n)) + "\n";
   }
-  if (item.size() == 4) out += FormatValueLine("u32", LoadLittleEndian(item), 8);
-  if (item.size() == 8) out += FormatValueLine("u64", LoadLittleEndian(item), 16);
+  if (item.size() == 4) out += FormatValueLine("u32", le::Load(item), 8);
+  if (item.size() == 8) out += FormatValueLine("u64", le::Load(item), 16);
   const std::optional<std::string> text = ItemText(item);
   // A number's bytes often read as one or three characters of some script (0x050B is U+050B);
   // for items already shown as numbers only plain ASCII counts as text.

@@ -13,10 +13,10 @@
 #include <filesystem>
 #include <string>
 
+#include "app/command_catalogue.h"
 #include "app/window_lifecycle.h"
 #include "log/log_file.h"
 #include "log/log_setup.h"
-#include "pipe/command_processor.h"
 #include "pipe/pipe_server.h"
 #include "platform/posix/host_services.h"
 #include "sim/machine_profile.h"

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "base/registry_roots.h"
 #include "base/text.h"
 #include "platform/posix/os_error.h"
 
@@ -85,17 +86,6 @@ class Query {
   }
   sqlite3_stmt* stmt_;
 };
-
-const char* RootName(win::RegRoot root) {
-  switch (root) {
-    case win::RegRoot::kClassesRoot: return "HKEY_CLASSES_ROOT";
-    case win::RegRoot::kCurrentUser: return "HKEY_CURRENT_USER";
-    case win::RegRoot::kLocalMachine: return "HKEY_LOCAL_MACHINE";
-    case win::RegRoot::kUsers: return "HKEY_USERS";
-    case win::RegRoot::kCurrentConfig: return "HKEY_CURRENT_CONFIG";
-  }
-  return nullptr;
-}
 
 size_t Utf16Units(std::string_view utf8) { return text::Utf8ToUtf16(utf8).size(); }
 
@@ -243,7 +233,7 @@ class SqliteRegistry::Session {
     KeyLookup at;
     {
       Query q = Sql(kSqlFindChild);
-      q.Bind(1, int64_t{0}).Bind(2, std::string_view(RootName(root)));
+      q.Bind(1, int64_t{0}).Bind(2, std::string_view(win::RegRootFullName(root)));
       if (!q.Step()) throw SqlError{SQLITE_CORRUPT};  // the roots are made with the file
       at.id = q.Int(0);
       at.protected_ = q.Int(1) != 0;
@@ -409,11 +399,9 @@ SqliteRegistry::SqliteRegistry(std::string db_path) : db_path_(std::move(db_path
     s.Exec(kSqlCreateKeys);
     s.Exec(kSqlCreateKeyIndex);
     s.Exec(kSqlCreateValues);
-    for (const win::RegRoot root :
-         {win::RegRoot::kClassesRoot, win::RegRoot::kCurrentUser, win::RegRoot::kLocalMachine,
-          win::RegRoot::kUsers, win::RegRoot::kCurrentConfig}) {
+    for (const win::RegRootName& root : win::kRegRootNames) {
       Query q = s.Sql(kSqlInsertRoot);
-      q.Bind(1, std::string_view(RootName(root)));
+      q.Bind(1, std::string_view(root.name));
       q.Step();
     }
     if (version < kSchemaVersion) {
@@ -435,7 +423,7 @@ SqliteRegistry::~SqliteRegistry() {
 }
 
 uint32_t SqliteRegistry::OpenKey(win::RegRoot root, std::string_view subkey, uint32_t access) {
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return rc;
   return Run(false, [&](Session& s) -> uint32_t {
@@ -448,7 +436,7 @@ uint32_t SqliteRegistry::OpenKey(win::RegRoot root, std::string_view subkey, uin
 
 uint32_t SqliteRegistry::CreateKey(win::RegRoot root, std::string_view subkey,
                                    uint32_t access) {
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return rc;
   return Run(true, [&](Session& s) -> uint32_t {
@@ -465,7 +453,7 @@ uint32_t SqliteRegistry::CreateKey(win::RegRoot root, std::string_view subkey,
 }
 
 uint32_t SqliteRegistry::DeleteTree(win::RegRoot root, std::string_view subkey) {
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return rc;
   return Run(true, [&](Session& s) -> uint32_t {
@@ -480,7 +468,7 @@ uint32_t SqliteRegistry::DeleteTree(win::RegRoot root, std::string_view subkey) 
 uint32_t SqliteRegistry::SetKeyValue(win::RegRoot root, std::string_view subkey,
                                      std::string_view value_name, uint32_t type,
                                      const void* data, uint32_t size) {
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   if (data == nullptr && size != 0) return win::kErrorInvalidParameter;
   if (const uint32_t rc = CheckValueName(value_name); rc != 0) return rc;
   std::vector<std::string_view> parts;
@@ -499,7 +487,7 @@ uint32_t SqliteRegistry::SetKeyValue(win::RegRoot root, std::string_view subkey,
 
 uint32_t SqliteRegistry::DeleteKeyValue(win::RegRoot root, std::string_view subkey,
                                         std::string_view value_name) {
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   if (const uint32_t rc = CheckValueName(value_name); rc != 0) return rc;
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return rc;
@@ -534,7 +522,7 @@ uint32_t SqliteRegistry::GetValue(win::RegRoot root, std::string_view subkey,
     return rc;
   };
 
-  if (RootName(root) == nullptr) return fail(win::kErrorInvalidHandle);
+  if (win::RegRootFullName(root) == nullptr) return fail(win::kErrorInvalidHandle);
   if (const uint32_t rc = CheckValueName(value_name); rc != 0) return fail(rc);
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return fail(rc);
@@ -579,7 +567,7 @@ uint32_t SqliteRegistry::GetValue(win::RegRoot root, std::string_view subkey,
 uint32_t SqliteRegistry::EnumSubkeys(win::RegRoot root, std::string_view subkey,
                                      std::vector<std::string>* names) {
   names->clear();
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return rc;
   std::vector<std::string> found;
@@ -599,7 +587,7 @@ uint32_t SqliteRegistry::EnumSubkeys(win::RegRoot root, std::string_view subkey,
 uint32_t SqliteRegistry::EnumValues(win::RegRoot root, std::string_view subkey,
                                     std::vector<RegValueInfo>* values) {
   values->clear();
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return rc;
   std::vector<RegValueInfo> found;
@@ -624,7 +612,7 @@ uint32_t SqliteRegistry::EnumValues(win::RegRoot root, std::string_view subkey,
 
 uint32_t SqliteRegistry::SetKeyProtected(win::RegRoot root, std::string_view subkey,
                                          bool protected_) {
-  if (RootName(root) == nullptr) return win::kErrorInvalidHandle;
+  if (win::RegRootFullName(root) == nullptr) return win::kErrorInvalidHandle;
   std::vector<std::string_view> parts;
   if (const uint32_t rc = SplitPath(subkey, &parts); rc != 0) return rc;
   return Run(true, [&](Session& s) -> uint32_t {

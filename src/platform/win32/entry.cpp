@@ -6,11 +6,11 @@
 
 #include <cstdint>
 
+#include "app/command_catalogue.h"
 #include "app/window_lifecycle.h"
 #include "log/log_file.h"
 #include "log/log_setup.h"
 #include "log/message_format.h"
-#include "pipe/command_processor.h"
 #include "pipe/pipe_server.h"
 #include "platform/services.h"
 #include "platform/win32/host_services.h"

@@ -10,16 +10,11 @@
 namespace platform::win32 {
 namespace {
 
+// A RegRoot holds the low 32 bits of its predefined handle (system_constants.cpp pins each
+// value), and winreg.h defines the handle as that value sign-extended. Any other value is
+// handed over the same way; the call then answers ERROR_INVALID_HANDLE as Windows does for an
+// unknown root.
 HKEY RootKey(win::RegRoot root) {
-  switch (root) {
-    case win::RegRoot::kClassesRoot: return HKEY_CLASSES_ROOT;
-    case win::RegRoot::kCurrentUser: return HKEY_CURRENT_USER;
-    case win::RegRoot::kLocalMachine: return HKEY_LOCAL_MACHINE;
-    case win::RegRoot::kUsers: return HKEY_USERS;
-    case win::RegRoot::kCurrentConfig: return HKEY_CURRENT_CONFIG;
-  }
-  // Any other value is handed over as the predefined handle it encodes; the call then answers
-  // ERROR_INVALID_HANDLE as Windows does for an unknown root.
   return reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(root)));
 }
 

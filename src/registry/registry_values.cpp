@@ -1,7 +1,8 @@
-#include "survey/registry_values.h"
+#include "registry/registry_values.h"
 
 #include <vector>
 
+#include "base/little_endian.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "platform/services.h"
@@ -25,11 +26,9 @@ uint32_t MakeSureKeyExists(std::string_view key_path) {
 uint32_t write_reg_dword(std::string_view key_path, std::string_view value_name,
                          uint32_t value) {
   if (const uint32_t rc = MakeSureKeyExists(key_path); rc != win::kErrorSuccess) return rc;
-  const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                            static_cast<uint8_t>(value >> 16),
-                            static_cast<uint8_t>(value >> 24)};
-  return platform::Reg().SetKeyValue(kRoot, key_path, value_name, win::kRegDword, bytes,
-                                     sizeof bytes);
+  const std::vector<uint8_t> bytes = le::Bytes(value, 4);
+  return platform::Reg().SetKeyValue(kRoot, key_path, value_name, win::kRegDword, bytes.data(),
+                                     static_cast<uint32_t>(bytes.size()));
 }
 
 uint32_t write_reg_string(std::string_view key_path, std::string_view value_name,
@@ -56,8 +55,7 @@ uint32_t read_reg_dword_default(std::string_view key_path, std::string_view valu
   uint32_t size = sizeof bytes;
   if (reg.GetValue(kRoot, key_path, value_name, win::kRrfRtRegDword, nullptr, bytes, &size) ==
       win::kErrorSuccess) {
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    return le::LoadU32(bytes);
   }
   write_reg_dword(key_path, value_name, 0);
   return 0;
