@@ -125,7 +125,6 @@ static_assert(wmi::kStrsafeE_InsufficientBuffer == STRSAFE_E_INSUFFICIENT_BUFFER
 static_assert(wmi::kRpcE_ChangedMode == RPC_E_CHANGED_MODE);
 static_assert(wmi::kDispE_TypeMismatch == DISP_E_TYPEMISMATCH);
 static_assert(wmi::kDispE_Overflow == DISP_E_OVERFLOW);
-static_assert(wmi::kRegdbE_ClassNotReg == REGDB_E_CLASSNOTREG);
 static_assert(wmi::kE_Fail == E_FAIL);
 
 // VARIANT types.
