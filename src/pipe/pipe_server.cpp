@@ -40,7 +40,7 @@ std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
                                                kInstanceBufferSize);
     } catch (const platform::PipeInstanceLimitError&) {
       if (g_PipeServerStop.load()) return nullptr;
-      std::this_thread::sleep_for(kInstanceLimitRetry);
+      platform::Time().SleepFor(kInstanceLimitRetry);
     }
   }
 }
@@ -109,15 +109,15 @@ void RequestPipeServerStop(const StopPipeServerOptions& options) {
 }
 
 bool WaitPipeServerStopped(const StopPipeServerOptions& options) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(options.acknowledge_limit_ms);
+  platform::Clock& clock = platform::Time();
+  const auto deadline = clock.Now() + std::chrono::milliseconds(options.acknowledge_limit_ms);
   while (g_PipeServerStop.load()) {
     if (!g_PipeServerRunning.load()) {
       g_PipeServerStop.store(false);
       return true;
     }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(options.poll_interval_ms));
+    if (clock.Now() >= deadline) return false;
+    clock.SleepFor(std::chrono::milliseconds(options.poll_interval_ms));
   }
   return true;
 }

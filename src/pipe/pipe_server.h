@@ -31,7 +31,8 @@ void SetServiceSurvey(ServiceSurvey survey);
 
 struct StopPipeServerOptions {
   int wake_attempts = 5;
-  uint32_t busy_wait_ms = 1000;     // bound on waiting for a busy pipe in one wake-up attempt
+  uint32_t busy_wait_ms = 1000;  // bound on waiting for a busy pipe in one wake-up attempt
+  // Measured on platform::Time().
   uint32_t poll_interval_ms = 50;
   uint32_t acknowledge_limit_ms = 10000;  // the shutdown never waits longer than this
 };

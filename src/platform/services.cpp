@@ -38,5 +38,9 @@ WmiProvider& Wmi() { return Require(Current().wmi, "wmi"); }
 WmiProvider* WmiIfInstalled() { return Current().wmi; }
 Accessibility& A11y() { return Require(Current().accessibility, "accessibility"); }
 DeviceSetup& Devices() { return Require(Current().device_setup, "device setup"); }
+Clock& Time() {
+  Clock* clock = Current().clock;
+  return clock != nullptr ? *clock : SteadyClock();
+}
 
 }  // namespace platform

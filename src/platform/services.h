@@ -3,6 +3,7 @@
 // install their own.
 #pragma once
 #include "platform/accessibility.h"
+#include "platform/clock.h"
 #include "platform/device_setup.h"
 #include "platform/file_system.h"
 #include "platform/pipe_transport.h"
@@ -20,6 +21,7 @@ struct Services {
   WmiProvider* wmi = nullptr;
   Accessibility* accessibility = nullptr;
   DeviceSetup* device_setup = nullptr;
+  Clock* clock = nullptr;  // null: the steady clock
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -37,5 +39,7 @@ WmiProvider& Wmi();
 WmiProvider* WmiIfInstalled();
 Accessibility& A11y();
 DeviceSetup& Devices();
+// The installed clock; the real steady clock when none is installed.
+Clock& Time();
 
 }  // namespace platform

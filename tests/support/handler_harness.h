@@ -17,6 +17,7 @@
 #include "sim/machine_profile.h"
 #include "sim/sim_wmi.h"
 #include "sim/simulated_notebook.h"
+#include "support/manual_clock.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -62,8 +63,9 @@ class LogReader {
 std::string ProcessorLine(const std::string& operation);
 
 // Real services installed for the test: a registry database and a file tree (drive letters
-// are folders below drive_) with the log "C:\Log\handler.log" switched on; no WMI until Boot.
-// Other services are set in services_, which stays installed by address.
+// are folders below drive_) with the log "C:\Log\handler.log" switched on; no WMI until Boot;
+// a manual clock, so that the firmware's pauses take no time. Other services are set in
+// services_, which stays installed by address.
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -81,7 +83,8 @@ class HandlerTest : public ::testing::Test {
   TempDir registry_dir_;
   platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
   platform::posix::PosixFileSystem files_{drive_.path()};
-  platform::Services services_{.registry = &registry_, .files = &files_};
+  ManualClock clock_;
+  platform::Services services_{.registry = &registry_, .files = &files_, .clock = &clock_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
   LogReader log_lines_{drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;
