@@ -42,5 +42,6 @@ Clock& Time() {
   Clock* clock = Current().clock;
   return clock != nullptr ? *clock : SteadyClock();
 }
+MainThread& Main() { return Require(Current().main_thread, "main thread"); }
 
 }  // namespace platform

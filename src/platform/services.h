@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/device_setup.h"
 #include "platform/file_system.h"
+#include "platform/main_thread.h"
 #include "platform/pipe_transport.h"
 #include "platform/process_environment.h"
 #include "platform/registry.h"
@@ -22,6 +23,7 @@ struct Services {
   Accessibility* accessibility = nullptr;
   DeviceSetup* device_setup = nullptr;
   Clock* clock = nullptr;  // null: the steady clock
+  MainThread* main_thread = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -41,5 +43,6 @@ Accessibility& A11y();
 DeviceSetup& Devices();
 // The installed clock; the real steady clock when none is installed.
 Clock& Time();
+MainThread& Main();
 
 }  // namespace platform
