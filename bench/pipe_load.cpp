@@ -8,7 +8,7 @@
 // which the broker receives in two 512-byte chunks). Servers:
 //   broker    the quellmark binary given by --broker, started as a child process on a fresh
 //             root (stopped with SIGTERM); without --broker, the broker's own pipe server
-//             (StartServiceThreads) running in this process
+//             (RunPipeServer) running in this process
 //   echo      a bare AF_UNIX stream server, one thread per connection, that sends every byte
 //             straight back: the cost of the socket round trip alone
 // Clients speak the Linux pipe transport's framing themselves (a 32-bit little-endian length
@@ -291,7 +291,7 @@ class InProcessBroker {
     services_->files = files_;
     platform::InstallServices(services_);
     g_PipeServerStop.store(false);
-    thread_ = std::thread(&StartServiceThreads, nullptr);
+    thread_ = std::thread(&RunPipeServer);
     socket_path_ = pipes_->SocketPath(PipePath(kCommandPipeName));
     if (!WaitForSocket(socket_path_, std::chrono::seconds(10))) {
       Fail("the in-process pipe server did not come up");

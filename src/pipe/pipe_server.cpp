@@ -1,13 +1,10 @@
 #include "pipe/pipe_server.h"
 
 #include <chrono>
-#include <exception>
 #include <memory>
 #include <thread>
 
 #include "base/win_codes.h"
-#include "log/log_file.h"
-#include "log/message_format.h"
 #include "pipe/command_processor.h"
 #include "pipe/named_pipe.h"
 #include "platform/services.h"
@@ -18,7 +15,6 @@ std::atomic<bool> g_PipeServerRunning{false};
 namespace {
 
 constexpr uint32_t kInstanceBufferSize = 512;
-std::atomic<ServiceSurvey> g_ServiceSurvey{nullptr};
 
 std::atomic<int> g_ActiveConnections{0};
 
@@ -49,9 +45,12 @@ std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
 
 int ActivePipeConnections() { return g_ActiveConnections.load(); }
 
-void SetServiceSurvey(ServiceSurvey survey) { g_ServiceSurvey.store(survey); }
-
 void RunPipeServer() {
+  // Marks the loop as running until it returns, by a stop or by an exception alike.
+  struct Running {
+    Running() { g_PipeServerRunning.store(true); }
+    ~Running() { g_PipeServerRunning.store(false); }
+  } running;
   // The pipe's name stays reachable for as long as the loop runs, even while the pipe has no
   // instance: between handing a connection off and creating the next instance, that connection
   // may already have ended. It goes with the loop, so that once the server has stopped the name
@@ -81,20 +80,6 @@ void RunPipeServer() {
   }
   name.reset();
   g_PipeServerStop.exchange(false);
-}
-
-void StartServiceThreads(void* /*window*/) {
-  if (ServiceSurvey survey = g_ServiceSurvey.load()) std::thread(survey).detach();
-  g_PipeServerRunning.store(true);
-  try {
-    RunPipeServer();
-  } catch (const std::exception& e) {
-    // Without an instance the command service cannot go on; the process keeps running and
-    // the shutdown does not wait for an acknowledgement that cannot come.
-    LogLine(kLogError, "StartServiceThreads",
-            FormatMessageSized(256, "Command pipe service stopped: %s", e.what()));
-  }
-  g_PipeServerRunning.store(false);
 }
 
 void RequestPipeServerStop(const StopPipeServerOptions& options) {

@@ -35,7 +35,7 @@ void PipeServerFixture::TearDown() {
 
 void PipeServerFixture::StartServer() {
   g_PipeServerStop.store(false);
-  server_ = std::thread(&StartServiceThreads, nullptr);
+  server_ = std::thread(&RunPipeServer);
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 }
 

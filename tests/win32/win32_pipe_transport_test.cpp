@@ -313,7 +313,7 @@ class Win32CommandPipeTest : public ::testing::Test {
     log_ = new LogFile("Quellmark", temp_.File("test_Quellmark.log"));
     g_LogFile.store(log_);
     g_PipeServerStop.store(false);
-    server_ = std::thread(&StartServiceThreads, nullptr);
+    server_ = std::thread(&RunPipeServer);
     // WaitNamedPipeW answers 2 at once while the pipe does not exist yet: poll until the
     // service thread has created its first instance.
     uint32_t wait = win::kErrorFileNotFound;
