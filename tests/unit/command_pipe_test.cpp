@@ -244,18 +244,17 @@ TEST(StopProtocol, WaitLooksEveryFiftyMillisecondsForAtMostTenSeconds) {
       {"server already ended", false, 0, true, 0},
   };
   for (const auto& c : cases) {
-    int looks = 0;
-    testsupport::ManualClock clock([&](std::chrono::milliseconds) {
-      if (++looks == c.acknowledged_at_look) g_PipeServerStop.store(false);
+    std::vector<std::chrono::milliseconds> sleeps;
+    testsupport::ManualClock clock([&](std::chrono::milliseconds ms) {
+      sleeps.push_back(ms);
+      if (static_cast<int>(sleeps.size()) == c.acknowledged_at_look) g_PipeServerStop.store(false);
     });
     platform::Services services{.clock = &clock};
     platform::InstallServices(&services);
     g_PipeServerStop.store(true);
     g_PipeServerRunning.store(c.server_running);
     EXPECT_EQ(WaitPipeServerStopped(), c.stopped) << c.name;
-    EXPECT_EQ(clock.Sleeps(),
-              std::vector<std::chrono::milliseconds>(c.looks, std::chrono::milliseconds(50)))
-        << c.name;
+    EXPECT_EQ(sleeps, decltype(sleeps)(c.looks, std::chrono::milliseconds(50))) << c.name;
   }
   g_PipeServerStop.store(false);
   g_PipeServerRunning.store(false);

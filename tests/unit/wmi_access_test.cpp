@@ -467,15 +467,6 @@ TEST_F(WmiAccessTest, LedResultTakesStatusByteAndTenArrayBytes) {
   }
 }
 
-TEST_F(WmiAccessTest, PauseUsesTheRealClockByDefault) {
-  services_.clock = nullptr;
-  fake_.out = {{"uiOutput", Variant::UI8(0x100)}};
-  uint64_t out = 0;
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(GetFunction(10, &out));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
-}
-
 TEST_F(WmiAccessTest, ConcurrentWrappersEachBalanceTheirOwnCom) {
   fake_.out = {{"gmOutput", Variant::UI8(0x0500)}};
   std::atomic<int> ok{0};
