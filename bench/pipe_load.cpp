@@ -8,7 +8,7 @@
 // which the broker receives in two 512-byte chunks). Servers:
 //   broker    the quellmark binary given by --broker, started as a child process on a fresh
 //             root (stopped with SIGTERM); without --broker, the broker's own pipe server
-//             (StartServiceThreads) running in this process
+//             (RunPipeServer) running in this process
 //   echo      a bare AF_UNIX stream server, one thread per connection, that sends every byte
 //             straight back: the cost of the socket round trip alone
 // Clients speak the Linux pipe transport's framing themselves (a 32-bit little-endian length
@@ -40,6 +40,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/command_catalogue.h"
 #include "base/little_endian.h"
 #include "pipe/named_pipe.h"
 #include "pipe/pipe_server.h"
@@ -292,7 +293,7 @@ class InProcessBroker {
     services_->files = files_;
     platform::InstallServices(services_);
     g_PipeServerStop.store(false);
-    thread_ = std::thread(&StartServiceThreads, nullptr);
+    thread_ = std::thread([] { RunPipeServer(g_CommandHandlers); });
     socket_path_ = pipes_->SocketPath(PipePath(kCommandPipeName));
     if (!WaitForSocket(socket_path_, std::chrono::seconds(10))) {
       Fail("the in-process pipe server did not come up");

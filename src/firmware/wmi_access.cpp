@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
-#include <thread>
 #include <utility>
 
 #include "base/text.h"
@@ -20,7 +18,7 @@ constexpr std::string_view kGamingClass = "CorlanGamingFunction";
 constexpr std::string_view kGamingQuery = "SELECT * FROM CorlanGamingFunction";
 constexpr std::string_view kActionClass = "FwxAction";
 constexpr std::string_view kActionQuery = "SELECT * FROM FwxAction";
-constexpr int kPauseAfterCallMs = 30;
+constexpr std::chrono::milliseconds kPauseAfterCall{30};
 
 // A connection whose services are missing was never connected, or connecting failed: every
 // operation on it fails the same way instead of dereferencing nothing.
@@ -49,21 +47,7 @@ std::string DoubleBackslashes(std::string_view s) {
   return out;
 }
 
-std::mutex g_sleep_mutex;
-std::function<void(int)> g_sleep;  // empty: the real clock
-
-void PauseAfterCall() {
-  std::function<void(int)> sleep;
-  {
-    std::lock_guard<std::mutex> lock(g_sleep_mutex);
-    sleep = g_sleep;
-  }
-  if (sleep) {
-    sleep(kPauseAfterCallMs);
-  } else {
-    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseAfterCallMs));
-  }
-}
+void PauseAfterCall() { platform::Time().SleepFor(kPauseAfterCall); }
 
 // Shared by wmi_query_first_row and wmi_query_optional_row; they differ only in what a query
 // without rows answers.
@@ -448,7 +432,3 @@ bool GetGamingLEDBehaviorFunction(std::array<uint8_t, kGamingLedResultSize>* res
   return ok;
 }
 
-void wmi_set_sleep_for_testing(std::function<void(int milliseconds)> sleep) {
-  std::lock_guard<std::mutex> lock(g_sleep_mutex);
-  g_sleep = std::move(sleep);
-}

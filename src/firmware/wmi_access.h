@@ -184,7 +184,3 @@ bool GetGamingMiscSettingFunction(uint32_t input, uint64_t* output);
 inline constexpr size_t kGamingLedResultSize = 11;
 bool GetGamingLEDBehaviorFunction(std::array<uint8_t, kGamingLedResultSize>* result);
 
-// The pause after every successful firmware call. By default the real clock (30 ms); tests
-// install their own (an empty function restores the real clock). Safe to call while other
-// threads run wrappers; the pause in progress keeps the function it started with.
-void wmi_set_sleep_for_testing(std::function<void(int milliseconds)> sleep);

@@ -1,14 +1,11 @@
 #include "pipe/pipe_server.h"
 
 #include <chrono>
-#include <exception>
 #include <memory>
 #include <thread>
 
-#include "app/command_catalogue.h"
 #include "base/win_codes.h"
-#include "log/log_file.h"
-#include "log/message_format.h"
+#include "pipe/command_processor.h"
 #include "pipe/named_pipe.h"
 #include "platform/services.h"
 
@@ -18,7 +15,6 @@ std::atomic<bool> g_PipeServerRunning{false};
 namespace {
 
 constexpr uint32_t kInstanceBufferSize = 512;
-std::atomic<ServiceSurvey> g_ServiceSurvey{nullptr};
 
 std::atomic<int> g_ActiveConnections{0};
 
@@ -41,7 +37,7 @@ std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
                                                kInstanceBufferSize);
     } catch (const platform::PipeInstanceLimitError&) {
       if (g_PipeServerStop.load()) return nullptr;
-      std::this_thread::sleep_for(kInstanceLimitRetry);
+      platform::Time().SleepFor(kInstanceLimitRetry);
     }
   }
 }
@@ -50,9 +46,12 @@ std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
 
 int ActivePipeConnections() { return g_ActiveConnections.load(); }
 
-void SetServiceSurvey(ServiceSurvey survey) { g_ServiceSurvey.store(survey); }
-
 void RunPipeServer(const ironbark::CommandTable& table) {
+  // Marks the loop as running until it returns, by a stop or by an exception alike.
+  struct Running {
+    Running() { g_PipeServerRunning.store(true); }
+    ~Running() { g_PipeServerRunning.store(false); }
+  } running;
   // The pipe's name stays reachable for as long as the loop runs, even while the pipe has no
   // instance: between handing a connection off and creating the next instance, that connection
   // may already have ended. It goes with the loop, so that once the server has stopped the name
@@ -84,20 +83,6 @@ void RunPipeServer(const ironbark::CommandTable& table) {
   g_PipeServerStop.exchange(false);
 }
 
-void StartServiceThreads(void* /*window*/) {
-  if (ServiceSurvey survey = g_ServiceSurvey.load()) std::thread(survey).detach();
-  g_PipeServerRunning.store(true);
-  try {
-    RunPipeServer(g_CommandHandlers);
-  } catch (const std::exception& e) {
-    // Without an instance the command service cannot go on; the process keeps running and
-    // the shutdown does not wait for an acknowledgement that cannot come.
-    LogLine(kLogError, "StartServiceThreads",
-            FormatMessageSized(256, "Command pipe service stopped: %s", e.what()));
-  }
-  g_PipeServerRunning.store(false);
-}
-
 void RequestPipeServerStop(const StopPipeServerOptions& options) {
   g_PipeServerStop.exchange(true);
   for (int attempt = 0; attempt < options.wake_attempts; ++attempt) {
@@ -110,15 +95,15 @@ void RequestPipeServerStop(const StopPipeServerOptions& options) {
 }
 
 bool WaitPipeServerStopped(const StopPipeServerOptions& options) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(options.acknowledge_limit_ms);
+  platform::Clock& clock = platform::Time();
+  const auto deadline = clock.Now() + std::chrono::milliseconds(options.acknowledge_limit_ms);
   while (g_PipeServerStop.load()) {
     if (!g_PipeServerRunning.load()) {
       g_PipeServerStop.store(false);
       return true;
     }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(options.poll_interval_ms));
+    if (clock.Now() >= deadline) return false;
+    clock.SleepFor(std::chrono::milliseconds(options.poll_interval_ms));
   }
   return true;
 }

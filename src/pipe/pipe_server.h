@@ -1,4 +1,5 @@
-// The command pipe's accept loop, the service thread that runs it, and the stop protocol.
+// The command pipe's accept loop and its stop protocol. The service thread that runs the loop
+// belongs to the process's start-up (app/lifecycle.h).
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -9,8 +10,8 @@
 // leaves its loop (the clearing is the acknowledgement).
 extern std::atomic<bool> g_PipeServerStop;
 
-// True while a server thread runs its accept loop. Lets the stop protocol tell "not yet
-// acknowledged" apart from "no server left to acknowledge" (it ended on an accept error).
+// True while RunPipeServer runs. Lets the stop protocol tell "not yet acknowledged" apart from
+// "no server left to acknowledge" (it ended on an accept error or an exception).
 extern std::atomic<bool> g_PipeServerRunning;
 
 // Connection threads currently serving a client (each runs process_pipe and then ends).
@@ -20,21 +21,13 @@ int ActivePipeConnections();
 // detached thread running process_pipe over `table` before the next instance is created.
 // `table` must outlive every connection. Holds the pipe's name (PipeTransport::HoldName) while
 // it runs. Returns when a stop request is seen or on the first accept error. Instance-creation
-// errors propagate as exceptions.
+// errors propagate as exceptions. Sets g_PipeServerRunning while it runs.
 void RunPipeServer(const ironbark::CommandTable& table);
-
-// Body of the service thread: starts the start-up survey on its own detached thread (when one
-// is registered), then runs the accept loop. An instance-creation error ends the command
-// service (logged at ERROR level); the rest of the process keeps running.
-void StartServiceThreads(void* window);
-
-// The start-up survey StartServiceThreads launches; null until the survey is wired in.
-using ServiceSurvey = void (*)();
-void SetServiceSurvey(ServiceSurvey survey);
 
 struct StopPipeServerOptions {
   int wake_attempts = 5;
-  uint32_t busy_wait_ms = 1000;     // bound on waiting for a busy pipe in one wake-up attempt
+  uint32_t busy_wait_ms = 1000;  // bound on waiting for a busy pipe in one wake-up attempt
+  // Measured on platform::Time().
   uint32_t poll_interval_ms = 50;
   uint32_t acknowledge_limit_ms = 10000;  // the shutdown never waits longer than this
 };

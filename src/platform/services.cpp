@@ -37,5 +37,10 @@ PipeTransport& Pipes() { return Require(Current().pipes, "pipes"); }
 WmiProvider& Wmi() { return Require(Current().wmi, "wmi"); }
 Accessibility& A11y() { return Require(Current().accessibility, "accessibility"); }
 DeviceSetup& Devices() { return Require(Current().device_setup, "device setup"); }
+Clock& Time() {
+  Clock* clock = Current().clock;
+  return clock != nullptr ? *clock : SteadyClock();
+}
+MainThread& Main() { return Require(Current().main_thread, "main thread"); }
 
 }  // namespace platform

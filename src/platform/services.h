@@ -3,8 +3,10 @@
 // install their own.
 #pragma once
 #include "platform/accessibility.h"
+#include "platform/clock.h"
 #include "platform/device_setup.h"
 #include "platform/file_system.h"
+#include "platform/main_thread.h"
 #include "platform/pipe_transport.h"
 #include "platform/process_environment.h"
 #include "platform/registry.h"
@@ -20,6 +22,8 @@ struct Services {
   WmiProvider* wmi = nullptr;
   Accessibility* accessibility = nullptr;
   DeviceSetup* device_setup = nullptr;
+  Clock* clock = nullptr;  // null: the steady clock
+  MainThread* main_thread = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -35,5 +39,8 @@ PipeTransport& Pipes();
 WmiProvider& Wmi();
 Accessibility& A11y();
 DeviceSetup& Devices();
+// The installed clock; the real steady clock when none is installed.
+Clock& Time();
+MainThread& Main();
 
 }  // namespace platform

@@ -13,7 +13,6 @@
 #include <random>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "base/text.h"
@@ -29,41 +28,12 @@
 #include "registry/registry_values.h"
 #include "survey/boot_logo.h"
 
-namespace {
-
-std::mutex g_sleep_mutex;
-std::function<void(int)> g_sleep;  // empty: the real steady clock
-
-}  // namespace
-
 int survey_draw_startup_delay_ms() {
   static std::mutex generator_mutex;
   static std::mt19937 generator{std::random_device{}()};
   std::uniform_int_distribution<int> delay(kSurveyStartupDelayMinMs, kSurveyStartupDelayMaxMs);
   std::lock_guard<std::mutex> lock(generator_mutex);
   return delay(generator);
-}
-
-void survey_sleep(int milliseconds) {
-  std::function<void(int)> sleep;
-  {
-    std::lock_guard<std::mutex> lock(g_sleep_mutex);
-    sleep = g_sleep;
-  }
-  if (sleep) {
-    sleep(milliseconds);
-    return;
-  }
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(milliseconds, 0));
-  // sleep_until may wake early (or follow a clock of its own on some runtimes): the steady
-  // clock decides when the wait is over.
-  while (std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_until(deadline);
-}
-
-void survey_set_sleep_for_testing(std::function<void(int milliseconds)> sleep) {
-  std::lock_guard<std::mutex> lock(g_sleep_mutex);
-  g_sleep = std::move(sleep);
 }
 
 namespace ironbark {
@@ -169,7 +139,7 @@ void StartupDelay() {
   Log("Initialize", FormatMessageSized(kMessageChars,
                                        "Waiting for %d milliseconds before execution...",
                                        delay_ms));
-  survey_sleep(delay_ms);
+  platform::Time().SleepFor(std::chrono::milliseconds(delay_ms));
 }
 
 // A REG_SZ value below HKLM; nullopt when it is missing or of another type.
@@ -372,7 +342,7 @@ void CapabilitySurvey::KeyboardType_support() {
     }
     // The keyboard HID plugs in here: ask corlan::QRN300::KeyboardHID::GetKeyboardType for the
     // language code, re-ask a per-key keyboard (`per_key`) that answers 3 up to 5 more times
-    // with a survey_sleep(10) after each repeated 3, log "Keyboard lang = %u" and write
+    // with a 10 ms platform::Time().SleepFor after each repeated 3, log "Keyboard lang = %u" and write
     // "Keyboard_Lang" under K; an exception from the query ends the check without it.
   } catch (...) {
   }

@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "base/text.h"
-#include "firmware/wmi_access.h"
 #include "pipe/protocol.h"
 
 namespace testsupport {
@@ -98,11 +97,9 @@ void HandlerTest::SetUp() {
   ASSERT_TRUE(files_.MakeSureDirectoryPathExists(log_.path()));
   platform::InstallServices(&services_);
   g_LogFile.store(&log_);
-  wmi_set_sleep_for_testing([](int) {});  // the firmware's retry pauses
 }
 
 void HandlerTest::TearDown() {
-  wmi_set_sleep_for_testing({});
   DetachLogFile();
   platform::InstallServices(nullptr);
 }

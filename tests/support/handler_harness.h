@@ -18,6 +18,7 @@
 #include "sim/machine_profile.h"
 #include "sim/wmi.h"
 #include "sim/simulated_notebook.h"
+#include "support/manual_clock.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -74,7 +75,8 @@ class NoWmiService : public platform::WmiProvider {
 
 // Real services installed for the test: a registry database and a file tree (drive letters
 // are folders below drive_) with the log "C:\Log\handler.log" switched on; until Boot, every
-// WMI connection fails. Other services are set in services_, which stays installed by address.
+// WMI connection fails; a manual clock, so that the firmware's pauses take no time. Other
+// services are set in services_, which stays installed by address.
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -93,7 +95,9 @@ class HandlerTest : public ::testing::Test {
   platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
   platform::posix::PosixFileSystem files_{drive_.path()};
   NoWmiService no_wmi_;
-  platform::Services services_{.registry = &registry_, .files = &files_, .wmi = &no_wmi_};
+  ManualClock clock_;
+  platform::Services services_{
+      .registry = &registry_, .files = &files_, .wmi = &no_wmi_, .clock = &clock_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
   LogReader log_lines_{drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;

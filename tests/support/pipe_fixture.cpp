@@ -4,6 +4,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/command_catalogue.h"
 #include "pipe/pipe_server.h"
 
 namespace testsupport {
@@ -35,7 +36,7 @@ void PipeServerFixture::TearDown() {
 
 void PipeServerFixture::StartServer() {
   g_PipeServerStop.store(false);
-  server_ = std::thread(&StartServiceThreads, nullptr);
+  server_ = std::thread([] { RunPipeServer(g_CommandHandlers); });
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 }
 

@@ -22,7 +22,8 @@ class PipeServerFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts the service thread and waits until the pipe accepts connections.
+  // Runs the accept loop on a thread of its own (no survey) and waits until the pipe accepts
+  // connections.
   void StartServer();
   // Runs the stop protocol; true when the server acknowledged.
   bool StopServer();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -93,14 +94,8 @@ class SurveyTest : public testsupport::HandlerTest {
  protected:
   void SetUp() override {
     services_.registry = &recorder_;  // there before the machine boots, for earlier values
+    services_.clock = &delay_clock_;
     HandlerTest::SetUp();
-    wmi_set_sleep_for_testing([](int) {});
-    survey_set_sleep_for_testing([this](int ms) { sleeps_.push_back(ms); });
-  }
-  void TearDown() override {
-    HandlerTest::TearDown();
-    wmi_set_sleep_for_testing({});
-    survey_set_sleep_for_testing({});
   }
 
   // Builds the notebook of `profile_text` (adjusted by `adjust` where the text cannot say it),
@@ -142,7 +137,15 @@ class SurveyTest : public testsupport::HandlerTest {
   RecordingRegistry recorder_{registry_dir_.path() + "/survey.db"};
   std::unique_ptr<sim::SimWmiProvider> provider_;
   std::unique_ptr<sim::SimulatedDeviceSetup> devices_;
+  // The waits other than the firmware's pause after each call, and the registry writes made
+  // before the first of them.
   std::vector<int> sleeps_;
+  Lines written_before_delay_{"no delay"};
+  testsupport::ManualClock delay_clock_{[this](std::chrono::milliseconds ms) {
+    if (ms == std::chrono::milliseconds(30)) return;
+    if (sleeps_.empty()) written_before_delay_ = recorder_.TakeWrites();
+    sleeps_.push_back(static_cast<int>(ms.count()));
+  }};
 };
 
 // A notebook with every source answering, and values chosen so that each derivation shows.
@@ -208,11 +211,6 @@ TEST_F(SurveyTest, FullMachineWritesEveryValueInOrderWithItsLogLines) {
 }
 
 TEST_F(SurveyTest, OnlyAStartAfterAModelWasPublishedWaits) {
-  Lines written_before_delay{"no delay"};
-  survey_set_sleep_for_testing([&](int ms) {
-    sleeps_.push_back(ms);
-    written_before_delay = recorder_.TakeWrites();
-  });
   Boot("[smbios]\ntype172 = 15:1\n");  // no model: nothing makes the next start wait
   IbClientCommandProcessor::Initialize();
   IbClientCommandProcessor::Initialize();
@@ -225,7 +223,7 @@ TEST_F(SurveyTest, OnlyAStartAfterAModelWasPublishedWaits) {
   ASSERT_EQ(sleeps_.size(), 1u);
   EXPECT_GE(sleeps_[0], 9000);
   EXPECT_LE(sleeps_[0], 15000);
-  EXPECT_EQ(written_before_delay, Lines{});
+  EXPECT_EQ(written_before_delay_, Lines{});
   EXPECT_EQ(TakeLog("Initialize"), Lines{"[INFO] Waiting for " + std::to_string(sleeps_[0]) +
                                          " milliseconds before execution..."});
 }

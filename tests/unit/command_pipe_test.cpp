@@ -6,6 +6,7 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "support/bytes.h"
 #include "base/little_endian.h"
@@ -16,6 +17,7 @@
 #include "pipe/pipe_server.h"
 #include "pipe/protocol.h"
 #include "support/echo_clients.h"
+#include "support/manual_clock.h"
 #include "support/pipe_fixture.h"
 
 namespace {
@@ -228,6 +230,38 @@ TEST(PipeObjects, ConstructorsValidateTheirArgumentsBeforeCreatingAnything) {
   NamedPipeClient client(kCommandPipeName);
   EXPECT_EQ(client.path, "\\\\.\\pipe\\vexorhelm_hardware_service_");
   EXPECT_EQ(client.desiredAccess, 0xC0000000u);
+}
+
+// The shutdown's wait for the acknowledgement, on a manual clock: one look every 50 ms, for at
+// most 10 s, and none at all once no server is left to acknowledge.
+TEST(StopProtocol, WaitLooksEveryFiftyMillisecondsForAtMostTenSeconds) {
+  const struct {
+    const char* name;
+    bool server_running;
+    int acknowledged_at_look;  // 0: never
+    bool stopped;
+    size_t looks;
+  } cases[] = {
+      {"acknowledged", true, 3, true, 3},
+      {"never acknowledged", true, 0, false, 200},
+      {"server already ended", false, 0, true, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::chrono::milliseconds> sleeps;
+    testsupport::ManualClock clock([&](std::chrono::milliseconds ms) {
+      sleeps.push_back(ms);
+      if (static_cast<int>(sleeps.size()) == c.acknowledged_at_look) g_PipeServerStop.store(false);
+    });
+    platform::Services services{.clock = &clock};
+    platform::InstallServices(&services);
+    g_PipeServerStop.store(true);
+    g_PipeServerRunning.store(c.server_running);
+    EXPECT_EQ(WaitPipeServerStopped(), c.stopped) << c.name;
+    EXPECT_EQ(sleeps, decltype(sleeps)(c.looks, std::chrono::milliseconds(50))) << c.name;
+  }
+  g_PipeServerStop.store(false);
+  g_PipeServerRunning.store(false);
+  platform::InstallServices(nullptr);
 }
 
 }  // namespace

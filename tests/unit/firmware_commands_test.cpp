@@ -104,8 +104,7 @@ TEST_F(FirmwareCommandsTest, SystemInformationRequestsRunOneAtATime) {
   Boot("vexor-default.profile");
   // The firmware's pause after each call takes real time here, long enough for the other
   // request to arrive meanwhile.
-  wmi_set_sleep_for_testing(
-      [](int) { std::this_thread::sleep_for(std::chrono::milliseconds(20)); });
+  services_.clock = &platform::SteadyClock();
   std::thread other([] { Call(7, {U32(0)}); });
   Call(7, {U32(0)});
   other.join();

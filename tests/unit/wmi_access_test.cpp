@@ -17,6 +17,7 @@
 #include "base/variant.h"
 #include "firmware/wmi_access.h"
 #include "platform/services.h"
+#include "support/manual_clock.h"
 
 namespace {
 
@@ -151,14 +152,14 @@ class WmiAccessTest : public ::testing::Test {
  protected:
   void SetUp() override {
     services_.wmi = &fake_;
+    services_.clock = &clock_;
     platform::InstallServices(&services_);
-    wmi_set_sleep_for_testing([this](int ms) { fake_.Step("Sleep " + std::to_string(ms)); });
   }
-  void TearDown() override {
-    wmi_set_sleep_for_testing({});
-    platform::InstallServices(nullptr);
-  }
+  void TearDown() override { platform::InstallServices(nullptr); }
   Fake fake_;
+  // Each pause goes into the fake's log, in order with the calls around it.
+  testsupport::ManualClock clock_{
+      [this](std::chrono::milliseconds ms) { fake_.Step("Sleep " + std::to_string(ms.count())); }};
   platform::Services services_;
 };
 
@@ -466,15 +467,6 @@ TEST_F(WmiAccessTest, LedResultTakesStatusByteAndTenArrayBytes) {
   }
 }
 
-TEST_F(WmiAccessTest, PauseUsesTheRealClockByDefault) {
-  wmi_set_sleep_for_testing({});
-  fake_.out = {{"uiOutput", Variant::UI8(0x100)}};
-  uint64_t out = 0;
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(GetFunction(10, &out));
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
-}
-
 TEST_F(WmiAccessTest, ConcurrentWrappersEachBalanceTheirOwnCom) {
   fake_.out = {{"gmOutput", Variant::UI8(0x0500)}};
   std::atomic<int> ok{0};
@@ -486,10 +478,6 @@ TEST_F(WmiAccessTest, ConcurrentWrappersEachBalanceTheirOwnCom) {
         if (GetGamingMiscSettingFunction(11, &out) && out == 0x0500) ++ok;
       }
     });
-  }
-  // Installing the pause while calls run is allowed; each pause keeps the hook it started with.
-  for (int i = 0; i < 20; ++i) {
-    wmi_set_sleep_for_testing([this](int ms) { fake_.Step("Sleep " + std::to_string(ms)); });
   }
   for (auto& t : threads) t.join();
   EXPECT_EQ(ok.load(), 80);

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/command_catalogue.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "log/log_file.h"
@@ -313,7 +314,7 @@ class Win32CommandPipeTest : public ::testing::Test {
     log_ = new LogFile("Quellmark", temp_.File("test_Quellmark.log"));
     g_LogFile.store(log_);
     g_PipeServerStop.store(false);
-    server_ = std::thread(&StartServiceThreads, nullptr);
+    server_ = std::thread([] { RunPipeServer(g_CommandHandlers); });
     // WaitNamedPipeW answers 2 at once while the pipe does not exist yet: poll until the
     // service thread has created its first instance.
     uint32_t wait = win::kErrorFileNotFound;

@@ -5,6 +5,8 @@
 #undef GetObject
 #include <oleauto.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -16,6 +18,7 @@
 #include "firmware/wmi_access.h"
 #include "platform/services.h"
 #include "platform/win32/wmi.h"
+#include "support/manual_clock.h"
 
 namespace wmi {
 void PrintTo(const Variant& v, std::ostream* os) {
@@ -39,11 +42,14 @@ class Win32Wmi : public ::testing::Test {
  protected:
   void SetUp() override {
     services_.wmi = &provider_;
+    services_.clock = &clock_;
     platform::InstallServices(&services_);
   }
   void TearDown() override { platform::InstallServices(nullptr); }
 
   platform::win32::Win32WmiProvider provider_;
+  std::atomic<int> pauses_{0};
+  testsupport::ManualClock clock_{[this](std::chrono::milliseconds) { ++pauses_; }};
   platform::Services services_;
 };
 
@@ -111,8 +117,6 @@ TEST_F(Win32Wmi, ObjectsMethodsAndTheirFailures) {
 }
 
 TEST_F(Win32Wmi, FirmwareClassesAreAbsentAndWrappersFailWithoutTouchingTheirOutput) {
-  int pauses = 0;
-  wmi_set_sleep_for_testing([&pauses](int) { ++pauses; });
   WmiConnection c;
   ASSERT_TRUE(wmi_connect(c, "ROOT\\WMI")) << std::hex << c.hr;
   std::string path = "stale";
@@ -125,8 +129,7 @@ TEST_F(Win32Wmi, FirmwareClassesAreAbsentAndWrappersFailWithoutTouchingTheirOutp
   uint32_t status = 0xA5A5A5A5u;
   EXPECT_FALSE(SetFunction(0x50B, &status));
   EXPECT_EQ(status, 0xA5A5A5A5u);
-  EXPECT_EQ(pauses, 0) << "no call succeeded, so none paused";
-  wmi_set_sleep_for_testing({});
+  EXPECT_EQ(pauses_.load(), 0) << "no call succeeded, so none paused";
 }
 
 // Each connection balances the COM initialisation it made; a thread that runs a

@@ -1,7 +1,8 @@
 // Process entry of the Linux build: the broker on a simulated notebook, rooted in one
-// directory. The same start-up and shutdown order as the Windows build: single-instance guard,
-// log set-up, "Quellmark, BEGIN", window creation (service thread), the main loop (here: wait
-// for SIGTERM or SIGINT), the window's destruction sequence, then the log's destruction.
+// directory. What is its own: the arguments, one broker per root, the Linux platform services,
+// and the main loop that stands in for the hidden window (platform/posix/main_loop.h):
+// SIGTERM and SIGINT end it, and then the window's destruction sequence runs as WM_DESTROY
+// runs it on Windows. The sequence itself is app/lifecycle.h's.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
@@ -13,12 +14,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/command_catalogue.h"
-#include "app/window_lifecycle.h"
-#include "log/log_file.h"
-#include "log/log_setup.h"
-#include "pipe/pipe_server.h"
+#include "app/lifecycle.h"
 #include "platform/posix/host_services.h"
+#include "platform/posix/main_loop.h"
 #include "sim/machine_profile.h"
 
 namespace {
@@ -31,6 +29,13 @@ void PrintUsage() {
       "  PROFILE is the machine profile file describing the notebook (default: the\n"
       "  built-in machines/vexor-default.profile; see machines/README.md).\n",
       stderr);
+}
+
+// Every exit, early or not, ends the process the same way: like the end of a Windows process,
+// threads still serving clients end with it, without static destructors run underneath them.
+[[noreturn]] void EndProcess(int code) {
+  std::fflush(nullptr);
+  std::_Exit(code);
 }
 
 // One broker per root directory, as the Windows build allows one per logon session. The lock
@@ -46,6 +51,28 @@ bool AcquireInstanceLock(const std::string& root) {
   return true;
 }
 
+class PosixProcessHost final : public app::ProcessHost {
+ public:
+  explicit PosixProcessHost(platform::posix::MainLoop& loop) : loop_(loop) {}
+
+  // No window to create: its creation sequence runs directly.
+  bool CreateMainWindow() override {
+    WindowsMessageLoop::WindowsCreate(nullptr);
+    return true;
+  }
+
+  uint32_t RunMainLoop() override {
+    loop_.Run();
+    WindowsMessageLoop::WindowsDestroy();
+    return 0;
+  }
+
+  [[noreturn]] void EndProcess(uint32_t code) override { ::EndProcess(static_cast<int>(code)); }
+
+ private:
+  platform::posix::MainLoop& loop_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,62 +86,43 @@ int main(int argc, char** argv) {
       machine = argv[++i];
     } else if (std::strcmp(argv[i], "--help") == 0) {
       PrintUsage();
-      return 0;
+      EndProcess(0);
     } else {
       std::fprintf(stderr, "quellmark: unknown argument %s\n", argv[i]);
       PrintUsage();
-      return 2;
+      EndProcess(2);
     }
   }
 
   // A missing profile is a usage error, reported before anything is touched.
   if (!machine.empty() && !std::filesystem::is_regular_file(machine)) {
     std::fprintf(stderr, "quellmark: machine profile %s does not exist\n", machine.c_str());
-    return 2;
+    EndProcess(2);
   }
 
   std::error_code ignored;
   std::filesystem::create_directories(root, ignored);
-  if (!AcquireInstanceLock(root)) return 0;  // another broker serves this root
+  if (!AcquireInstanceLock(root)) EndProcess(0);  // another broker serves this root
 
-  // Signals are taken by sigwait on the main thread only; every thread started later inherits
-  // the blocked mask.
-  sigset_t stop_signals;
-  sigemptyset(&stop_signals);
-  sigaddset(&stop_signals, SIGTERM);
-  sigaddset(&stop_signals, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
-  // Never destroyed: detached connection threads may still use the services while the
-  // process exits.
+  // Never destroyed: detached connection threads may still use them while the process exits.
+  platform::posix::MainLoop* loop = nullptr;
   platform::posix::HostServices* host = nullptr;
   try {
+    // Before any other thread: the stop signals are blocked in every thread, left to the loop.
+    loop = new platform::posix::MainLoop();
     host = new platform::posix::HostServices(root, machine);
   } catch (const sim::ProfileError& e) {
     std::fprintf(stderr, "quellmark: %s\n", e.what());
-    return 2;
+    EndProcess(2);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "quellmark: %s\n", e.what());
-    return 1;
+    EndProcess(1);
   }
-  platform::InstallServices(&host->services());
+  signal(SIGPIPE, SIG_IGN);
+  auto* services = new platform::Services(host->services());
+  services->main_thread = loop;
+  platform::InstallServices(services);
 
-  logsetup::CreateLog();
-  LogLine(kLogInfo, "wWinMain", "Quellmark, BEGIN");
-
-  // The service thread starts the capability survey beside the pipe server.
-  SetServiceSurvey(&ironbark::IbClientCommandProcessor::Initialize);
-  WindowsMessageLoop::WindowsCreate(nullptr);
-
-  int signal_number = 0;
-  while (sigwait(&stop_signals, &signal_number) != 0) {
-  }
-
-  WindowsMessageLoop::WindowsDestroy();
-  logsetup::DestroyLog();
-  std::fflush(nullptr);
-  // Like the end of a Windows process: threads still serving clients end with it, without
-  // running static destructors underneath them.
-  std::_Exit(0);
+  PosixProcessHost process(*loop);
+  app::RunBroker(process);
 }

@@ -1,19 +1,17 @@
-// Process entry of the Windows build: the single-instance guard, the hidden window and its
-// message loop. The window's creation and destruction sequences are portable
-// (app/window_lifecycle.h); this file only wires them to WM_CREATE and WM_DESTROY.
+// Process entry of the Windows build: the single-instance guard, the hidden window with its
+// window procedure and message loop. The start-up and shutdown sequence is portable
+// (app/lifecycle.h); this file wires the window's creation and destruction to it.
 #include <windows.h>
 #include <wtsapi32.h>
 
 #include <cstdint>
 
-#include "app/command_catalogue.h"
-#include "app/window_lifecycle.h"
+#include "app/lifecycle.h"
 #include "log/log_file.h"
-#include "log/log_setup.h"
 #include "log/message_format.h"
-#include "pipe/pipe_server.h"
 #include "platform/services.h"
 #include "platform/win32/host_services.h"
+#include "platform/win32/main_thread.h"
 #include "platform/win32/main_window.h"
 #include "platform/win32/resource.h"
 
@@ -30,6 +28,9 @@ constexpr const wchar_t* kInstanceMutexName = L"Quellmark-{5B0C2E71-93A4-4F6D-8E
 
 wchar_t g_szTitle[kMaxLoadString];
 wchar_t g_szWindowClass[kMaxLoadString];
+// Work other threads hand to the main thread arrives as messages to the hidden window. Set
+// before the window is created and never destroyed, like the services it is installed with.
+platform::win32::Win32MainThread* g_MainThread = nullptr;
 
 LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -70,11 +71,16 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
 
   switch (message) {
     case WM_CREATE:
+      g_MainThread->Attach(hWnd);
       WindowsMessageLoop::WindowsCreate(hWnd);
       return 0;
     case WM_DESTROY:
+      g_MainThread->Close();
       WindowsMessageLoop::WindowsDestroy();
       PostQuitMessage(0);
+      return 0;
+    case platform::win32::kRunPostedWorkMessage:
+      g_MainThread->RunPosted();
       return 0;
     case WM_PAINT: {
       PAINTSTRUCT ps;
@@ -111,6 +117,47 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
   }
 }
 
+class Win32ProcessHost final : public app::ProcessHost {
+ public:
+  explicit Win32ProcessHost(HINSTANCE instance) : instance_(instance) {}
+
+  bool CreateMainWindow() override {
+    g_hInstance = instance_;
+    // WM_CREATE runs inside this call: the pipe service is up when it returns. The window is
+    // never shown.
+    const HWND hWnd = CreateWindowExW(0, g_szWindowClass, g_szTitle, WS_OVERLAPPEDWINDOW,
+                                      CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr,
+                                      instance_, nullptr);
+    if (hWnd == nullptr) return false;
+    if (!WTSRegisterSessionNotification(hWnd, NOTIFY_FOR_THIS_SESSION)) {
+      // The window's subsystems already run: its destruction stops them again before the
+      // process ends (the quit message it posts is never read).
+      DestroyWindow(hWnd);
+      return false;
+    }
+    return true;
+  }
+
+  uint32_t RunMainLoop() override {
+    const HACCEL hAccelTable = LoadAcceleratorsW(instance_, MAKEINTRESOURCEW(IDC_QUELLMARK));
+    MSG msg{};
+    while (GetMessageW(&msg, nullptr, 0, 0)) {
+      if (!TranslateAcceleratorW(msg.hwnd, hAccelTable, &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+    }
+    return static_cast<uint32_t>(msg.wParam);
+  }
+
+  // Returning from wWinMain would run static destructors under the survey and connection
+  // threads that may still run; the mutex and whatever is left go with the process.
+  [[noreturn]] void EndProcess(uint32_t code) override { ExitProcess(code); }
+
+ private:
+  HINSTANCE instance_;
+};
+
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /*lpCmdLine*/,
@@ -119,7 +166,8 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /
   CreateMutexW(nullptr, FALSE, kInstanceMutexName);
   const DWORD mutex_error = GetLastError();
   // ERROR_ACCESS_DENIED: the mutex exists but was created by an account this one may not open.
-  if (mutex_error == ERROR_ALREADY_EXISTS || mutex_error == ERROR_ACCESS_DENIED) return 0;
+  // Nothing runs yet, but every exit ends the process the same way.
+  if (mutex_error == ERROR_ALREADY_EXISTS || mutex_error == ERROR_ACCESS_DENIED) ExitProcess(0);
 
   LoadStringW(hInstance, IDS_APP_TITLE, g_szTitle, kMaxLoadString);
   LoadStringW(hInstance, IDC_QUELLMARK, g_szWindowClass, kMaxLoadString);
@@ -128,43 +176,11 @@ int APIENTRY wWinMain(HINSTANCE hInstance, HINSTANCE /*hPrevInstance*/, LPWSTR /
   // Never destroyed: detached connection threads may still use the services while the
   // process exits.
   auto* host = new platform::win32::HostServices();
-  platform::InstallServices(&host->services());
+  g_MainThread = new platform::win32::Win32MainThread();
+  auto* services = new platform::Services(host->services());
+  services->main_thread = g_MainThread;
+  platform::InstallServices(services);
 
-  logsetup::CreateLog();
-  LogLine(kLogInfo, "wWinMain", "Quellmark, BEGIN");
-
-  g_hInstance = hInstance;
-  // The service thread that WM_CREATE starts runs the capability survey beside the pipe server.
-  SetServiceSurvey(&ironbark::IbClientCommandProcessor::Initialize);
-  // WM_CREATE runs inside this call: the pipe service is up when it returns. The window is
-  // never shown.
-  const HWND hWnd = CreateWindowExW(0, g_szWindowClass, g_szTitle, WS_OVERLAPPEDWINDOW,
-                                    CW_USEDEFAULT, 0, CW_USEDEFAULT, 0, nullptr, nullptr,
-                                    hInstance, nullptr);
-  // A failed start ends the process as the normal path does, with ExitProcess: returning
-  // would run static destructors under the survey and connection threads that window creation
-  // may already have started. The log and the mutex are left to the process exit.
-  if (hWnd == nullptr) ExitProcess(0);
-
-  if (!WTSRegisterSessionNotification(hWnd, NOTIFY_FOR_THIS_SESSION)) {
-    // The window's subsystems already run: its destruction stops them again before the
-    // process ends (the quit message it posts is never read).
-    DestroyWindow(hWnd);
-    ExitProcess(0);
-  }
-
-  const HACCEL hAccelTable = LoadAcceleratorsW(hInstance, MAKEINTRESOURCEW(IDC_QUELLMARK));
-  MSG msg{};
-  while (GetMessageW(&msg, nullptr, 0, 0)) {
-    if (!TranslateAcceleratorW(msg.hwnd, hAccelTable, &msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
-
-  logsetup::DestroyLog();
-  // Connection threads still serving clients end with the process; ExitProcess ends them
-  // before anything is torn down underneath them (returning would run static destructors
-  // while they may still run).
-  ExitProcess(static_cast<UINT>(msg.wParam));
+  Win32ProcessHost process(hInstance);
+  app::RunBroker(process);
 }

@@ -1,0 +1,63 @@
+// The Windows main-thread seam with a real window and message loop.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <thread>
+#include <vector>
+
+#include "platform/win32/main_thread.h"
+
+namespace {
+
+using platform::win32::Win32MainThread;
+
+Win32MainThread g_main_thread;
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message != platform::win32::kRunPostedWorkMessage) {
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+  g_main_thread.RunPosted();
+  return 0;
+}
+
+// Posted work runs in the window procedure, in order; it is refused before the window is
+// attached and once the window is being destroyed.
+TEST(Win32MainThread, RunsPostedWorkInTheWindowProcedureInOrder) {
+  EXPECT_FALSE(g_main_thread.Post([] {}));
+  WNDCLASSW window_class{};
+  window_class.lpfnWndProc = WindowProc;
+  window_class.lpszClassName = L"QuellmarkMainThreadTest";
+  RegisterClassW(&window_class);
+  const HWND window = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
+                                      HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_NE(window, nullptr);
+  g_main_thread.Attach(window);
+
+  const DWORD window_thread = GetCurrentThreadId();
+  std::vector<int> ran;
+  bool on_window_thread = true;
+  std::thread poster([&] {
+    for (int i = 0; i < 200; ++i) {
+      EXPECT_TRUE(g_main_thread.Post([&, i] {
+        ran.push_back(i);
+        on_window_thread = on_window_thread && GetCurrentThreadId() == window_thread;
+      }));
+    }
+    g_main_thread.Post([] { PostQuitMessage(0); });
+  });
+  MSG msg{};
+  while (GetMessageW(&msg, nullptr, 0, 0)) DispatchMessageW(&msg);
+  poster.join();
+  std::vector<int> expected(200);
+  for (int i = 0; i < 200; ++i) expected[i] = i;
+  EXPECT_EQ(ran, expected);
+  EXPECT_TRUE(on_window_thread);
+
+  g_main_thread.Close();
+  EXPECT_FALSE(g_main_thread.Post([] {}));
+  DestroyWindow(window);
+}
+
+}  // namespace
