@@ -515,12 +515,12 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(broker_root);
 
   std::vector<Workload> workloads;
-  workloads.push_back({"3-byte request", pipeproto::EncodeRequest(0, {})});
+  workloads.push_back({"3-byte request", ironbark::EncodeRequest(0, {})});
   {
     std::vector<uint8_t> argument(kLargeArgument);
     for (size_t i = 0; i < argument.size(); ++i) argument[i] = static_cast<uint8_t>(i * 7);
     const std::vector<std::vector<uint8_t>> args = {argument};
-    workloads.push_back({"700-byte request", pipeproto::EncodeRequest(0, args)});
+    workloads.push_back({"700-byte request", ironbark::EncodeRequest(0, args)});
   }
 
   Watchdog watchdog;

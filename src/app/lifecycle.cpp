@@ -43,12 +43,12 @@ void CloseHidHandles() {}
 namespace app {
 
 void RunBroker(ProcessHost& host) {
-  logsetup::CreateLog();
+  CreateLog();
   LogLine(kLogInfo, "wWinMain", "Quellmark, BEGIN");
   if (!host.CreateMainWindow()) host.EndProcess(0);
   const uint32_t exit_code = host.RunMainLoop();
   CloseHidHandles();
-  logsetup::DestroyLog();
+  DestroyLog();
   host.EndProcess(exit_code);
   // EndProcess does not return; a host that broke that promise must not return into the
   // entry's static destructors either.

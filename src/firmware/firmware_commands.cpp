@@ -81,26 +81,26 @@ uint64_t CallFirmware(const FirmwareCommand& command, uint64_t input) {
 
 // Answers `result` at the command's width and logs the response line.
 void Answer(const FirmwareCommand& command, uint64_t result, uint64_t input,
-            pipeproto::CommandResponse& response) {
+            ironbark::CommandResponse& response) {
   if (command.read != nullptr) {
     const uint32_t argument = static_cast<uint32_t>(input);
-    pipeproto::BuildResponse(response, {{&result, sizeof result}});
+    ironbark::BuildResponse(response, {{&result, sizeof result}});
     Log(command, FormatMessageSized(kMessageChars, command.response_line, result, argument));
     return;
   }
   const uint32_t answer = static_cast<uint32_t>(result);
-  pipeproto::BuildResponse(response, {{&answer, sizeof answer}});
+  ironbark::BuildResponse(response, {{&answer, sizeof answer}});
   Log(command, FormatMessageSized(kMessageChars, command.response_line, answer));
 }
 
 void RunFirmwareCommand(const FirmwareCommand& command, uint64_t input,
-                        pipeproto::CommandResponse& response) {
+                        ironbark::CommandResponse& response) {
   Answer(command, CallFirmware(command, input), input, response);
 }
 
 // The generic command: argument 0 at the command's width, then the firmware call.
-void RunGeneric(const FirmwareCommand& command, const pipeproto::CommandRequest& request,
-                pipeproto::CommandResponse& response) {
+void RunGeneric(const FirmwareCommand& command, const ironbark::CommandRequest& request,
+                ironbark::CommandResponse& response) {
   const uint64_t input =
       command.read != nullptr ? uint64_t{request.ArgumentU32(0)} : request.ArgumentU64(0);
   RunFirmwareCommand(command, input, response);
@@ -216,8 +216,8 @@ uint32_t OverclockLevelForMode(uint32_t mode) {
 std::mutex FirmwareCommands::gaming_system_information_lock;
 
 #define IB_GENERIC_FIRMWARE_COMMAND(handler, table_entry)                                  \
-  void FirmwareCommands::handler(const pipeproto::CommandRequest& request,                 \
-                                 pipeproto::CommandResponse& response) {                   \
+  void FirmwareCommands::handler(const ironbark::CommandRequest& request,                 \
+                                 ironbark::CommandResponse& response) {                   \
     RunGeneric(table_entry, request, response);                                            \
   }
 
@@ -237,18 +237,18 @@ IB_GENERIC_FIRMWARE_COMMAND(wmi_set_function, kSetFunction)
 
 #undef IB_GENERIC_FIRMWARE_COMMAND
 
-void FirmwareCommands::get_operation_mode_capability(const pipeproto::CommandRequest&,
-                                                     pipeproto::CommandResponse& response) {
+void FirmwareCommands::get_operation_mode_capability(const ironbark::CommandRequest&,
+                                                     ironbark::CommandResponse& response) {
   RunFirmwareCommand(kGetModeCapability, kOperationModeCapabilitySetting, response);
 }
 
-void FirmwareCommands::get_operation_mode(const pipeproto::CommandRequest&,
-                                          pipeproto::CommandResponse& response) {
+void FirmwareCommands::get_operation_mode(const ironbark::CommandRequest&,
+                                          ironbark::CommandResponse& response) {
   RunFirmwareCommand(kGetMode, kOperationModeSetting, response);
 }
 
-void FirmwareCommands::set_operation_mode(const pipeproto::CommandRequest& request,
-                                          pipeproto::CommandResponse& response) {
+void FirmwareCommands::set_operation_mode(const ironbark::CommandRequest& request,
+                                          ironbark::CommandResponse& response) {
   const uint32_t mode = request.ArgumentU32(0);
   NormaliseWhisperModeValue();
   // The mode goes into byte 1, above the setting number in byte 0.

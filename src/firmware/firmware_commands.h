@@ -15,38 +15,38 @@ namespace ironbark {
 // fixed setting number instead of the argument; set_operation_mode sends the mode above setting
 // 11 and also sets the GPU overclock level of the requested mode, whatever the firmware says.
 struct FirmwareCommands {
-  static void wmi_get_gaming_system_information(const pipeproto::CommandRequest& request,
-                                                pipeproto::CommandResponse& response);
-  static void wmi_set_gaming_fan_group_behavior(const pipeproto::CommandRequest& request,
-                                                pipeproto::CommandResponse& response);
-  static void wmi_get_gaming_fan_group_behavior(const pipeproto::CommandRequest& request,
-                                                pipeproto::CommandResponse& response);
-  static void wmi_set_gaming_fan_group_speed(const pipeproto::CommandRequest& request,
-                                             pipeproto::CommandResponse& response);
-  static void wmi_get_gaming_fan_group_speed(const pipeproto::CommandRequest& request,
-                                             pipeproto::CommandResponse& response);
-  static void wmi_set_gaming_fan_table(const pipeproto::CommandRequest& request,
-                                       pipeproto::CommandResponse& response);
-  static void wmi_get_gaming_fan_table(const pipeproto::CommandRequest& request,
-                                       pipeproto::CommandResponse& response);
-  static void get_operation_mode_capability(const pipeproto::CommandRequest& request,
-                                            pipeproto::CommandResponse& response);
-  static void get_operation_mode(const pipeproto::CommandRequest& request,
-                                 pipeproto::CommandResponse& response);
-  static void set_operation_mode(const pipeproto::CommandRequest& request,
-                                 pipeproto::CommandResponse& response);
-  static void wmi_set_gaming_profile_configuration(const pipeproto::CommandRequest& request,
-                                                   pipeproto::CommandResponse& response);
-  static void wmi_get_gaming_profile_configuration(const pipeproto::CommandRequest& request,
-                                                   pipeproto::CommandResponse& response);
-  static void wmi_set_gaming_misc_setting(const pipeproto::CommandRequest& request,
-                                          pipeproto::CommandResponse& response);
-  static void wmi_get_gaming_misc_setting(const pipeproto::CommandRequest& request,
-                                          pipeproto::CommandResponse& response);
-  static void wmi_get_function(const pipeproto::CommandRequest& request,
-                               pipeproto::CommandResponse& response);
-  static void wmi_set_function(const pipeproto::CommandRequest& request,
-                               pipeproto::CommandResponse& response);
+  static void wmi_get_gaming_system_information(const ironbark::CommandRequest& request,
+                                                ironbark::CommandResponse& response);
+  static void wmi_set_gaming_fan_group_behavior(const ironbark::CommandRequest& request,
+                                                ironbark::CommandResponse& response);
+  static void wmi_get_gaming_fan_group_behavior(const ironbark::CommandRequest& request,
+                                                ironbark::CommandResponse& response);
+  static void wmi_set_gaming_fan_group_speed(const ironbark::CommandRequest& request,
+                                             ironbark::CommandResponse& response);
+  static void wmi_get_gaming_fan_group_speed(const ironbark::CommandRequest& request,
+                                             ironbark::CommandResponse& response);
+  static void wmi_set_gaming_fan_table(const ironbark::CommandRequest& request,
+                                       ironbark::CommandResponse& response);
+  static void wmi_get_gaming_fan_table(const ironbark::CommandRequest& request,
+                                       ironbark::CommandResponse& response);
+  static void get_operation_mode_capability(const ironbark::CommandRequest& request,
+                                            ironbark::CommandResponse& response);
+  static void get_operation_mode(const ironbark::CommandRequest& request,
+                                 ironbark::CommandResponse& response);
+  static void set_operation_mode(const ironbark::CommandRequest& request,
+                                 ironbark::CommandResponse& response);
+  static void wmi_set_gaming_profile_configuration(const ironbark::CommandRequest& request,
+                                                   ironbark::CommandResponse& response);
+  static void wmi_get_gaming_profile_configuration(const ironbark::CommandRequest& request,
+                                                   ironbark::CommandResponse& response);
+  static void wmi_set_gaming_misc_setting(const ironbark::CommandRequest& request,
+                                          ironbark::CommandResponse& response);
+  static void wmi_get_gaming_misc_setting(const ironbark::CommandRequest& request,
+                                          ironbark::CommandResponse& response);
+  static void wmi_get_function(const ironbark::CommandRequest& request,
+                               ironbark::CommandResponse& response);
+  static void wmi_set_function(const ironbark::CommandRequest& request,
+                               ironbark::CommandResponse& response);
 
   // wmi_get_gaming_system_information runs one at a time: its catalogue entry has the
   // dispatcher hold this lock from before the entry line until after the response line.

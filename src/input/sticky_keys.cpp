@@ -26,15 +26,15 @@ constexpr uint32_t kStateOn = 1;
 constexpr uint32_t kUnchanged = 1;
 constexpr uint32_t kChanged = 0;
 
-void Respond(const char* function, uint32_t result, pipeproto::CommandResponse& response) {
-  pipeproto::BuildResponse(response, {{&result, sizeof result}});
+void Respond(const char* function, uint32_t result, ironbark::CommandResponse& response) {
+  ironbark::BuildResponse(response, {{&result, sizeof result}});
   LogProcessor(function, FormatMessageSized(kMessageChars, "Rsponse data: %u", result));
 }
 
 }  // namespace
 
-void StickyKeyCommands::set_stickykey(const pipeproto::CommandRequest& request,
-                                      pipeproto::CommandResponse& response) {
+void StickyKeyCommands::set_stickykey(const ironbark::CommandRequest& request,
+                                      ironbark::CommandResponse& response) {
   uint32_t result = kUnchanged;
   try {
     const uint32_t state = request.ArgumentU32(0);
@@ -59,8 +59,8 @@ void StickyKeyCommands::set_stickykey(const pipeproto::CommandRequest& request,
   Respond(kSetFunction, result, response);
 }
 
-void StickyKeyCommands::get_stickykey(const pipeproto::CommandRequest&,
-                                      pipeproto::CommandResponse& response) {
+void StickyKeyCommands::get_stickykey(const ironbark::CommandRequest&,
+                                      ironbark::CommandResponse& response) {
   uint32_t flags = 0;
   const bool on = platform::A11y().GetStickyKeys(&flags) && (flags & kOnFlags) == kOnFlags;
   Respond(kGetFunction, on ? 1u : 0u, response);

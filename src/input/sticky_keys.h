@@ -10,10 +10,10 @@ namespace ironbark {
 // changed (already so, a system call failed, or an exception). get_stickykey: 1 when sticky
 // keys and their hot key are both on, else 0 (also when the query fails).
 struct StickyKeyCommands {
-  static void set_stickykey(const pipeproto::CommandRequest& request,
-                            pipeproto::CommandResponse& response);
-  static void get_stickykey(const pipeproto::CommandRequest& request,
-                            pipeproto::CommandResponse& response);
+  static void set_stickykey(const ironbark::CommandRequest& request,
+                            ironbark::CommandResponse& response);
+  static void get_stickykey(const ironbark::CommandRequest& request,
+                            ironbark::CommandResponse& response);
 };
 
 }  // namespace ironbark

@@ -10,7 +10,6 @@
 #include "log/message_format.h"
 #include "platform/services.h"
 
-namespace logsetup {
 namespace {
 
 constexpr const char* kAppTitle = "Quellmark";
@@ -63,4 +62,3 @@ void DestroyLog() {
   delete log;
 }
 
-}  // namespace logsetup

@@ -2,8 +2,6 @@
 #pragma once
 #include <string>
 
-namespace logsetup {
-
 // Logging is on when HKLM "SOFTWARE\OEM\Calvane\Log" has a value named "Quellmark" of any type.
 bool IsLoggingEnabled();
 
@@ -18,4 +16,3 @@ bool CreateLog();
 // Uninstalls and deletes the LogFile (restoring the DefaultLogger); g_LogFile is null afterwards.
 void DestroyLog();
 
-}  // namespace logsetup

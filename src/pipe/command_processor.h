@@ -18,8 +18,8 @@ namespace ironbark {
 
 // A command handler: reads its arguments from the request and sets the response (leaving it
 // absent writes nothing back).
-using CommandHandler = void (*)(const pipeproto::CommandRequest& request,
-                                pipeproto::CommandResponse& response);
+using CommandHandler = void (*)(const ironbark::CommandRequest& request,
+                                ironbark::CommandResponse& response);
 
 // One command as the dispatcher runs it.
 struct CommandEntry {
@@ -39,8 +39,8 @@ using CommandTable = std::unordered_map<uint32_t, CommandEntry>;
 
 // Runs one command the way the dispatcher does: takes the entry's lock, logs the entry line,
 // calls the handler. An exception of the handler passes through.
-void RunCommand(const CommandEntry& entry, const pipeproto::CommandRequest& request,
-                pipeproto::CommandResponse& response);
+void RunCommand(const CommandEntry& entry, const ironbark::CommandRequest& request,
+                ironbark::CommandResponse& response);
 
 // The dispatcher loop of one connection over `table`: reads requests, answers them and returns
 // when the connection ends. Does not close `pipe`.
@@ -52,8 +52,8 @@ struct PipeOperations {
   static void process_pipe(std::unique_ptr<NamedPipeServer> pipe, const CommandTable& table);
 
   // Command 0: answers a text describing the arguments, for diagnostics.
-  static void dump_arguments(const pipeproto::CommandRequest& request,
-                             pipeproto::CommandResponse& response);
+  static void dump_arguments(const ironbark::CommandRequest& request,
+                             ironbark::CommandResponse& response);
 };
 
 }  // namespace ironbark

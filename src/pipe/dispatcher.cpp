@@ -18,8 +18,8 @@ constexpr const char* kProcessPipe = "ironbark::IbClientCommandProcessor::proces
 
 // Runs the command; a handler that throws must not take the process down. Its connection is
 // then ended without an answer: the command's effect is unknown and no answer can be trusted.
-bool RunHandler(const CommandEntry& entry, const pipeproto::CommandRequest& request,
-                pipeproto::CommandResponse& response) {
+bool RunHandler(const CommandEntry& entry, const ironbark::CommandRequest& request,
+                ironbark::CommandResponse& response) {
   try {
     RunCommand(entry, request, response);
     return true;
@@ -35,8 +35,8 @@ bool RunHandler(const CommandEntry& entry, const pipeproto::CommandRequest& requ
 
 }  // namespace
 
-void RunCommand(const CommandEntry& entry, const pipeproto::CommandRequest& request,
-                pipeproto::CommandResponse& response) {
+void RunCommand(const CommandEntry& entry, const ironbark::CommandRequest& request,
+                ironbark::CommandResponse& response) {
   std::unique_lock<std::mutex> lock;
   if (entry.lock != nullptr) lock = std::unique_lock<std::mutex>(*entry.lock);
   if (entry.log_name != nullptr) LogProcessor(entry.operation, entry.log_name);
@@ -62,19 +62,19 @@ void ServeCommands(NamedPipeServer& pipe, const CommandTable& table) {
   for (;;) {
     uint32_t size = 0;
     if (ReceivePipeMessage(*pipe.handle, buffer, &size) != 0) break;
-    if (size < pipeproto::kRequestHeaderSize) break;
+    if (size < ironbark::kRequestHeaderSize) break;
 
-    const uint16_t code = pipeproto::RequestCode(buffer.data());
+    const uint16_t code = ironbark::RequestCode(buffer.data());
     const auto entry = table.find(code);
     if (entry == table.end()) {
       LogLine(kLogError, kProcessPipe, FormatMessage64("Unknown namedpipe command code: %d", code));
       break;
     }
 
-    std::optional<pipeproto::CommandRequest> request;
-    if (pipeproto::ParseRequest(buffer.data(), size, &request) != pipeproto::ParseStatus::kOk) break;
+    std::optional<ironbark::CommandRequest> request;
+    if (ironbark::ParseRequest(buffer.data(), size, &request) != ironbark::ParseStatus::kOk) break;
 
-    pipeproto::CommandResponse response;
+    ironbark::CommandResponse response;
     if (!RunHandler(entry->second, *request, response)) break;
     if (!response.present) continue;
 
@@ -87,8 +87,8 @@ void ServeCommands(NamedPipeServer& pipe, const CommandTable& table) {
   }
 }
 
-void PipeOperations::dump_arguments(const pipeproto::CommandRequest& request,
-                                    pipeproto::CommandResponse& response) {
+void PipeOperations::dump_arguments(const ironbark::CommandRequest& request,
+                                    ironbark::CommandResponse& response) {
   std::string dump = FormatMessage64("Number of arguments: %d\n",
                                      static_cast<int>(request.argument_count()));
   for (size_t i = 0; i < request.argument_count(); ++i) {
@@ -99,7 +99,7 @@ void PipeOperations::dump_arguments(const pipeproto::CommandRequest& request,
     dump += FormatMessage64("\n");
   }
   const std::vector<uint8_t> wire = text::ToWireText(dump);
-  pipeproto::BuildResponse(response, {{wire.data(), static_cast<uint32_t>(wire.size())}});
+  ironbark::BuildResponse(response, {{wire.data(), static_cast<uint32_t>(wire.size())}});
 }
 
 }  // namespace ironbark

@@ -69,7 +69,7 @@ uint32_t NamedPipeClient::ConnectPipe(uint32_t busy_wait_ms) {
 uint32_t NamedPipeClient::WritePipeMessage(uint16_t code,
                                            std::span<const std::vector<uint8_t>> arguments) {
   if (!handle) return win::kErrorInvalidHandle;
-  const std::vector<uint8_t> message = pipeproto::EncodeRequest(code, arguments);
+  const std::vector<uint8_t> message = ironbark::EncodeRequest(code, arguments);
   uint32_t written = 0;
   const uint32_t error =
       handle->Write(message.data(), static_cast<uint32_t>(message.size()), &written);

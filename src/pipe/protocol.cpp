@@ -5,7 +5,7 @@
 #include "base/little_endian.h"
 #include "base/text.h"
 
-namespace pipeproto {
+namespace ironbark {
 
 uint32_t CommandRequest::ArgumentLength(size_t i) const {
   if (!HasArgument(i)) return 0;
@@ -104,4 +104,4 @@ bool ParseResponse(const uint8_t* bytes, size_t size, std::vector<std::vector<ui
   return true;
 }
 
-}  // namespace pipeproto
+}  // namespace ironbark

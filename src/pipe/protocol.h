@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace pipeproto {
+namespace ironbark {
 
 inline constexpr uint32_t kRequestHeaderSize = 3;
 
@@ -88,4 +88,4 @@ void BuildResponse(CommandResponse& response, std::initializer_list<ResponseItem
 // end. Bytes after the last item are ignored.
 bool ParseResponse(const uint8_t* bytes, size_t size, std::vector<std::vector<uint8_t>>* items);
 
-}  // namespace pipeproto
+}  // namespace ironbark

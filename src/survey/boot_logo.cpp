@@ -94,8 +94,8 @@ bool FindPartition(const char* operation, PartitionPaths* paths) {
   return true;
 }
 
-void Respond(const char* handler, int32_t value, pipeproto::CommandResponse& response) {
-  pipeproto::BuildResponse(response, {{&value, sizeof value}});
+void Respond(const char* handler, int32_t value, ironbark::CommandResponse& response) {
+  ironbark::BuildResponse(response, {{&value, sizeof value}});
   Log(handler, FormatMessageSized(kMessageChars, "Rsponse errcode: %d", value));
 }
 
@@ -252,8 +252,8 @@ int BootLogo::GetDeviceResolution() {
   return 1;
 }
 
-void BootLogo::apply_bios_logo(const pipeproto::CommandRequest& request,
-                               pipeproto::CommandResponse& response) {
+void BootLogo::apply_bios_logo(const ironbark::CommandRequest& request,
+                               ironbark::CommandResponse& response) {
   constexpr const char* kHandler = "apply_bios_logo";
   // Both arguments are required, and the path must end inside the request: anything less is
   // answered as a failure before any file is touched.
@@ -276,14 +276,14 @@ void BootLogo::apply_bios_logo(const pipeproto::CommandRequest& request,
   Respond(kHandler, copy_bios_logo(format) == 1 ? kDone : kFailed, response);
 }
 
-void BootLogo::restore_bios_logo(const pipeproto::CommandRequest&,
-                                 pipeproto::CommandResponse& response) {
+void BootLogo::restore_bios_logo(const ironbark::CommandRequest&,
+                                 ironbark::CommandResponse& response) {
   constexpr const char* kHandler = "restore_bios_logo";
   Respond(kHandler, del_bios_logo() == 1 ? kDone : kFailed, response);
 }
 
-void BootLogo::get_bios_logo(const pipeproto::CommandRequest&,
-                             pipeproto::CommandResponse& response) {
+void BootLogo::get_bios_logo(const ironbark::CommandRequest&,
+                             ironbark::CommandResponse& response) {
   constexpr const char* kHandler = "get_bios_logo";
   Respond(kHandler, get_bios_logo() == 1 ? kDone : kFailed, response);
 }

@@ -19,12 +19,12 @@ struct BootLogo {
   // arguments, or whose path has no NUL, is answered -1 and touches no file.
   // restore_bios_logo: del_bios_logo. get_bios_logo: the fetch-back get_bios_logo().
   // Arguments beyond those listed are ignored.
-  static void apply_bios_logo(const pipeproto::CommandRequest& request,
-                              pipeproto::CommandResponse& response);
-  static void restore_bios_logo(const pipeproto::CommandRequest& request,
-                                pipeproto::CommandResponse& response);
-  static void get_bios_logo(const pipeproto::CommandRequest& request,
-                            pipeproto::CommandResponse& response);
+  static void apply_bios_logo(const ironbark::CommandRequest& request,
+                              ironbark::CommandResponse& response);
+  static void restore_bios_logo(const ironbark::CommandRequest& request,
+                                ironbark::CommandResponse& response);
+  static void get_bios_logo(const ironbark::CommandRequest& request,
+                            ironbark::CommandResponse& response);
 
   // The boot-logo steps; each answers 1 on success and 0 on failure, and every one that needs
   // the partition fails (logging "GetLogoVolume fail!") when GetLogoVolume does.

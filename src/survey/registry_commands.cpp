@@ -20,8 +20,8 @@ namespace ironbark {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using pipeproto::CommandRequest;
-using pipeproto::CommandResponse;
+using ironbark::CommandRequest;
+using ironbark::CommandResponse;
 
 constexpr size_t kMessageChars = 64;
 constexpr size_t kShortAnswerSize = 9;  // 1 item of 4 bytes
@@ -67,7 +67,7 @@ void LogResult(const char* handler, uint32_t result) {
 }
 
 void AnswerCode(const char* handler, uint32_t result, CommandResponse& response) {
-  pipeproto::BuildResponse(response, {{&result, sizeof result}});
+  ironbark::BuildResponse(response, {{&result, sizeof result}});
   LogResult(handler, result);
 }
 
@@ -96,7 +96,7 @@ bool MayForward() {
 }
 
 bool Forwardable(const Text& text) {
-  return text.wire.size() / 2 - 1 <= regcmd::kMaxForwardedTextUnits;
+  return text.wire.size() / 2 - 1 <= ironbark::kMaxForwardedTextUnits;
 }
 
 // Connects to the command pipe, writes one request and reads the whole answer. 0 with the
@@ -136,7 +136,7 @@ uint32_t ForwardForValue(uint16_t code, const std::vector<Bytes>& arguments, uin
     return rc;
   }
   std::vector<Bytes> items;
-  if (!pipeproto::ParseResponse(answer.data(), answer.size(), &items) || items.empty() ||
+  if (!ironbark::ParseResponse(answer.data(), answer.size(), &items) || items.empty() ||
       items[0].size() != 4) {
     return win::kErrorInvalidData;
   }
@@ -170,7 +170,7 @@ void RunSimple(const SimpleCommand& command, Operation operation, const CommandR
     readable = texts[i].has_value();
   }
   if (!readable) {
-    AnswerCode(command.handler, regcmd::kMalformedRequestAnswer, response);
+    AnswerCode(command.handler, ironbark::kMalformedRequestAnswer, response);
     return;
   }
   const uint32_t type = command.with_data ? request.ArgumentU32(command.texts) : 0;
@@ -271,7 +271,7 @@ uint32_t ReadValue(const KeyPath& key, const std::string& name, uint32_t flags, 
 void AnswerValue(uint32_t result, const uint8_t* data, uint32_t size,
                  CommandResponse& response) {
   if (result != win::kErrorSuccess) size = 0;
-  pipeproto::BuildResponse(response, {{&result, sizeof result}, {data, size}});
+  ironbark::BuildResponse(response, {{&result, sizeof result}, {data, size}});
   LogResult(kGetValueHandler, result);
 }
 
@@ -308,7 +308,7 @@ void RegistryCommands::reg_get_value(const CommandRequest& request,
   std::optional<Text> name;
   if (request.argument_count() < 5 || !(path = ReadText(request, 0)) ||
       !(name = ReadText(request, 1))) {
-    AnswerValue(regcmd::kMalformedRequestAnswer, nullptr, 0, response);
+    AnswerValue(ironbark::kMalformedRequestAnswer, nullptr, 0, response);
     return;
   }
   const uint32_t flags = request.ArgumentU32(2);

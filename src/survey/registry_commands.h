@@ -58,29 +58,29 @@
 #include "base/win_codes.h"
 #include "pipe/protocol.h"
 
-namespace regcmd {
+namespace ironbark {
 
 inline constexpr uint32_t kMaxForwardedTextUnits = 255;
 // Answer to a request with missing or unreadable arguments.
 inline constexpr uint32_t kMalformedRequestAnswer = win::kErrorInvalidParameter;
 
-}  // namespace regcmd
+}  // namespace ironbark
 
 namespace ironbark {
 
 struct RegistryCommands {
-  static void reg_create_key(const pipeproto::CommandRequest& request,
-                             pipeproto::CommandResponse& response);
-  static void reg_delete_key(const pipeproto::CommandRequest& request,
-                             pipeproto::CommandResponse& response);
-  static void reg_create_value(const pipeproto::CommandRequest& request,
-                               pipeproto::CommandResponse& response);
-  static void reg_delete_value(const pipeproto::CommandRequest& request,
-                               pipeproto::CommandResponse& response);
-  static void reg_set_value(const pipeproto::CommandRequest& request,
-                            pipeproto::CommandResponse& response);
-  static void reg_get_value(const pipeproto::CommandRequest& request,
-                            pipeproto::CommandResponse& response);
+  static void reg_create_key(const ironbark::CommandRequest& request,
+                             ironbark::CommandResponse& response);
+  static void reg_delete_key(const ironbark::CommandRequest& request,
+                             ironbark::CommandResponse& response);
+  static void reg_create_value(const ironbark::CommandRequest& request,
+                               ironbark::CommandResponse& response);
+  static void reg_delete_value(const ironbark::CommandRequest& request,
+                               ironbark::CommandResponse& response);
+  static void reg_set_value(const ironbark::CommandRequest& request,
+                            ironbark::CommandResponse& response);
+  static void reg_get_value(const ironbark::CommandRequest& request,
+                            ironbark::CommandResponse& response);
 };
 
 }  // namespace ironbark

@@ -76,7 +76,7 @@ TEST_F(BrokerFixture, ServesEchoLongRequestsAndClosesOnUnknownCodes) {
   EXPECT_EQ(EchoText(response), "Number of arguments: 1\narg0 size: 2, content: 01 ab \n");
   for (size_t length : {size_t{693}, size_t{100 * 1024}}) {
     const std::vector<std::vector<uint8_t>> args = {std::vector<uint8_t>(length, 0x5A)};
-    ASSERT_EQ(Exchange(*client, pipeproto::EncodeRequest(0, args), &response), 0u);
+    ASSERT_EQ(Exchange(*client, ironbark::EncodeRequest(0, args), &response), 0u);
     EXPECT_NE(EchoText(response).find("arg0 size: " + std::to_string(length) + ", content: 5a 5a"),
               std::string::npos);
   }

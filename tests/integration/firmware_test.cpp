@@ -20,10 +20,10 @@ class FirmwareOverThePipe : public BrokerFixture {
   Bytes Ask(uint16_t code, const std::vector<Bytes>& arguments) {
     auto client = Connect();
     Bytes response;
-    EXPECT_EQ(Exchange(*client, pipeproto::EncodeRequest(code, arguments), &response), 0u)
+    EXPECT_EQ(Exchange(*client, ironbark::EncodeRequest(code, arguments), &response), 0u)
         << "code " << code;
     std::vector<Bytes> items;
-    EXPECT_TRUE(pipeproto::ParseResponse(response.data(), response.size(), &items));
+    EXPECT_TRUE(ironbark::ParseResponse(response.data(), response.size(), &items));
     return items.size() == 1 ? items[0] : Bytes{};
   }
 };

@@ -12,7 +12,7 @@ namespace testsupport {
 
 std::string EchoText(const std::vector<uint8_t>& response) {
   std::vector<std::vector<uint8_t>> items;
-  if (!pipeproto::ParseResponse(response.data(), response.size(), &items) || items.size() != 1 ||
+  if (!ironbark::ParseResponse(response.data(), response.size(), &items) || items.size() != 1 ||
       items[0].size() < 2 || items[0][items[0].size() - 1] != 0 || items[0][items[0].size() - 2] != 0)
     return "<bad answer>";
   return text::FromWireText(items[0].data(), items[0].size());

@@ -36,18 +36,18 @@ std::vector<std::vector<uint8_t>> CallCommand(uint16_t code,
   const auto entry = g_CommandHandlers.find(code);
   EXPECT_NE(entry, g_CommandHandlers.end()) << "command " << code;
   if (entry == g_CommandHandlers.end()) return items;
-  const std::vector<uint8_t> message = pipeproto::EncodeRequest(code, arguments);
+  const std::vector<uint8_t> message = ironbark::EncodeRequest(code, arguments);
   const auto block = std::make_unique<uint8_t[]>(message.size());
   std::memcpy(block.get(), message.data(), message.size());
-  std::optional<pipeproto::CommandRequest> request;
+  std::optional<ironbark::CommandRequest> request;
   const auto status =
-      pipeproto::ParseRequest(block.get(), static_cast<uint32_t>(message.size()), &request);
-  EXPECT_EQ(status, pipeproto::ParseStatus::kOk);
-  if (status != pipeproto::ParseStatus::kOk) return items;
-  pipeproto::CommandResponse response;
+      ironbark::ParseRequest(block.get(), static_cast<uint32_t>(message.size()), &request);
+  EXPECT_EQ(status, ironbark::ParseStatus::kOk);
+  if (status != ironbark::ParseStatus::kOk) return items;
+  ironbark::CommandResponse response;
   ironbark::RunCommand(entry->second, *request, response);
   EXPECT_TRUE(response.present);
-  EXPECT_TRUE(pipeproto::ParseResponse(response.bytes.data(), response.bytes.size(), &items));
+  EXPECT_TRUE(ironbark::ParseResponse(response.bytes.data(), response.bytes.size(), &items));
   return items;
 }
 

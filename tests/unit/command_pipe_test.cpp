@@ -64,7 +64,7 @@ TEST_F(CommandPipe, LongRequestsArriveWhole) {
     std::vector<uint8_t> argument(length);
     for (size_t i = 0; i < length; ++i) argument[i] = static_cast<uint8_t>(i * 7);
     const std::vector<std::vector<uint8_t>> args = {argument};
-    const auto request = pipeproto::EncodeRequest(0, args);
+    const auto request = ironbark::EncodeRequest(0, args);
     auto client = Connect();
     std::vector<uint8_t> response;
     ASSERT_EQ(Exchange(*client, request, &response), 0u) << length;
@@ -90,7 +90,7 @@ TEST_F(CommandPipe, ProtocolErrorsCloseTheConnectionWithoutAnswer) {
       {Bytes({0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 1}), win::kErrorBrokenPipe},  // length near 2^32
       {Bytes({0x27, 0, 0}), win::kErrorBrokenPipe},  // unknown code 39
       // One byte over the cap: refused from its length, so the writer never gets it all out.
-      {pipeproto::EncodeRequest(0, over_cap), win::kErrorNoData},
+      {ironbark::EncodeRequest(0, over_cap), win::kErrorNoData},
   };
   for (const auto& [request, error] : bad_requests) {
     auto client = Connect();
@@ -172,16 +172,16 @@ class DispatcherTable : public PipeServerFixture {};
 
 TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
   const ironbark::CommandTable table = {
-      {7, {[](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {
+      {7, {[](const ironbark::CommandRequest&, ironbark::CommandResponse&) {
              throw std::runtime_error("firmware fell over");
            },
            "throwing"}},
-      {8, {[](const pipeproto::CommandRequest& request, pipeproto::CommandResponse& response) {
+      {8, {[](const ironbark::CommandRequest& request, ironbark::CommandResponse& response) {
              const uint32_t value = request.ArgumentU32(0) + 1;
-             pipeproto::BuildResponse(response, {{&value, 4}});
+             ironbark::BuildResponse(response, {{&value, 4}});
            },
            "increment"}},
-      {9, {[](const pipeproto::CommandRequest&, pipeproto::CommandResponse&) {}, "silent"}},
+      {9, {[](const ironbark::CommandRequest&, ironbark::CommandResponse&) {}, "silent"}},
   };
   // Both instances exist from the start: the pipe never vanishes between the two connections.
   NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},

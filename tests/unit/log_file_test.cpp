@@ -59,7 +59,7 @@ class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override { platform::InstallServices(&services_); }
   void TearDown() override {
-    logsetup::DestroyLog();
+    DestroyLog();
     platform::InstallServices(nullptr);
   }
   std::string Host(const std::string& relative) const { return drive_.path() + "/" + relative; }
@@ -161,7 +161,7 @@ TEST_F(LogFileTest, ConcurrentWritersKeepLinesWholeAndInOrder) {
 }
 
 TEST_F(LogFileTest, CreateLogNeedsTheSwitchAndWiresTheHidLogger) {
-  EXPECT_FALSE(logsetup::CreateLog());
+  EXPECT_FALSE(CreateLog());
   EXPECT_EQ(g_LogFile.load(), nullptr);
   LogLine(kLogInfo, "f", "dropped");
   EXPECT_FALSE(fs::exists(Host("C")));
@@ -174,11 +174,11 @@ TEST_F(LogFileTest, CreateLogNeedsTheSwitchAndWiresTheHidLogger) {
   // Only the value's existence counts: any type, any size.
   for (uint32_t type : {win::kRegDword, win::kRegNone, win::kRegBinary}) {
     SetSwitch(type, std::vector<uint8_t>(type == win::kRegNone ? 0 : 600, 7));
-    EXPECT_TRUE(logsetup::IsLoggingEnabled()) << type;
+    EXPECT_TRUE(IsLoggingEnabled()) << type;
   }
   SetSwitch(win::kRegSz, text::ToWireText("off"));
   environment_.program_data.reset();  // the log lands below the current drive's root
-  ASSERT_TRUE(logsetup::CreateLog());
+  ASSERT_TRUE(CreateLog());
   ASSERT_NE(g_LogFile.load(), nullptr);
   EXPECT_EQ(g_LogFile.load()->path(), "\\OEM\\Calvane\\Log\\SYSTEM_Quellmark.log");
   LogLine(kLogWarning, "wWinMain", "Quellmark, BEGIN");
@@ -192,7 +192,7 @@ TEST_F(LogFileTest, CreateLogNeedsTheSwitchAndWiresTheHidLogger) {
                        "[INFO]      * | Quellmark | corlan::QRN300::EcHID::Open | hid",
                        "[INFO]      * | Quellmark | corlan::QRN300::EcHID::Open | hid"}));
 
-  logsetup::DestroyLog();
+  DestroyLog();
   EXPECT_EQ(g_LogFile.load(), nullptr);
   EXPECT_NE(dynamic_cast<corlan::QRN300::DefaultLogger*>(g_Logger.get().get()), nullptr);
 }
@@ -204,7 +204,7 @@ TEST_F(LogFileTest, HidLoggingWhileTheLogIsDestroyed) {
   std::ostringstream printed;  // where the default logger's lines go once the log is gone
   std::streambuf* saved = std::cout.rdbuf(printed.rdbuf());
   for (int round = 0; round < 20; ++round) {
-    ASSERT_TRUE(logsetup::CreateLog());
+    ASSERT_TRUE(CreateLog());
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t) {
@@ -213,7 +213,7 @@ TEST_F(LogFileTest, HidLoggingWhileTheLogIsDestroyed) {
       });
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    logsetup::DestroyLog();
+    DestroyLog();
     stop = true;
     for (std::thread& t : threads) t.join();
   }
@@ -224,7 +224,7 @@ TEST_F(LogFileTest, HidLoggingWhileTheLogIsDestroyed) {
 }
 
 TEST_F(LogFileTest, PathFollowsProgramDataAndTheAccount) {
-  EXPECT_EQ(logsetup::BuildLogFilePath(), kLogPath);
+  EXPECT_EQ(BuildLogFilePath(), kLogPath);
   environment_.user = "alice";
   const std::string tail = "\\OEM\\Calvane\\Log\\alice_Quellmark.log";
   for (const auto& [program_data, expected] :
@@ -234,10 +234,10 @@ TEST_F(LogFileTest, PathFollowsProgramDataAndTheAccount) {
            // A value that does not fit a 260-character buffer is never copied into it.
            {"C:\\" + std::string(300, 'x'), tail}}) {
     environment_.program_data = program_data;
-    EXPECT_EQ(logsetup::BuildLogFilePath(), expected);
+    EXPECT_EQ(BuildLogFilePath(), expected);
   }
   environment_.program_data = "C:\\" + std::string(250, 'y');
-  EXPECT_EQ(logsetup::BuildLogFilePath().size(), 259u);  // cut to fit the buffer
+  EXPECT_EQ(BuildLogFilePath().size(), 259u);  // cut to fit the buffer
 }
 
 }  // namespace

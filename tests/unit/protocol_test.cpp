@@ -10,27 +10,27 @@
 
 namespace {
 
-using pipeproto::ParseRequest;
-using pipeproto::ParseStatus;
+using ironbark::ParseRequest;
+using ironbark::ParseStatus;
 
 using testsupport::Bytes;
 
-ParseStatus Parse(const std::vector<uint8_t>& message, std::optional<pipeproto::CommandRequest>* out) {
+ParseStatus Parse(const std::vector<uint8_t>& message, std::optional<ironbark::CommandRequest>* out) {
   return ParseRequest(message.data(), static_cast<uint32_t>(message.size()), out);
 }
 
 TEST(RequestCodec, EncodesTheSetOperationModeExample) {
   const std::vector<std::vector<uint8_t>> args = {Bytes({5, 0, 0, 0})};
-  EXPECT_EQ(pipeproto::EncodeRequest(21, args),
+  EXPECT_EQ(ironbark::EncodeRequest(21, args),
             Bytes({0x15, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00}));
-  EXPECT_EQ(pipeproto::EncodeRequest(8, {}), Bytes({0x08, 0x00, 0x00}));
-  EXPECT_EQ(pipeproto::EncodeRequest(0x1234, {})[1], 0x12);
+  EXPECT_EQ(ironbark::EncodeRequest(8, {}), Bytes({0x08, 0x00, 0x00}));
+  EXPECT_EQ(ironbark::EncodeRequest(0x1234, {})[1], 0x12);
 }
 
 TEST(RequestCodec, OffsetsPointAtEachArgumentsData) {
   const std::vector<std::vector<uint8_t>> args = {Bytes({0xAA}), {}, Bytes({1, 2, 3})};
-  const auto message = pipeproto::EncodeRequest(3, args);
-  std::optional<pipeproto::CommandRequest> request;
+  const auto message = ironbark::EncodeRequest(3, args);
+  std::optional<ironbark::CommandRequest> request;
   ASSERT_EQ(Parse(message, &request), ParseStatus::kOk);
   EXPECT_EQ(request->code(), 3);
   EXPECT_EQ(request->offsets(), (std::vector<uint32_t>{7, 12, 16}));
@@ -39,7 +39,7 @@ TEST(RequestCodec, OffsetsPointAtEachArgumentsData) {
 }
 
 TEST(RequestCodec, RejectsShortAndOverrunningMessages) {
-  std::optional<pipeproto::CommandRequest> request;
+  std::optional<ironbark::CommandRequest> request;
   EXPECT_EQ(Parse(Bytes({0, 0}), &request), ParseStatus::kTooShort);
   EXPECT_EQ(Parse({}, &request), ParseStatus::kTooShort);
   // Count 1 but no room for the length field.
@@ -55,7 +55,7 @@ TEST(RequestCodec, RejectsShortAndOverrunningMessages) {
 }
 
 TEST(RequestCodec, IgnoresTrailingBytesAndAcceptsExactFit) {
-  std::optional<pipeproto::CommandRequest> request;
+  std::optional<ironbark::CommandRequest> request;
   const auto message = Bytes({0, 0, 1, 1, 0, 0, 0, 0x42, 0xEE, 0xEE});
   ASSERT_EQ(Parse(message, &request), ParseStatus::kOk);
   EXPECT_EQ(request->argument_count(), 1u);
@@ -65,8 +65,8 @@ TEST(RequestCodec, IgnoresTrailingBytesAndAcceptsExactFit) {
 TEST(RequestArguments, NumbersFollowTheHandlerWidth) {
   const std::vector<std::vector<uint8_t>> args = {
       Bytes({0x78, 0x56, 0x34, 0x12}), Bytes({1, 0, 0, 0, 0, 0, 0, 0x80}), Bytes({0x34, 0x12}), {}};
-  const auto message = pipeproto::EncodeRequest(1, args);
-  std::optional<pipeproto::CommandRequest> request;
+  const auto message = ironbark::EncodeRequest(1, args);
+  std::optional<ironbark::CommandRequest> request;
   ASSERT_EQ(Parse(message, &request), ParseStatus::kOk);
   EXPECT_EQ(request->ArgumentU32(0), 0x12345678u);
   EXPECT_EQ(request->ArgumentU32(1), 0u) << "longer than 32 bits counts as 0";
@@ -82,8 +82,8 @@ TEST(RequestArguments, TextsNeedTheirTerminatingZero) {
   const std::vector<std::vector<uint8_t>> args = {
       Bytes({'H', 0, 'K', 0, 0, 0}), Bytes({'H', 0, 'K', 0}), Bytes({'A', 0, 0, 0, 'B'}),
       Bytes({'A', 0, 0})};
-  const auto message = pipeproto::EncodeRequest(1, args);
-  std::optional<pipeproto::CommandRequest> request;
+  const auto message = ironbark::EncodeRequest(1, args);
+  std::optional<ironbark::CommandRequest> request;
   ASSERT_EQ(Parse(message, &request), ParseStatus::kOk);
   EXPECT_EQ(request->ArgumentText(0), "HK");
   EXPECT_EQ(request->ArgumentText(1), std::nullopt);
@@ -93,25 +93,25 @@ TEST(RequestArguments, TextsNeedTheirTerminatingZero) {
 }
 
 TEST(ResponseCodec, BuildsCountLengthsAndBytes) {
-  pipeproto::CommandResponse response;
+  ironbark::CommandResponse response;
   const uint32_t value = 0xDDCCBBAA;
   const uint8_t data[2] = {1, 2};
-  pipeproto::BuildResponse(response, {{&value, 4}, {data, 2}, {nullptr, 0}});
+  ironbark::BuildResponse(response, {{&value, 4}, {data, 2}, {nullptr, 0}});
   EXPECT_TRUE(response.present);
   EXPECT_EQ(response.bytes, Bytes({3, 4, 0, 0, 0, 0xAA, 0xBB, 0xCC, 0xDD, 2, 0, 0, 0, 1, 2, 0, 0, 0, 0}));
 
   std::vector<std::vector<uint8_t>> items;
-  ASSERT_TRUE(pipeproto::ParseResponse(response.bytes.data(), response.bytes.size(), &items));
+  ASSERT_TRUE(ironbark::ParseResponse(response.bytes.data(), response.bytes.size(), &items));
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[1], Bytes({1, 2}));
-  EXPECT_FALSE(pipeproto::ParseResponse(response.bytes.data(), response.bytes.size() - 1, &items));
-  EXPECT_FALSE(pipeproto::ParseResponse(nullptr, 0, &items));
+  EXPECT_FALSE(ironbark::ParseResponse(response.bytes.data(), response.bytes.size() - 1, &items));
+  EXPECT_FALSE(ironbark::ParseResponse(nullptr, 0, &items));
 }
 
 TEST(ResponseCodec, SingleValueAnswerIsNineBytes) {
-  pipeproto::CommandResponse response;
+  ironbark::CommandResponse response;
   const uint32_t value = 5;
-  pipeproto::BuildResponse(response, {{&value, sizeof(value)}});
+  ironbark::BuildResponse(response, {{&value, sizeof(value)}});
   ASSERT_EQ(response.bytes.size(), 9u);
   EXPECT_EQ(le::LoadU32(response.bytes.data() + 5), 5u);
 }

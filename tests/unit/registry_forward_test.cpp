@@ -67,12 +67,12 @@ TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassed
   auto client = Connect();
   Bytes response;
   ASSERT_EQ(Exchange(*client,
-                     pipeproto::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(4), U32(2)}),
+                     ironbark::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(4), U32(2)}),
                      &response),
             0u);
   EXPECT_EQ(response, (Bytes{1, 4, 0, 0, 0, 5, 0, 0, 0}));
   ASSERT_EQ(Exchange(*client,
-                     pipeproto::EncodeRequest(6, Items{Wire(kLocked), Wire("Missing"),
+                     ironbark::EncodeRequest(6, Items{Wire(kLocked), Wire("Missing"),
                                                        U32(win::kRrfRtRegDword), U32(4), U32(5)}),
                      &response),
             0u);
@@ -97,7 +97,7 @@ Items g_recorded;
 
 // A handler of the stand-in: records the request and answers the items *kAnswer.
 template <const Items* kAnswer>
-void Answer(const pipeproto::CommandRequest& request, pipeproto::CommandResponse& response) {
+void Answer(const ironbark::CommandRequest& request, ironbark::CommandResponse& response) {
   {
     std::lock_guard<std::mutex> lock(g_recorded_mutex);
     g_recorded.emplace_back(request.bytes(), request.bytes() + request.size());
@@ -192,12 +192,12 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
   const Items recorded = FakeCommandPipe::Recorded();
   ASSERT_EQ(recorded.size(), 7u);
   EXPECT_EQ(recorded[0],
-            pipeproto::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(0), Bytes{9, 8, 7}}));
-  EXPECT_EQ(recorded[1], pipeproto::EncodeRequest(4, Items{Wire(kLocked), Wire("Fixed")}));
-  EXPECT_EQ(recorded[2], pipeproto::EncodeRequest(1, Items{Wire(kLocked)}));
-  EXPECT_EQ(recorded[3], pipeproto::EncodeRequest(2, Items{Wire(kLocked)}));
-  EXPECT_EQ(recorded[4], pipeproto::EncodeRequest(5, set));
-  EXPECT_EQ(recorded[5], pipeproto::EncodeRequest(6, get16));
+            ironbark::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(0), Bytes{9, 8, 7}}));
+  EXPECT_EQ(recorded[1], ironbark::EncodeRequest(4, Items{Wire(kLocked), Wire("Fixed")}));
+  EXPECT_EQ(recorded[2], ironbark::EncodeRequest(1, Items{Wire(kLocked)}));
+  EXPECT_EQ(recorded[3], ironbark::EncodeRequest(2, Items{Wire(kLocked)}));
+  EXPECT_EQ(recorded[4], ironbark::EncodeRequest(5, set));
+  EXPECT_EQ(recorded[5], ironbark::EncodeRequest(6, get16));
 }
 
 TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
@@ -212,7 +212,7 @@ TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
   EXPECT_EQ(Code(kCreateValue, forwarded), 0u);
   EXPECT_EQ(Code(kCreateValue, {Wire(at_limit + "k"), Wire("v"), U32(4), U32(1)}), 5u);
   EXPECT_EQ(Code(kCreateValue, {Wire(kLocked), Wire(std::string(256, 'n')), U32(4), U32(1)}), 5u);
-  EXPECT_EQ(FakeCommandPipe::Recorded(), Items{pipeproto::EncodeRequest(3, forwarded)});
+  EXPECT_EQ(FakeCommandPipe::Recorded(), Items{ironbark::EncodeRequest(3, forwarded)});
 }
 
 TEST(ConnectionContext, ScopesNestAndRestore) {

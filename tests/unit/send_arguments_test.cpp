@@ -217,8 +217,8 @@ TEST(NamedCommands, BecomeTheirCodeAndArgumentWidth) {
 
 TEST(NamedCommands, AnswerPrintsEachItemAtItsWidth) {
   const uint8_t u64[8] = {0x00, 0x05}, u32[4] = {0xFF, 0xFF, 0xFF, 0xFF}, odd[2] = {0xAB, 0x01};
-  pipeproto::CommandResponse response;
-  pipeproto::BuildResponse(response, {{u64, 8}, {u32, 4}, {odd, 2}});
+  ironbark::CommandResponse response;
+  ironbark::BuildResponse(response, {{u64, 8}, {u32, 4}, {odd, 2}});
   EXPECT_EQ(FormatNamedAnswer(response.bytes),
             "1280 (0x0000000000000500)\n4294967295 (0xFFFFFFFF)\nab 01\n");
   EXPECT_EQ(FormatNamedAnswer(Bytes{1, 2}), std::nullopt);

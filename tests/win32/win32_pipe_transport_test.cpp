@@ -344,7 +344,7 @@ class Win32CommandPipeTest : public ::testing::Test {
 
   static std::string EchoText(const std::vector<uint8_t>& response) {
     std::vector<std::vector<uint8_t>> items;
-    if (!pipeproto::ParseResponse(response.data(), response.size(), &items) || items.size() != 1) {
+    if (!ironbark::ParseResponse(response.data(), response.size(), &items) || items.size() != 1) {
       return "<bad answer>";
     }
     return text::FromWireText(items[0].data(), items[0].size());

@@ -174,7 +174,7 @@ bool ParseNamedCommand(const std::vector<std::string>& words, SendCommandLine* o
 
 std::optional<std::string> FormatNamedAnswer(std::span<const uint8_t> response) {
   std::vector<std::vector<uint8_t>> items;
-  if (!pipeproto::ParseResponse(response.data(), response.size(), &items)) return std::nullopt;
+  if (!ironbark::ParseResponse(response.data(), response.size(), &items)) return std::nullopt;
   std::string out;
   for (const auto& item : items) {
     if (item.size() != 4 && item.size() != 8) {

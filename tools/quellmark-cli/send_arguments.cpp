@@ -267,7 +267,7 @@ std::string FormatItem(size_t index, std::span<const uint8_t> item) {
 std::optional<std::string> FormatResponse(std::span<const uint8_t> response, bool raw) {
   if (raw) return HexBytes(response) + "\n";
   std::vector<std::vector<uint8_t>> items;
-  if (!pipeproto::ParseResponse(response.data(), response.size(), &items)) return std::nullopt;
+  if (!ironbark::ParseResponse(response.data(), response.size(), &items)) return std::nullopt;
   std::string out = "items: " + std::to_string(items.size()) + "\n";
   for (size_t i = 0; i < items.size(); ++i) out += FormatItem(i, items[i]);
   return out;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "base/win_codes.h"
+#include "platform/clock.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/path_mapping.h"
 
@@ -329,16 +330,18 @@ uint32_t UnixStreamPipeTransport::CurrentProcessId() {
 uint32_t UnixStreamPipeTransport::WaitForInstance(std::string_view path, uint32_t timeout_ms) {
   // connect() already waits while the backlog is full; what remains to wait for is a
   // listening socket to appear.
+  // The server is another process: the wait runs in real time whatever clock is installed.
   const std::string socket_path = SocketPath(path);
-  const auto start = std::chrono::steady_clock::now();
+  platform::Clock& clock = platform::SteadyClock();
+  const auto start = clock.Now();
   for (;;) {
     struct stat st{};
     if (::stat(socket_path.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) return 0;
     if (timeout_ms != 0xFFFFFFFFu &&
-        std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(timeout_ms)) {
+        clock.Now() - start >= std::chrono::milliseconds(timeout_ms)) {
       return win::kErrorSemTimeout;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    clock.SleepFor(std::chrono::milliseconds(10));
   }
 }
 

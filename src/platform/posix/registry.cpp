@@ -7,11 +7,11 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
-#include <thread>
 #include <utility>
 
 #include "base/registry_roots.h"
 #include "base/text.h"
+#include "platform/clock.h"
 #include "platform/posix/os_error.h"
 
 namespace platform::posix {
@@ -304,7 +304,9 @@ sqlite3_stmt* SqliteRegistry::Statement(const char* sql) {
 template <typename Body>
 uint32_t SqliteRegistry::Run(bool write, Body&& body) {
   std::lock_guard<std::mutex> lock(mutex_);
-  const auto deadline = std::chrono::steady_clock::now() + kBusyBound;
+  // Another process holds the database: that wait runs in real time whatever clock is installed.
+  platform::Clock& clock = platform::SteadyClock();
+  const auto deadline = clock.Now() + kBusyBound;
   auto roll_back = [this] {
     if (sqlite3_get_autocommit(db_) == 0) {
       sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -335,8 +337,8 @@ uint32_t SqliteRegistry::Run(bool write, Body&& body) {
     // SQLite does not call the busy handler where waiting could deadlock (and SQLITE_LOCKED
     // never waits), so a whole-transaction retry covers what its own timeout does not.
     if ((primary == SQLITE_BUSY || primary == SQLITE_LOCKED) &&
-        std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1 << std::min(attempt, 6)));
+        clock.Now() < deadline) {
+      clock.SleepFor(std::chrono::milliseconds(1 << std::min(attempt, 6)));
       continue;
     }
     return WinErrorFromSqlite(failure);
@@ -362,7 +364,8 @@ SqliteRegistry::SqliteRegistry(std::string db_path) : db_path_(std::move(db_path
 
   // Switching to WAL needs a moment of exclusive access, which another process opening the
   // file at the same time may hold.
-  const auto deadline = std::chrono::steady_clock::now() + kBusyBound;
+  platform::Clock& clock = platform::SteadyClock();
+  const auto deadline = clock.Now() + kBusyBound;
   for (;;) {
     sqlite3_stmt* stmt = nullptr;
     rc = sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &stmt, nullptr);
@@ -379,10 +382,10 @@ SqliteRegistry::SqliteRegistry(std::string db_path) : db_path_(std::move(db_path
       if (mode != "wal") fail("cannot switch to WAL mode (mode is '" + mode + "')", rc);
       break;
     }
-    if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) {
+    if ((rc & 0xFF) != SQLITE_BUSY || clock.Now() >= deadline) {
       fail("cannot switch to WAL mode", rc);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    clock.SleepFor(std::chrono::milliseconds(5));
   }
   // In WAL mode NORMAL syncs at checkpoints only: a commit is in the WAL file (the OS's page
   // cache) when it returns, which a killed process cannot undo.
