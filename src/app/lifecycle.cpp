@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <exception>
-#include <thread>
 
 #include "app/command_catalogue.h"
 #include "log/log_file.h"
@@ -10,6 +9,7 @@
 #include "log/message_format.h"
 #include "pipe/command_processor.h"
 #include "pipe/pipe_server.h"
+#include "platform/thread.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ void RunBroker(ProcessHost& host) {
 void StartServiceThreads(void* /*window*/) {
   // The survey and the pipe service run side by side from the first moment: a command may
   // arrive before the survey has published anything.
-  std::thread(&ironbark::IbClientCommandProcessor::Initialize).detach();
+  platform::StartDetachedThread(&ironbark::IbClientCommandProcessor::Initialize);
   try {
     RunPipeServer(g_CommandHandlers);
   } catch (const std::exception& e) {
@@ -75,7 +75,7 @@ namespace WindowsMessageLoop {
 
 void WindowsCreate(void* window) {
   LogLine(kLogInfo, "WindowsMessageLoop::WindowsCreate", "WindowsCreate, BEGIN");
-  std::thread(&StartServiceThreads, window).detach();
+  platform::StartDetachedThread([window] { StartServiceThreads(window); });
   SubscribeFirmwareEvents();
   RegisterRawInput(window);
 }

@@ -2,12 +2,12 @@
 
 #include <chrono>
 #include <memory>
-#include <thread>
 
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
 #include "pipe/named_pipe.h"
 #include "platform/services.h"
+#include "platform/thread.h"
 
 std::atomic<bool> g_PipeServerStop{false};
 std::atomic<bool> g_PipeServerRunning{false};
@@ -71,9 +71,15 @@ void RunPipeServer(const ironbark::CommandTable& table) {
     // The connected client is served before anything else happens: creating the next instance
     // may have to wait until a connection ends, and may fail.
     g_ActiveConnections.fetch_add(1);
+    // The thread's body is copied around before it starts, so it carries the instance as a
+    // plain pointer and takes ownership when it runs.
+    NamedPipeServer* connected = instance.release();
     try {
-      std::thread(&ServeConnection, std::move(instance), &table).detach();
+      platform::StartDetachedThread([connected, &table] {
+        ServeConnection(std::unique_ptr<NamedPipeServer>(connected), &table);
+      });
     } catch (...) {
+      delete connected;
       g_ActiveConnections.fetch_sub(1);
       throw;
     }
