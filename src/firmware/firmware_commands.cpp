@@ -197,6 +197,10 @@ void NormaliseWhisperModeValue() {
   }
 }
 
+}  // namespace
+
+std::mutex FirmwareCommands::gaming_system_information_lock;
+
 uint32_t OverclockLevelForMode(uint32_t mode) {
   switch (mode) {
     case 0:
@@ -210,10 +214,6 @@ uint32_t OverclockLevelForMode(uint32_t mode) {
       return 1;
   }
 }
-
-}  // namespace
-
-std::mutex FirmwareCommands::gaming_system_information_lock;
 
 #define IB_GENERIC_FIRMWARE_COMMAND(handler, table_entry)                                  \
   void FirmwareCommands::handler(const ironbark::CommandRequest& request,                 \

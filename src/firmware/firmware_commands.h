@@ -2,6 +2,7 @@
 // gaming settings (fan behaviour, fan speed and fan tables, gaming profiles, miscellaneous
 // settings, the operation mode) and its two generic functions.
 #pragma once
+#include <cstdint>
 #include <mutex>
 
 #include "pipe/protocol.h"
@@ -52,5 +53,9 @@ struct FirmwareCommands {
   // dispatcher hold this lock from before the entry line until after the response line.
   static std::mutex gaming_system_information_lock;
 };
+
+// The GPU overclock level set_operation_mode applies for operation `mode`: 0 for modes 0 and 6,
+// 2 for mode 4, 3 for mode 5, 1 for every other mode.
+uint32_t OverclockLevelForMode(uint32_t mode);
 
 }  // namespace ironbark

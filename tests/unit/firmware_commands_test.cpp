@@ -2,12 +2,13 @@
 // log file.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/win_codes.h"
+#include "firmware/firmware_commands.h"
 #include "firmware/wmi_access.h"
 #include "registry/registry_values.h"
 #include "support/handler_harness.h"
@@ -52,6 +53,14 @@ TEST_F(FirmwareCommandsTest, OperationModeIsSetReadBackAndDrivesTheOverclockLeve
   EXPECT_EQ(Call(19, {U32(9)}), Le(0x7F00, 8));
   EXPECT_EQ(TakeLog().at(1), ProcessorLine("get_operation_mode_capability") +
                                  "WMI GetGamingMiscSettingFunction input: 0xA");
+}
+
+TEST(OverclockLevelForMode, TurboAndPerformanceModesRaiseTheLevelQuietAndOffDropIt) {
+  const uint32_t levels[] = {0, 1, 1, 1, 2, 3, 0, 1, 1};  // for modes 0 to 8
+  for (uint32_t mode = 0; mode < std::size(levels); ++mode) {
+    EXPECT_EQ(ironbark::OverclockLevelForMode(mode), levels[mode]) << mode;
+  }
+  EXPECT_EQ(ironbark::OverclockLevelForMode(0x100 | 5), 1u);
 }
 
 TEST_F(FirmwareCommandsTest, WhisperModeValueOfAnotherTypeBecomesDwordZero) {

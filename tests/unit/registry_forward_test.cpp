@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,24 +64,26 @@ class RegistryForward : public testsupport::PipeServerFixture {
 TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassedOn) {
   StartServer();
   // The test process is the server's own process: its connection looks exactly like a
-  // forward, so a refused request is answered 5 there and then.
+  // forward, so a refused request is answered 5 there and then, and logged once.
   auto client = Connect();
-  Bytes response;
-  ASSERT_EQ(Exchange(*client,
-                     ironbark::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(4), U32(2)}),
-                     &response),
-            0u);
-  EXPECT_EQ(response, (Bytes{1, 4, 0, 0, 0, 5, 0, 0, 0}));
-  ASSERT_EQ(Exchange(*client,
-                     ironbark::EncodeRequest(6, Items{Wire(kLocked), Wire("Missing"),
-                                                       U32(win::kRrfRtRegDword), U32(4), U32(5)}),
-                     &response),
-            0u);
-  EXPECT_EQ(response, (Bytes{2, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
-  // A forward would have been handled, and logged, before these answers came.
-  const std::string log = ReadLog();
-  EXPECT_EQ(CountOf(log, "reg_create_value | Rsponse error code: 0x5\r\n"), 1u) << log;
-  EXPECT_EQ(CountOf(log, "reg_get_value | Rsponse error code: 0x5\r\n"), 1u) << log;
+  const struct {
+    Bytes request, response;
+    const char* log;
+  } rows[] = {
+      {ironbark::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(4), U32(2)}),
+       {1, 4, 0, 0, 0, 5, 0, 0, 0},
+       "reg_create_value | Rsponse error code: 0x5\r\n"},
+      {ironbark::EncodeRequest(
+           6, Items{Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(4), U32(5)}),
+       {2, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0},
+       "reg_get_value | Rsponse error code: 0x5\r\n"},
+  };
+  for (const auto& row : rows) {
+    Bytes response;
+    ASSERT_EQ(Exchange(*client, row.request, &response), 0u);
+    EXPECT_EQ(response, row.response);
+    EXPECT_EQ(CountOf(ReadLog(), row.log), 1u) << row.log;
+  }
 }
 
 TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
@@ -213,6 +216,31 @@ TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
   EXPECT_EQ(Code(kCreateValue, {Wire(at_limit + "k"), Wire("v"), U32(4), U32(1)}), 5u);
   EXPECT_EQ(Code(kCreateValue, {Wire(kLocked), Wire(std::string(256, 'n')), U32(4), U32(1)}), 5u);
   EXPECT_EQ(FakeCommandPipe::Recorded(), Items{ironbark::EncodeRequest(3, forwarded)});
+}
+
+TEST_F(RegistryForward, OnlyAnIdentifiedClientOfAnotherProcessHasItsRequestPassedOn) {
+  static const ironbark::CommandTable table = {{3, {&Answer<&kOk>, "answer"}}};
+  FakeCommandPipe fake(table);
+  ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
+  const uint32_t self = pipes_->CurrentProcessId();
+  const struct {
+    std::optional<ironbark::ConnectionContext> connection;
+    uint32_t code;
+  } rows[] = {
+      {std::nullopt, 0},      // a direct call counts as a client's
+      {{{self + 1, false}}, 0},
+      {{{0, true}}, 5},       // client unknown: it may be our own forward
+      {{{self, true}}, 5},
+  };
+  size_t forwarded = 0;
+  for (const auto& row : rows) {
+    std::optional<ironbark::ScopedConnectionContext> scope;
+    if (row.connection) scope.emplace(*row.connection);
+    EXPECT_EQ(Code(kCreateValue, {Wire(kLocked), Wire("New"), U32(4), U32(1)}), row.code)
+        << (row.connection ? row.connection->client_process_id : 1234567u);
+    forwarded += row.code == 0;
+    EXPECT_EQ(FakeCommandPipe::Recorded().size(), forwarded);
+  }
 }
 
 TEST(ConnectionContext, ScopesNestAndRestore) {

@@ -2,132 +2,86 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "base/text.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 constexpr win::RegRoot kLm = win::RegRoot::kLocalMachine;
 constexpr const char* kKey = "SOFTWARE\\OEM\\Calvane";
 
 class RegistryValuesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    registry_ = std::make_unique<platform::posix::SqliteRegistry>(dir_.path() + "/registry.db");
-    services_.registry = registry_.get();
-    platform::InstallServices(&services_);
-  }
+  void SetUp() override { platform::InstallServices(&services_); }
   void TearDown() override { platform::InstallServices(nullptr); }
 
-  // The value as stored: type and bytes, or rc 2 when missing.
-  struct Stored {
-    uint32_t rc = 0;
-    uint32_t type = 0;
-    std::vector<uint8_t> data;
-  };
-  Stored Read(std::string_view key, std::string_view name) {
-    Stored s;
+  // The stored type and bytes of `name`; type 0 when the value is missing.
+  std::pair<uint32_t, Bytes> Read(std::string_view key, std::string_view name) {
     std::vector<platform::RegValueInfo> values;
-    s.rc = registry_->EnumValues(kLm, key, &values);
-    if (s.rc != 0) return s;
+    registry_.EnumValues(kLm, key, &values);
     for (const auto& v : values) {
-      if (text::AsciiUpper(v.name) == text::AsciiUpper(name)) {
-        s.type = v.type;
-        s.data = v.data;
-        return s;
-      }
+      if (v.name == name) return {v.type, v.data};
     }
-    s.rc = win::kErrorFileNotFound;
-    return s;
+    return {0, {}};
   }
 
   testsupport::TempDir dir_;
-  std::unique_ptr<platform::posix::SqliteRegistry> registry_;
-  platform::Services services_;
+  platform::posix::SqliteRegistry registry_{dir_.path() + "/registry.db"};
+  platform::Services services_{.registry = &registry_};
 };
 
-TEST_F(RegistryValuesTest, WritersCreateEveryMissingKey) {
-  EXPECT_EQ(write_reg_dword("SOFTWARE\\OEM\\Calvane\\Overclock", "GPU_OC_Support", 0x01020304u),
-            0u);
-  const Stored dword = Read("SOFTWARE\\OEM\\Calvane\\Overclock", "GPU_OC_Support");
-  ASSERT_EQ(dword.rc, 0u);
-  EXPECT_EQ(dword.type, win::kRegDword);
-  EXPECT_EQ(dword.data, (std::vector<uint8_t>{0x04, 0x03, 0x02, 0x01}));  // little-endian
-
-  EXPECT_EQ(write_reg_string("SOFTWARE\\OEM\\Calvane\\Gpu", "GPU_Name0", "Név"), 0u);
-  const Stored sz = Read("SOFTWARE\\OEM\\Calvane\\Gpu", "GPU_Name0");
-  ASSERT_EQ(sz.rc, 0u);
-  EXPECT_EQ(sz.type, win::kRegSz);
-  EXPECT_EQ(sz.data, (std::vector<uint8_t>{'N', 0, 0xE9, 0, 'v', 0, 0, 0}));
-
-  // An existing key (in any case) is used as it is; the last write of a value wins.
-  EXPECT_EQ(write_reg_dword("software\\oem\\calvane\\overclock", "gpu_oc_support", 7), 0u);
-  EXPECT_EQ(Read(kKey + std::string("\\Overclock"), "GPU_OC_Support").data,
-            (std::vector<uint8_t>{7, 0, 0, 0}));
-}
-
-TEST_F(RegistryValuesTest, AbsentTextIsTheEmptyString) {
+TEST_F(RegistryValuesTest, WritersCreateMissingKeysAndStoreLittleEndianAndUtf16) {
+  EXPECT_EQ(write_reg_dword("SOFTWARE\\OEM\\Calvane\\Overclock", "GPU_OC_Support", 0x01020304u), 0u);
+  EXPECT_EQ(Read("SOFTWARE\\OEM\\Calvane\\Overclock", "GPU_OC_Support"),
+            std::make_pair(win::kRegDword, Bytes{4, 3, 2, 1}));
+  EXPECT_EQ(write_reg_string(kKey, "GPU_Name0", "Név"), 0u);
+  EXPECT_EQ(Read(kKey, "GPU_Name0"), std::make_pair(win::kRegSz, Bytes{'N', 0, 0xE9, 0, 'v', 0, 0, 0}));
   EXPECT_EQ(write_reg_string(kKey, "Model", nullptr), 0u);
-  const Stored sz = Read(kKey, "Model");
-  ASSERT_EQ(sz.rc, 0u);
-  EXPECT_EQ(sz.type, win::kRegSz);
-  EXPECT_EQ(sz.data, (std::vector<uint8_t>{0, 0}));
-  EXPECT_EQ(write_reg_string(kKey, "Brand", ""), 0u);
-  EXPECT_EQ(Read(kKey, "Brand").data, (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(Read(kKey, "Model"), std::make_pair(win::kRegSz, Bytes{0, 0}));
+
+  // An overlong text is cut to 0x80000 units and still ends in one NUL.
+  EXPECT_EQ(write_reg_string(kKey, "Long", std::string(0x80000 + 10, 'a').c_str()), 0u);
+  const Bytes cut = Read(kKey, "Long").second;
+  ASSERT_EQ(cut.size(), 0x80000u * 2 + 2);
+  EXPECT_EQ(Bytes(cut.end() - 4, cut.end()), (Bytes{'a', 0, 0, 0}));
+
+  ASSERT_EQ(registry_.SetKeyProtected(kLm, "SOFTWARE\\OEM", true), 0u);
+  EXPECT_EQ(write_reg_dword("SOFTWARE\\OEM\\Other", "X", 1), win::kErrorAccessDenied);
+  EXPECT_EQ(write_reg_string("SOFTWARE\\OEM\\Other", "Y", "y"), win::kErrorAccessDenied);
 }
 
-TEST_F(RegistryValuesTest, OverlongTextIsCutAtTheCharacterLimit) {
-  const std::string text(0x80000 + 10, 'a');
-  EXPECT_EQ(write_reg_string(kKey, "Long", text.c_str()), 0u);
-  const Stored sz = Read(kKey, "Long");
-  ASSERT_EQ(sz.data.size(), 0x80000u * 2 + 2);
-  EXPECT_EQ(sz.data[sz.data.size() - 4], 'a');
-  EXPECT_EQ(sz.data[sz.data.size() - 3], 0);
-  EXPECT_EQ(sz.data[sz.data.size() - 2], 0);
-  EXPECT_EQ(sz.data[sz.data.size() - 1], 0);
-}
-
-TEST_F(RegistryValuesTest, ReadDefaultAnswersTheStoredDword) {
-  ASSERT_EQ(write_reg_dword(kKey, "EC_HID_Support", 0xA1B2C3D4u), 0u);
-  EXPECT_EQ(read_reg_dword_default(kKey, "ec_hid_support"), 0xA1B2C3D4u);
-}
-
-TEST_F(RegistryValuesTest, ReadDefaultOfAMissingValueCreatesNothing) {
+TEST_F(RegistryValuesTest, ReadDefaultKeepsOnlyAFourByteDwordAndRewritesAnythingElseAsZero) {
+  // A missing value reads 0 and creates nothing, not even the key.
   EXPECT_EQ(read_reg_dword_default(kKey, "Two_AC_Support"), 0u);
-  EXPECT_EQ(registry_->OpenKey(kLm, kKey, win::kKeyRead), win::kErrorFileNotFound);
-  ASSERT_EQ(registry_->CreateKey(kLm, kKey, win::kKeyAllAccess), 0u);
-  EXPECT_EQ(read_reg_dword_default(kKey, "Two_AC_Support"), 0u);
-  EXPECT_EQ(Read(kKey, "Two_AC_Support").rc, win::kErrorFileNotFound);
-}
+  EXPECT_EQ(registry_.OpenKey(kLm, kKey, win::kKeyRead), win::kErrorFileNotFound);
 
-TEST_F(RegistryValuesTest, ReadDefaultReplacesAMalformedValueWithDwordZero) {
-  ASSERT_EQ(write_reg_string(kKey, "NV_WhisperMode20_Support", "1"), 0u);
-  const uint8_t short_dword[3] = {1, 0, 0};
-  ASSERT_EQ(registry_->SetKeyValue(kLm, kKey, "Short", win::kRegDword, short_dword, 3), 0u);
-  const uint8_t binary[4] = {1, 0, 0, 0};
-  ASSERT_EQ(registry_->SetKeyValue(kLm, kKey, "Binary", win::kRegBinary, binary, 4), 0u);
-
-  for (const char* name : {"NV_WhisperMode20_Support", "Short", "Binary"}) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(read_reg_dword_default(kKey, name), 0u);
-    const Stored s = Read(kKey, name);
-    EXPECT_EQ(s.type, win::kRegDword);
-    EXPECT_EQ(s.data, (std::vector<uint8_t>{0, 0, 0, 0}));
+  const struct {
+    const char* name;
+    uint32_t type;
+    Bytes data;
+    uint32_t read;
+  } rows[] = {
+      {"Exact", win::kRegDword, {0xD4, 0xC3, 0xB2, 0xA1}, 0xA1B2C3D4u},
+      {"Short", win::kRegDword, {1, 0, 0}, 0},
+      {"Five", win::kRegDword, {1, 0, 0, 0, 0}, 0},
+      {"Eight", win::kRegDword, {1, 0, 0, 0, 0, 0, 0, 0}, 0},
+      {"Binary", win::kRegBinary, {1, 0, 0, 0}, 0},
+      {"Text", win::kRegSz, {'1', 0, 0, 0}, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_EQ(registry_.SetKeyValue(kLm, kKey, row.name, row.type, row.data.data(),
+                                    static_cast<uint32_t>(row.data.size())),
+              0u);
+    EXPECT_EQ(read_reg_dword_default(kKey, row.name), row.read);
+    const Bytes kept = row.read != 0 ? row.data : Bytes{0, 0, 0, 0};
+    EXPECT_EQ(Read(kKey, row.name), std::make_pair(win::kRegDword, kept));
   }
-}
-
-TEST_F(RegistryValuesTest, WritersReportTheRegistryError) {
-  ASSERT_EQ(registry_->SetKeyProtected(kLm, "SOFTWARE\\OEM", true), 0u);
-  EXPECT_EQ(write_reg_dword(kKey, "X", 1), win::kErrorAccessDenied);
-  EXPECT_EQ(write_reg_string(kKey, "Y", "y"), win::kErrorAccessDenied);
-  EXPECT_EQ(registry_->OpenKey(kLm, kKey, win::kKeyRead), win::kErrorFileNotFound);
-  EXPECT_EQ(write_reg_dword("\\Bad", "X", 1), win::kErrorBadPathname);
 }
 
 }  // namespace
