@@ -10,7 +10,6 @@
 
 #include "base/text.h"
 #include "base/win_codes.h"
-#include "platform/posix/host_services.h"
 #include "sim/machine_profile.h"
 #include "support/handler_harness.h"
 
@@ -305,12 +304,8 @@ TEST_F(BootLogoTest, DeviceResolutionPublishesTheLargestModeWidthFirst) {
     const char* profile;
     std::optional<std::string> published;
   } cases[] = {
-      {"[video_mode]\nhorizontal = 1920\nvertical = 1080\n"
-       "[video_mode]\nhorizontal = 2560\nvertical = 1440\n"
-       "[video_mode]\nhorizontal = 2560\nvertical = 1600\n",
-       "2560,1600"},
-      // A taller but narrower mode, and an equally wide but lower one after the best,
-      // delivered as VT_UI4 this time.
+      // The widest mode, the tallest of those: not a taller but narrower one, nor an equally
+      // wide but lower one after the best (delivered as VT_UI4 this time).
       {"[firmware]\ninteger_outputs = typed\n"
        "[video_mode]\nhorizontal = 2560\nvertical = 1600\n"
        "[video_mode]\nhorizontal = 1200\nvertical = 4000\n"
@@ -335,21 +330,6 @@ TEST_F(BootLogoTest, DeviceResolutionPublishesTheLargestModeWidthFirst) {
     EXPECT_EQ(TakeLog(), expected);
     EXPECT_EQ(wmi_->ComInitializations(), 0);
   }
-}
-
-TEST(BootLogoProfileTest, TheLinuxBuildCreatesTheVolumeFoldersAtStart) {
-  testsupport::TempDir root;
-  const std::string r = root.path();
-  {
-    // An existing folder of another case is used, and what it holds is kept.
-    testsupport::WriteFile(r + "/two/S/efi/Oem/CorlanLogo.gif", "kept");
-    platform::posix::HostServices host(r + "/two",
-                                       testsupport::MachineProfile("two-adaptor.profile"));
-    EXPECT_TRUE(fs::exists(r + "/two/S/efi/Oem/CorlanLogo.gif"));
-    EXPECT_FALSE(fs::exists(r + "/two/S/EFI"));
-  }
-  platform::posix::HostServices bare(r + "/bare", testsupport::MachineProfile("bare.profile"));
-  EXPECT_FALSE(fs::exists(r + "/bare/S") || fs::exists(r + "/bare/C/EFI"));
 }
 
 }  // namespace

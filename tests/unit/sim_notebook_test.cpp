@@ -10,13 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "firmware/smbios.h"
-#include "firmware/smbios_table.h"
 #include "platform/services.h"
 #include "sim/machine_profile.h"
 #include "sim/wmi.h"
 #include "sim/simulated_notebook.h"
-#include "sim/wql.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -88,19 +85,11 @@ TEST(MachineProfileTest, ErrorsNameTheFileAndLine) {
       {"[system]\n[gpu]\n", 2},
       {"[system]\nmodel = a\nmodel = b\n", 3},
       {"[system]\n[state]\n[system]\n", 3},
-      {"model = a\n", 1},
       {"[state]\njust words\n", 2},
-      {"[state\n", 1},
       {"[state]\noperation_mode = 256\n", 2},
-      {"[state]\noperation_mode = 1x\n", 2},
       {"[state]\ngaming_profile = 0x100000000000000\n", 2},
-      {"[state]\nac_present = maybe\n", 2},
-      {"[state]\nadaptors = 3\n", 2},
-      {"[state]\nled_bytes = 100\n", 2},
       {"[accessibility]\nsticky_keys = 0x100000000\n", 2},
       {"[fault Frobnicate]\n", 1},
-      {"[fault GetFunction]\nexec_error = 5\n", 2},
-      {"[misc_settings]\n11 = 4\n", 2},
       {"[smbios]\ntype170 = 1:2:3:4\n", 2},
       {"[volume]\nname = S:\\\nfolders = EFI\\OEM\n", 3},
       {"[system]\n\n[volume]\nlabel = ESP\n[system2]\n", 3},
@@ -124,32 +113,6 @@ TEST(MachineProfileTest, ErrorsNameTheFileAndLine) {
 
 // ---------------------------------------------------------------------------------------------
 // WQL subset
-
-TEST(WqlTest, ParsesTheBrokersQueriesAndRejectsEverythingElse) {
-  auto q = sim::ParseWql("SELECT * FROM Win32_Volume Where Label='ESP'");
-  ASSERT_TRUE(q && q->where);
-  EXPECT_TRUE(q->properties.empty());
-  EXPECT_EQ(q->class_name, "Win32_Volume");
-  EXPECT_EQ(q->where->property, "Label");
-  EXPECT_FALSE(q->where->is_number);
-  EXPECT_EQ(q->where->text, "ESP");
-  q = sim::ParseWql("select H,V from CIM_VideoControllerResolution where RefreshRate = 60");
-  ASSERT_TRUE(q && q->where);
-  EXPECT_EQ(q->properties, (std::vector<std::string>{"H", "V"}));
-  EXPECT_TRUE(q->where->is_number);
-  EXPECT_EQ(q->where->number, 60u);
-  q = sim::ParseWql("SELECT * FROM Win32_Volume WHERE Name=\"S:\\\"");
-  ASSERT_TRUE(q && q->where);
-  EXPECT_EQ(q->where->text, "S:\\");
-
-  for (const char* bad : {"", "SELECT * FROM", "SELECT FROM X", "SELECT a, FROM X", "SELECT * X",
-                          "SELECT * FROM X Y", "SELECT * FROM X WHERE a = ",
-                          "SELECT * FROM X WHERE a = 'b' AND c = 1", "SELECT * FROM X WHERE a < 1",
-                          "SELECT * FROM X WHERE a = 'open", "SELECT * FROM X WHERE a = b",
-                          "SELECT * FROM X WHERE a = 12ab", "DELETE FROM X", "SELECT * FROM X;"}) {
-    EXPECT_FALSE(sim::ParseWql(bad)) << bad;
-  }
-}
 
 // ---------------------------------------------------------------------------------------------
 // The provider through the seam
@@ -282,24 +245,6 @@ TEST_F(SimWmiTest, ComInitialisationIsCountedPerThreadAndApartmentsConflict) {
   provider_->CoUninitialize();
   LoadText("[com]\napartment = single-threaded\n");
   EXPECT_EQ(provider_->CoInitializeEx(), wmi::kRpcE_ChangedMode);
-}
-
-TEST_F(SimWmiTest, NamespacesCompareWithoutCaseAndTheFirmwareLivesInRootWmi) {
-  LoadText("");
-  ASSERT_EQ(provider_->CoInitializeEx(), wmi::kS_OK);
-  std::unique_ptr<platform::WmiLocator> locator;
-  ASSERT_EQ(provider_->CreateLocator(&locator), wmi::kS_OK);
-  const std::pair<const char*, HRESULT> names[] = {
-      {"root\\wmi", wmi::kS_OK}, {"Root\\CimV2", wmi::kS_OK}, {"\\\\.\\root\\cimv2", wmi::kS_OK},
-      {"ROOT", wmi::kWbemE_InvalidNamespace}, {"ROOT\\WMI\\", wmi::kWbemE_InvalidNamespace}};
-  for (const auto& [name, hr] : names) {
-    std::unique_ptr<WmiServices> s;
-    EXPECT_EQ(locator->ConnectServer(name, &s), hr) << name;
-  }
-  std::unique_ptr<WmiServices> cim;
-  ASSERT_EQ(locator->ConnectServer("ROOT\\CIMV2", &cim), wmi::kS_OK);
-  std::unique_ptr<WmiObject> definition;
-  EXPECT_EQ(cim->GetObject("CorlanGamingFunction", &definition), wmi::kWbemE_NotFound);
 }
 
 TEST_F(SimWmiTest, ExecMethodWantsTheEscapedPathOfAnExistingInstanceAndADecimalInput) {
@@ -479,35 +424,6 @@ TEST_F(SimWmiTest, QueriesSelectFilterAndProject) {
   Query("ROOT\\CIMV2", "SELECT * FROM Win32_Volume WHERE Colour = 1", wmi::kWbemE_InvalidQuery);
   Query("ROOT\\CIMV2", "SELECT * FROM Win32_Processor", wmi::kWbemE_InvalidClass);
   Query("ROOT\\WMI", "SELECT * FROM CorlanGamingFunction", wmi::kWbemE_InvalidClass);
-}
-
-// The table as the broker fetches it (get_raw_smbios_table over the installed provider).
-TEST_F(SimWmiTest, RawSmbiosTableCarriesTheProfilesRecords) {
-  LoadText("[smbios]\ntype172 = 15:1, 14:0x05\ntype170 = 0x85:8, 0x90:2:7\n");
-  platform::Services services{.wmi = provider_.get()};
-  platform::InstallServices(&services);
-  SmbiosRawTable table;
-  ASSERT_TRUE(get_raw_smbios_table(&table));
-  EXPECT_EQ(table.length, static_cast<int32_t>(table.data.size()));
-  EXPECT_EQ(table.major_version, 3);
-  stSMBiosType172 features{};
-  ASSERT_TRUE(parse_smbios_type172(table, &features));
-  EXPECT_EQ(find_smbios_function(features, 14)->value, 0x05);
-  SmbiosType170 hotkeys{};
-  ASSERT_TRUE(parse_smbios_type170(table, &hotkeys));
-  EXPECT_EQ((std::vector<int>{hotkeys.count, hotkeys.codes[1], hotkeys.second_bytes[1],
-                              hotkeys.kinds[1]}),
-            (std::vector<int>{2, 0x90, 2, 7}));
-  // The same bytes through a query; without a table the caller's is left alone.
-  const auto rows = Query("ROOT\\WMI", "SELECT SMBiosData FROM MSSMBios_RawSMBiosTables");
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_EQ(Prop(*rows[0], "SMBiosData"), Variant::Bytes(table.data));
-  LoadText("[smbios]\npresent = no\n");
-  services.wmi = provider_.get();
-  SmbiosRawTable untouched = make_smbios_raw_table({0xAB}, 9, 9);
-  EXPECT_FALSE(get_raw_smbios_table(&untouched));
-  platform::InstallServices(nullptr);
-  EXPECT_EQ(untouched.data, std::vector<uint8_t>{0xAB});
 }
 
 TEST_F(SimWmiTest, ConcurrentCallersKeepTheirOwnFanGroups) {

@@ -58,6 +58,7 @@ TEST_F(StickyKeysTest, SetMovesBothFlagsTogetherAndKeepsTheOthers) {
       {0x000, U32(1), 0, 0x005},
       // Off: any other state, whenever either flag is set; half on counts as on.
       {0x1FF, U32(0), 0, 0x1FA},
+      {0x1FE, U32(2), 0, 0x1FA},  // hot key alone
       {0xFFFFFFFF, U32(0x101), 0, 0xFFFFFFFA},
       {0x1FA, U32(0), 1, 0x1FA},
       {0x1FF, Bytes{1, 0, 0, 0, 0}, 0, 0x1FA},  // too long for 32 bits: state 0
