@@ -57,8 +57,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
                                                      : 0xDEADBEEF;
   }
 
-  // reg_get_value's answer: code and data.
-  struct Value {
+  struct Value {  // reg_get_value's answer
     uint32_t code;
     Bytes data;
   };
@@ -292,12 +291,8 @@ TEST_F(RegistryCommandsTest, RequestsWithMissingOrUnterminatedArgumentsAnswer87)
   const Bytes key = Wire("HKEY_CURRENT_USER\\Quellmark");
   const Bytes name = Wire("v");
   const std::pair<Command, std::vector<Bytes>> short_requests[] = {
-      {kCreateKey, {}},
-      {kDeleteKey, {}},
-      {kCreateValue, {key, name, U32(4)}},
-      {kDeleteValue, {key}},
-      {kSetValue, {key, name, U32(4)}},
-  };
+      {kCreateKey, {}}, {kDeleteKey, {}}, {kCreateValue, {key, name, U32(4)}},
+      {kDeleteValue, {key}}, {kSetValue, {key, name, U32(4)}}};
   for (const auto& [command, arguments] : short_requests) {
     EXPECT_EQ(Code(command, arguments), 87u) << command.name;
   }
@@ -307,11 +302,10 @@ TEST_F(RegistryCommandsTest, RequestsWithMissingOrUnterminatedArgumentsAnswer87)
   EXPECT_EQ(Code(kCreateValue, {bad, name, U32(4), U32(1)}), 87u);
   EXPECT_EQ(Code(kDeleteValue, {key, bad}), 87u);
   // reg_get_value needs all five arguments (DEFAULT may be empty, but present).
+  const std::vector<Bytes> get = {key, name, U32(win::kRrfRtRegDword), U32(4), U32(1)};
   for (size_t count = 0; count < 5; ++count) {
-    std::vector<Bytes> arguments = {key, name, U32(win::kRrfRtRegDword), U32(4), U32(1)};
-    arguments.resize(count);
-    const auto items = Run(kGetValue, arguments);
-    EXPECT_EQ(items, (std::vector<Bytes>{U32(87), {}})) << count;
+    const std::vector<Bytes> shorter(get.begin(), get.begin() + count);
+    EXPECT_EQ(Run(kGetValue, shorter), (std::vector<Bytes>{U32(87), {}})) << count;
   }
   EXPECT_EQ(Run(kGetValue, {key, bad, U32(win::kRrfRtRegDword), U32(4), U32(1)})[0], U32(87));
   EXPECT_FALSE(KeyExists(RegRoot::kCurrentUser, "Quellmark")) << "nothing was written";
