@@ -334,8 +334,6 @@ TEST_F(SimWmiTest, AdaptorsBatteryBoostProfileAndFans) {
   EXPECT_EQ(Gaming("GetGamingFanBehavior", 2), 0x300u);
   EXPECT_EQ(Gaming("GetGamingFanBehavior", 1), 0u);
   EXPECT_EQ(Gaming("SetGamingFanBehavior", 0x0303), 1u);  // there is no group 3
-  EXPECT_EQ(Gaming("SetGamingFanSpeed", 0x5A01), 0u);
-  EXPECT_EQ(Gaming("GetGamingFanSpeed", 1), 0x5A00u);
   EXPECT_EQ(Gaming("SetGamingFanTable", 0x12345600), 0u);
   EXPECT_EQ(Gaming("GetGamingFanTable"), 0x12345600u);
 }

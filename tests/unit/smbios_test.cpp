@@ -4,10 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
-#include "sim/smbios_table.h"
 
 namespace {
 
@@ -214,24 +212,6 @@ TEST(SmbiosMalformed, ShortLengthByteIsSkippedAndAMissingTerminatorEndsTheWalk) 
   Bytes swallowed = {0x01, 0x04, 0x00, 0x00, 'x', 0x00};
   swallowed.insert(swallowed.end(), tail172.begin(), tail172.end() - 2);
   EXPECT_FALSE(parse_smbios_type172(Table(swallowed), &r));
-}
-
-TEST(SmbiosTableBuilder, ProducesTheHandWrittenBytes) {
-  const std::pair<uint8_t, uint16_t> functions[] = {{14, 0x000F}, {15, 1}, {8, 0x1234}};
-  const uint8_t body1[] = {1, 2, 3, 4};
-  const Bytes body170(kTable.begin() + 36, kTable.begin() + 50);
-  sim::SmbiosTableBuilder b;
-  b.AddStructure(1, 0x0100, body1, {"ab", "cd"})
-      .AddType172(0x1234, functions, 0x5A, 0xA5)
-      .AddStructure(170, 0x0010, body170, {"k"})
-      .AddEndOfTable(0xFEFF);
-  EXPECT_EQ(b.Bytes(), kTable);
-  const sim::SmbiosHotkeyEntry hotkeys[] = {{0x85, 0x07, 8}};
-  Bytes expected170(kTable.begin() + 32, kTable.begin() + 50);
-  expected170.insert(expected170.end(), {0x00, 0x00});
-  EXPECT_EQ(sim::SmbiosTableBuilder().AddType170(0x0010, hotkeys, {1, 2, 3, 4, 5}).Bytes(),
-            expected170);
-  EXPECT_THROW(sim::SmbiosTableBuilder().AddStructure(1, 1, {}, {""}), std::invalid_argument);
 }
 
 }  // namespace
