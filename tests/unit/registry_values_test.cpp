@@ -36,11 +36,13 @@ class RegistryValuesTest : public ::testing::Test {
 };
 
 TEST_F(RegistryValuesTest, WritersCreateMissingKeysAndStoreLittleEndianAndUtf16) {
-  EXPECT_EQ(write_reg_dword("SOFTWARE\\OEM\\Calvane\\Overclock", "GPU_OC_Support", 0x01020304u), 0u);
-  EXPECT_EQ(Read("SOFTWARE\\OEM\\Calvane\\Overclock", "GPU_OC_Support"),
+  const std::string deep = kKey + std::string("\\Overclock");
+  EXPECT_EQ(write_reg_dword(deep, "GPU_OC_Support", 0x01020304u), 0u);
+  EXPECT_EQ(Read(deep, "GPU_OC_Support"),
             std::make_pair(win::kRegDword, Bytes{4, 3, 2, 1}));
   EXPECT_EQ(write_reg_string(kKey, "GPU_Name0", "Név"), 0u);
-  EXPECT_EQ(Read(kKey, "GPU_Name0"), std::make_pair(win::kRegSz, Bytes{'N', 0, 0xE9, 0, 'v', 0, 0, 0}));
+  EXPECT_EQ(Read(kKey, "GPU_Name0"),
+            std::make_pair(win::kRegSz, Bytes{'N', 0, 0xE9, 0, 'v', 0, 0, 0}));
   EXPECT_EQ(write_reg_string(kKey, "Model", nullptr), 0u);
   EXPECT_EQ(Read(kKey, "Model"), std::make_pair(win::kRegSz, Bytes{0, 0}));
 

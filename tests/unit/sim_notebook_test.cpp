@@ -397,7 +397,8 @@ TEST_F(SimWmiTest, FaultsShapeInstancesOutputsAndStatus) {
 }
 
 TEST_F(SimWmiTest, QueriesSelectFilterAndProject) {
-  LoadText("[CorlanGamingFunction]\npresent = no\n[system]\nmodel = Zephan 14\n[volume]\nname = C:\\\nlabel = Windows\n"
+  LoadText("[CorlanGamingFunction]\npresent = no\n[system]\nmodel = Zephan 14\n"
+           "[volume]\nname = C:\\\nlabel = Windows\n"
            "[volume]\nname = S:\\\nlabel = ESP\ndrive_letter = S:\n"
            "[video_mode]\nhorizontal = 2560\nvertical = 1440\n[video_mode]\nhorizontal = 1920\n"
            "vertical = 1080\n[video_mode]\nhorizontal = 2560\nvertical = 1600\n");
