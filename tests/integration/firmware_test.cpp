@@ -20,8 +20,8 @@ class FirmwareOverThePipe : public BrokerFixture {
   Bytes Ask(uint16_t code, const std::vector<Bytes>& arguments) {
     auto client = testsupport::ConnectCommandPipe();
     Bytes response;
-    EXPECT_EQ(testsupport::Exchange(*client, ironbark::EncodeRequest(code, arguments), &response), 0u)
-        << "code " << code;
+    const auto request = ironbark::EncodeRequest(code, arguments);
+    EXPECT_EQ(testsupport::Exchange(*client, request, &response), 0u) << "code " << code;
     std::vector<Bytes> items;
     EXPECT_TRUE(ironbark::ParseResponse(response.data(), response.size(), &items));
     return items.size() == 1 ? items[0] : Bytes{};
