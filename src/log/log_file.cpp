@@ -29,8 +29,9 @@ std::string_view LevelTag(int level) {
 // localtime_r, so the conversion is serialised here (outside the file lock).
 std::mutex g_localtime_lock;
 
-std::string Timestamp() {
-  const auto now = std::chrono::system_clock::now();
+}  // namespace
+
+std::string LogTimestamp(std::chrono::system_clock::time_point now) {
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(
                           now.time_since_epoch()) % 1000;
@@ -42,6 +43,8 @@ std::string Timestamp() {
   }
   return FormatMessage64("%s.%03d", date, static_cast<int>(millis.count()));
 }
+
+namespace {
 
 // Callers hand over null-terminated wide strings; anything after an embedded zero never
 // reached the file.
@@ -56,7 +59,7 @@ LogFile::LogFile(std::string name, std::string path)
     : name_(std::move(name)), path_(std::move(path)) {}
 
 int LogFile::Write(int level, std::string_view function, std::string_view message) {
-  const std::string timestamp = Timestamp();
+  const std::string timestamp = LogTimestamp(std::chrono::system_clock::now());
   const std::string_view tag = LevelTag(level);
 
   std::string line;

@@ -1,6 +1,7 @@
 // The broker's own log: one line per call appended to a plain-text file.
 #pragma once
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -37,6 +38,10 @@ class LogFile {
 
 // The process's log; null while logging is off. Set once at start-up before other threads run.
 extern std::atomic<LogFile*> g_LogFile;
+
+// A line's stamp for `now` in local time, "YYYYMMDD_HH:MM:SS.mmm" (the milliseconds always three
+// digits).
+std::string LogTimestamp(std::chrono::system_clock::time_point now);
 
 // Writes through g_LogFile when logging is on; does nothing otherwise.
 void LogLine(int level, std::string_view function, std::string_view message);

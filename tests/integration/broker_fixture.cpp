@@ -6,12 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
-
-#include "base/text.h"
-#include "support/handler_harness.h"
 
 namespace testsupport {
 
@@ -54,41 +49,10 @@ std::optional<int> BrokerFixture::StopBroker(ChildProcess& broker, int signal_nu
   return broker.WaitExit(15000);
 }
 
-std::unique_ptr<NamedPipeClient> BrokerFixture::Connect() {
-  auto client = std::make_unique<NamedPipeClient>(kCommandPipeName);
-  EXPECT_EQ(client->ConnectPipe(5000), 0u);
-  return client;
-}
-
-uint32_t BrokerFixture::Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
-                                 std::vector<uint8_t>* response) {
-  if (!client.handle) return win::kErrorInvalidHandle;
-  uint32_t written = 0;
-  const uint32_t error =
-      client.handle->Write(message.data(), static_cast<uint32_t>(message.size()), &written);
-  if (error != 0) return error;
-  return client.ReadPipeMessage(response);
-}
-
 std::string BrokerFixture::LogPath() const {
   const passwd* pw = getpwuid(geteuid());
   const std::string account = pw != nullptr ? pw->pw_name : std::to_string(geteuid());
   return root_.path() + "/C/ProgramData/OEM/Calvane/Log/" + account + "_Quellmark.log";
-}
-
-std::string BrokerFixture::ReadLog() const {
-  std::ifstream in(LogPath(), std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool BrokerFixture::WaitForLog(const std::string& text) const {
-  for (int i = 0; i < 500; ++i) {
-    if (ReadLog().find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
 }
 
 CommandResult BrokerFixture::Cli(std::vector<std::string> args) {
@@ -100,14 +64,6 @@ std::string BrokerFixture::Named(std::vector<std::string> words) {
   const auto result = Cli(std::move(words));
   EXPECT_EQ(result.exit_code, 0) << result.output;
   return result.output;
-}
-
-bool BrokerFixture::WaitForCount(const std::string& text, size_t count) const {
-  for (int i = 0; i < 500; ++i) {
-    if (CountOf(ReadLog(), text) >= count) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
 }
 
 }  // namespace testsupport

@@ -11,6 +11,7 @@
 #include "platform/posix/registry.h"
 #include "platform/services.h"
 #include "support/child_process.h"
+#include "support/pipe_client.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -31,18 +32,15 @@ class BrokerFixture : public ::testing::Test {
   // Sends SIGTERM and returns the exit code (nullopt when it did not exit in time).
   std::optional<int> StopBroker(ChildProcess& broker, int signal_number = 15);
 
-  std::unique_ptr<NamedPipeClient> Connect();
-  static uint32_t Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
-                           std::vector<uint8_t>* response);
-
+  // The log file of a broker started by this user.
   std::string LogPath() const;
-  std::string ReadLog() const;
-  bool WaitForLog(const std::string& text) const;
+  std::string ReadLog() const { return ReadText(LogPath()); }
+  bool WaitForLog(const std::string& text, size_t count = 1) const {
+    return WaitForText(LogPath(), text, count);
+  }
   CommandResult Cli(std::vector<std::string> args);
   // Runs quellmark-cli with `words` and returns its output; a failure unless it exits 0.
   std::string Named(std::vector<std::string> words);
-  // Waits until the log holds `count` copies of `text`.
-  bool WaitForCount(const std::string& text, size_t count) const;
 
   TempDir root_;
   std::unique_ptr<platform::posix::UnixStreamPipeTransport> pipes_;

@@ -43,7 +43,7 @@ TEST_F(RegistryOverThePipe, AProtectedKeyIsForwardedToTheBrokersOwnPipeOnce) {
   // The client's request meets 5, goes once more through the pipe, meets 5 there and stops:
   // two result lines, two answers written (the forward's, then the client's).
   EXPECT_EQ(Named({"value", "create", locked, "Name", "REG_SZ", "str:x"}), "5 (0x00000005)\n");
-  ASSERT_TRUE(WaitForCount("Response namedpipe error: 0\r\n", 2));
+  ASSERT_TRUE(WaitForLog("Response namedpipe error: 0\r\n", 2));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // room for a runaway chain
   const std::string log = ReadLog();
   EXPECT_EQ(CountOf(log, "| ironbark::IbClientCommandProcessor::reg_create_value | "
@@ -60,10 +60,10 @@ TEST_F(RegistryOverThePipe, AProtectedKeyIsForwardedToTheBrokersOwnPipeOnce) {
 }
 
 TEST_F(RegistryOverThePipe, ProtectNeedsAKeyAndAKnownRoot) {
-  EXPECT_EQ(Cli({"reg", "protect"}).exit_code, 1);
-  EXPECT_EQ(Cli({"reg", "protect", "HKXX\\A"}).exit_code, 1);
-  EXPECT_EQ(Cli({"reg", "unprotect", "HKLM\\Never\\Marked"}).exit_code, 1);
-  EXPECT_EQ(Cli({"reg", "protect", "HKLM\\A", "extra"}).exit_code, 1);
+  for (const auto& words : std::vector<std::vector<std::string>>{
+           {"reg", "protect"}, {"reg", "protect", "HKXX\\A"},
+           {"reg", "unprotect", "HKLM\\Never\\Marked"}, {"reg", "protect", "HKLM\\A", "extra"}})
+    EXPECT_EQ(Cli(words).exit_code, 1) << words.back();
 }
 
 }  // namespace

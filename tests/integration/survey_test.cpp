@@ -53,8 +53,7 @@ TEST_F(SurveyOnTheBroker, FirstStartPublishesAtOnceLaterStartsWaitFirst) {
   const size_t first_run = log.size();
   broker = StartBroker();
   EXPECT_EQ(Cli({"op-mode", "get"}).exit_code, 0) << "the pipe serves while the survey waits";
-  for (int i = 0; i < 5 && !WaitForCount(kSurveyEnd, 2); ++i) {
-  }
+  ASSERT_TRUE(testsupport::WaitForText(LogPath(), kSurveyEnd, 2, 25000));
   log = ReadLog().substr(first_run);
   // The wait, and the first line the survey logs after it.
   const std::string stamp = R"(_(\d\d):(\d\d):(\d\d)\.(\d{3}) \| Quellmark \| ironbark::IbClientCommandProcessor::)";

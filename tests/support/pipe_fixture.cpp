@@ -1,8 +1,6 @@
 #include "support/pipe_fixture.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "app/command_catalogue.h"
 #include "pipe/pipe_server.h"
@@ -41,38 +39,5 @@ void PipeServerFixture::StartServer() {
 }
 
 bool PipeServerFixture::StopServer() { return StopPipeServer(); }
-
-std::unique_ptr<NamedPipeClient> PipeServerFixture::Connect() {
-  auto client = std::make_unique<NamedPipeClient>(kCommandPipeName);
-  EXPECT_EQ(client->ConnectPipe(2000), 0u);
-  return client;
-}
-
-uint32_t PipeServerFixture::SendRaw(NamedPipeClient& client, const std::vector<uint8_t>& message) {
-  uint32_t written = 0;
-  return client.handle->Write(message.data(), static_cast<uint32_t>(message.size()), &written);
-}
-
-uint32_t PipeServerFixture::Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
-                                     std::vector<uint8_t>* response) {
-  const uint32_t error = SendRaw(client, message);
-  if (error != 0) return error;
-  return client.ReadPipeMessage(response);
-}
-
-bool PipeServerFixture::WaitForLog(const std::string& text) const {
-  for (int i = 0; i < 200; ++i) {
-    if (ReadLog().find(text) != std::string::npos) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return false;
-}
-
-std::string PipeServerFixture::ReadLog() const {
-  std::ifstream in(root_.path() + "/C/test.log", std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 }  // namespace testsupport

@@ -13,6 +13,7 @@
 #include "platform/posix/file_system.h"
 #include "platform/posix/pipe_transport.h"
 #include "platform/services.h"
+#include "support/pipe_client.h"
 #include "support/temp_dir.h"
 
 namespace testsupport {
@@ -28,16 +29,17 @@ class PipeServerFixture : public ::testing::Test {
   // Runs the stop protocol; true when the server acknowledged.
   bool StopServer();
 
-  // A connected client of the command pipe (asserts on failure).
-  std::unique_ptr<NamedPipeClient> Connect();
-  // Writes raw bytes as one message.
-  static uint32_t SendRaw(NamedPipeClient& client, const std::vector<uint8_t>& message);
-  // Sends a raw message and reads the answer; error 109 when the server closed the connection.
+  static std::unique_ptr<NamedPipeClient> Connect() { return ConnectCommandPipe(2000); }
+  static uint32_t SendRaw(NamedPipeClient& client, const std::vector<uint8_t>& message) {
+    return testsupport::SendRaw(client, message);
+  }
   static uint32_t Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
-                           std::vector<uint8_t>* response);
-  std::string ReadLog() const;
-  // Waits (up to 2 s) until the log holds `text`: the server logs after it answered.
-  bool WaitForLog(const std::string& text) const;
+                           std::vector<uint8_t>* response) {
+    return testsupport::Exchange(client, message, response);
+  }
+  std::string LogPath() const { return root_.path() + "/C/test.log"; }
+  std::string ReadLog() const { return ReadText(LogPath()); }
+  bool WaitForLog(const std::string& text) const { return WaitForText(LogPath(), text); }
 
   TempDir root_;
   std::unique_ptr<platform::posix::UnixStreamPipeTransport> pipes_;

@@ -2,6 +2,7 @@
 // over real sockets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <future>
@@ -16,17 +17,14 @@
 #include "pipe/named_pipe.h"
 #include "pipe/pipe_server.h"
 #include "pipe/protocol.h"
-#include "support/echo_clients.h"
 #include "support/manual_clock.h"
 #include "support/pipe_fixture.h"
 
 namespace {
 
+using testsupport::Bytes;
 using testsupport::EchoText;
 using testsupport::PipeServerFixture;
-
-using testsupport::Bytes;
-
 
 class CommandPipe : public PipeServerFixture {
  protected:
@@ -89,6 +87,7 @@ TEST_F(CommandPipe, ProtocolErrorsCloseTheConnectionWithoutAnswer) {
       {Bytes({0, 0, 2, 1, 0, 0, 0, 7, 9, 0, 0, 0, 1}), win::kErrorBrokenPipe},  // 2nd past the end
       {Bytes({0, 0, 1, 0xFF, 0xFF, 0xFF, 0xFF, 1}), win::kErrorBrokenPipe},  // length near 2^32
       {Bytes({0x27, 0, 0}), win::kErrorBrokenPipe},  // unknown code 39
+      {Bytes({0, 1, 0}), win::kErrorBrokenPipe},     // unknown code 256, not the echo
       // One byte over the cap: refused from its length, so the writer never gets it all out.
       {ironbark::EncodeRequest(0, over_cap), win::kErrorNoData},
   };
@@ -213,23 +212,63 @@ TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
 
 TEST(PipeObjects, ConstructorsValidateTheirArgumentsBeforeCreatingAnything) {
   // No platform services are installed: reaching the transport would abort the test.
-  EXPECT_THROW(NamedPipeServer(nullptr, 2, 1, 512, 512), std::invalid_argument);
-  try {
-    NamedPipeServer(kCommandPipeName, 3, 1, 512, 512);
-    FAIL();
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "direction");
-  }
-  try {
-    NamedPipeServer(kCommandPipeName, 2, 2, 512, 512);
-    FAIL();
-  } catch (const std::invalid_argument& e) {
-    EXPECT_STREQ(e.what(), "transmission_mode");
+  const struct { const char* name; int direction, mode; const char* what; } rows[] = {
+      {nullptr, 2, 1, "name"}, {kCommandPipeName, 3, 1, "direction"},
+      {kCommandPipeName, 2, 2, "transmission_mode"}};
+  for (const auto& row : rows) {
+    try {
+      NamedPipeServer(row.name, row.direction, row.mode, 512, 512);
+      ADD_FAILURE() << row.what;
+    } catch (const std::invalid_argument& e) {
+      if (row.name != nullptr) EXPECT_STREQ(e.what(), row.what);
+    }
   }
   EXPECT_THROW(NamedPipeClient(nullptr), std::invalid_argument);
   NamedPipeClient client(kCommandPipeName);
   EXPECT_EQ(client.path, "\\\\.\\pipe\\vexorhelm_hardware_service_");
   EXPECT_EQ(client.desiredAccess, 0xC0000000u);
+}
+
+// A pipe that hands out one message in reads of at most `piece` bytes, as message mode does
+// (234 while bytes remain), then reports the other end closed.
+class ScriptedPipe final : public platform::PipeHandle {
+ public:
+  ScriptedPipe(size_t length, uint32_t piece) : length_(length), piece_(piece) {}
+  uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t* read) override {
+    *read = static_cast<uint32_t>(std::min<size_t>({capacity, piece_, length_ - at_}));
+    for (uint32_t i = 0; i < *read; ++i) buffer[i] = static_cast<uint8_t>(at_ + i);
+    at_ += *read;
+    if (*read == 0) return win::kErrorBrokenPipe;
+    return at_ < length_ ? win::kErrorMoreData : 0;
+  }
+  uint32_t WaitForClient() override { return 0; }
+  uint32_t Write(const uint8_t*, uint32_t, uint32_t*) override { return 0; }
+  uint32_t SetMessageReadMode() override { return 0; }
+  void Close() override {}
+  uint32_t ClientProcessId() override { return 0; }
+
+ private:
+  const size_t length_;
+  const uint32_t piece_;
+  size_t at_ = 0;
+};
+
+TEST(ReceivePipeMessage, AssemblesEveryPieceAndRefusesMessagesOverTheCap) {
+  const struct { size_t length; uint32_t piece, error; } rows[] = {
+      {700, 100, 0}, {700, 512, 0}, {100000, 4096, 0},
+      {platform::kMaxPipeMessageBytes, 1 << 20, 0},
+      {platform::kMaxPipeMessageBytes + size_t{1}, 1 << 20, win::kErrorInvalidData},
+      {platform::kMaxPipeMessageBytes + size_t{1000}, 333, win::kErrorInvalidData}};
+  for (const auto& row : rows) {
+    ScriptedPipe pipe(row.length, row.piece);
+    std::vector<uint8_t> buffer;
+    uint32_t size = 0;
+    ASSERT_EQ(ReceivePipeMessage(pipe, buffer, &size), row.error) << row.length;
+    EXPECT_LE(buffer.size(), size_t{platform::kMaxPipeMessageBytes});
+    if (row.error != 0) continue;
+    ASSERT_EQ(size, row.length);
+    for (size_t i = 0; i < size; i += 997) ASSERT_EQ(buffer[i], static_cast<uint8_t>(i)) << i;
+  }
 }
 
 // The shutdown's wait for the acknowledgement, on a manual clock: one look every 50 ms, for at

@@ -160,37 +160,28 @@ TEST(SendFormat, ItemsAndResponsesShowTheirBytesAndWhatTheyFit) {
 
 TEST(SendFormat, FailureMessagesNameThePipeAndTheError) {
   using enum ExchangeStage;
-  EXPECT_EQ(ExchangeFailureMessage(kConnect, win::kErrorFileNotFound, "/r/pipe/p"),
-            "no broker is serving /r/pipe/p (error 2)");
-  EXPECT_EQ(ExchangeFailureMessage(kConnect, win::kErrorAccessDenied, "P"),
-            "cannot connect to P (error 5)");
-  EXPECT_EQ(ExchangeFailureMessage(kWrite, win::kErrorNoData, "P"),
-            "writing the request to P failed (error 232)");
-  EXPECT_EQ(ExchangeFailureMessage(kRead, win::kErrorBrokenPipe, "P"),
-            "the broker closed the connection without an answer (unknown command or malformed "
-            "request?)");
-  EXPECT_EQ(ExchangeFailureMessage(kRead, win::kErrorFileNotFound, "P"),
-            "reading the answer from P failed (error 2)");
+  const struct { ExchangeStage stage; uint32_t error; const char* message; } rows[] = {
+      {kConnect, win::kErrorFileNotFound, "no broker is serving P (error 2)"},
+      {kConnect, win::kErrorAccessDenied, "cannot connect to P (error 5)"},
+      {kWrite, win::kErrorNoData, "writing the request to P failed (error 232)"},
+      {kRead, win::kErrorBrokenPipe,
+       "the broker closed the connection without an answer (unknown command or malformed request?)"},
+      {kRead, win::kErrorFileNotFound, "reading the answer from P failed (error 2)"}};
+  for (const auto& row : rows) EXPECT_EQ(ExchangeFailureMessage(row.stage, row.error, "P"), row.message);
 }
 
 TEST(NamedCommands, BecomeTheirCodeAndArgumentWidth) {
   struct Case { std::vector<std::string> words; uint16_t code; std::vector<Bytes> arguments; };
   const Case cases[] = {
       {{"op-mode", "set", "5"}, 21, {{5, 0, 0, 0}}},
-      {{"op-mode", "get"}, 20, {}},
       {{"fan-table", "get"}, 18, {{0, 0, 0, 0}}},
       {{"fan-table", "set", "0x0102030405060708"}, 17, {{8, 7, 6, 5, 4, 3, 2, 1}}},
-      {{"misc-setting", "get", "17"}, 27, {{17, 0, 0, 0}}},
       {{"function", "set", "1"}, 31, {{1, 0, 0, 0, 0, 0, 0, 0}}},
       {{"sticky-keys", "set", "on"}, 28, {{1, 0, 0, 0}}},
-      {{"sticky-keys", "set", "off"}, 28, {{0, 0, 0, 0}}},
       {{"value", "create", "K", "v", "reg_dword", "u32:7"}, 3,
        {text::ToWireText("K"), text::ToWireText("v"), {4, 0, 0, 0}, {7, 0, 0, 0}}},
       {{"value", "get", "K", "v", "RRF_RT_REG_DWORD", "0x10"}, 6,
        {text::ToWireText("K"), text::ToWireText("v"), {0x10, 0, 0, 0}, {0x10, 0, 0, 0}, {}}},
-      {{"value", "get", "K", "v", "65535", "4", "str:x"}, 6,
-       {text::ToWireText("K"), text::ToWireText("v"), {0xFF, 0xFF, 0, 0}, {4, 0, 0, 0},
-        text::ToWireText("x")}},
       {{"logo", "apply", "C:\\a.jpg", "jpg"}, 36, {text::ToWireText("C:\\a.jpg"), {1, 0, 0, 0}}},
   };
   for (const Case& c : cases) {
