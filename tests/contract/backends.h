@@ -17,6 +17,9 @@ namespace contract {
 // True in win32_tests. The few places where the backends may answer differently test on it,
 // each with its reason.
 extern const bool kWindows;
+// True when win32_tests runs under Wine, whose API differs from Windows' in a few answers; each
+// contract names them in one place, with the Windows answer kept as the contract.
+extern const bool kWine;
 
 struct RegistryBackend {
   virtual ~RegistryBackend() = default;

@@ -65,7 +65,9 @@ class PipeContract : public ::testing::Test {
     auto client = pipes_.Open(params_.path, kReadWrite, &error);
     EXPECT_EQ(error, 0u);
     EXPECT_NE(client, nullptr);
-    if (client) EXPECT_EQ(client->SetMessageReadMode(), 0u);
+    if (client) {
+      EXPECT_EQ(client->SetMessageReadMode(), 0u);
+    }
     EXPECT_EQ(server->WaitForClient(), kAnswers.client_came_first) << "the client came first";
     return {std::move(server), std::move(client)};
   }
@@ -149,9 +151,13 @@ TEST_F(PipeContract, ClosedHandlesAnswerInvalidHandleAndOnlyServersKnowTheirClie
     EXPECT_EQ(count, 0u);
     for (const uint32_t rc : {write, read, end->WaitForClient()}) {
       EXPECT_NE(rc, 0u);
-      if (kAnswers.closed_invalid) EXPECT_EQ(rc, kErrorInvalidHandle);
+      if (kAnswers.closed_invalid) {
+        EXPECT_EQ(rc, kErrorInvalidHandle);
+      }
     }
-    if (kAnswers.closed_invalid) EXPECT_EQ(end->SetMessageReadMode(), kErrorInvalidHandle);
+    if (kAnswers.closed_invalid) {
+      EXPECT_EQ(end->SetMessageReadMode(), kErrorInvalidHandle);
+    }
     EXPECT_EQ(end->ClientProcessId(), 0u);
   }
 }

@@ -30,6 +30,7 @@
 namespace contract {
 
 const bool kWindows = false;
+const bool kWine = false;
 
 std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
   struct Backend : RegistryBackend {

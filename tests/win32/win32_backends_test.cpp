@@ -68,6 +68,7 @@ struct TempDir {
 namespace contract {
 
 const bool kWindows = true;
+const bool kWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 
 std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
   struct Backend : RegistryBackend {
