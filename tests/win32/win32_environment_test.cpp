@@ -11,7 +11,6 @@
 
 #include "platform/win32/process_environment.h"
 #include "platform/win32/wide_text.h"
-#include "win32_test_support.h"
 
 namespace {
 
@@ -27,7 +26,7 @@ class Win32EnvironmentTest : public ::testing::Test {
     }
   }
 
-  const std::string name_ = win32test::UniqueName("QUELLMARK_TEST");
+  const std::string name_ = "QUELLMARK_TEST_" + std::to_string(GetCurrentProcessId());
   std::vector<std::string> names_;
   platform::win32::Win32Environment env_;
 };

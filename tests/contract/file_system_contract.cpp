@@ -1,0 +1,136 @@
+// The file-system seam's contract, the same on the mapped Linux tree and on Windows: folder
+// creation, appending, and the boot-logo calls with the codes GetLastError gives.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "contract/backends.h"
+
+namespace {
+
+using namespace win;
+
+class FileSystemContract : public ::testing::Test {
+ protected:
+  std::string F(const std::string& relative) const { return b_->dir + "\\" + relative; }
+  bool IsDirectory(const std::string& relative) {
+    const uint32_t attributes = files_.GetFileAttributesW(F(relative));
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0;
+  }
+
+  std::unique_ptr<contract::FileSystemBackend> b_ = contract::MakeFileSystemBackend();
+  platform::FileSystem& files_ = *b_->files;
+};
+
+TEST_F(FileSystemContract, FoldersAreMadeUpToTheLastSeparatorAndAppendsKeepExactBytes) {
+  EXPECT_TRUE(files_.MakeSureDirectoryPathExists(F("a\\b\\c\\file.log")));
+  EXPECT_TRUE(IsDirectory("a\\b\\c"));
+  EXPECT_FALSE(files_.PathExists(F("a\\b\\c\\file.log"))) << "the last part is a file name";
+  EXPECT_TRUE(files_.MakeSureDirectoryPathExists(F("a\\b\\c\\file.log")));
+  EXPECT_TRUE(files_.MakeSureDirectoryPathExists(F("s/t\\\\u/")));
+  EXPECT_TRUE(IsDirectory("s\\t\\u"));
+  EXPECT_TRUE(files_.MakeSureDirectoryPathExists(F("gr\xC3\xBC\xC3\x9F" "e\\x")));
+  EXPECT_TRUE(IsDirectory("GR\xC3\xBC\xC3\x9F" "E")) << "one name in any (ASCII) case";
+  EXPECT_TRUE(files_.MakeSureDirectoryPathExists("no-separator.log"));
+
+  const std::string binary("one\r\n\0\xFF", 7);
+  EXPECT_TRUE(files_.AppendToFile(F("a\\x.log"), binary));
+  EXPECT_TRUE(files_.AppendToFile(F("A\\X.LOG"), "tail"));
+  EXPECT_TRUE(files_.AppendToFile(F("a\\x.log"), ""));
+  EXPECT_EQ(b_->Read(F("a\\x.log")), binary + "tail") << "binary: no newline translation";
+  EXPECT_FALSE(files_.AppendToFile(F("missing\\x.log"), "x")) << "the folder is not made";
+  EXPECT_FALSE(files_.PathExists(F("missing")));
+  EXPECT_FALSE(files_.AppendToFile(F("a"), "x")) << "a folder is no file";
+  EXPECT_FALSE(files_.MakeSureDirectoryPathExists(F("a\\x.log\\sub\\file.log")));
+  EXPECT_FALSE(files_.PathExists(F("a\\x.log\\sub")));
+}
+
+TEST_F(FileSystemContract, CreateAndDeleteAnswerWindowsCodes) {
+  ASSERT_TRUE(files_.AppendToFile(F("f"), "x"));
+  uint32_t error = 99;
+  ASSERT_TRUE(files_.CreateDirectoryW(F("a\\"), &error)) << "a trailing separator is allowed";
+  EXPECT_TRUE(IsDirectory("a"));
+  ASSERT_TRUE(files_.AppendToFile(F("a\\Logo.gif"), "x"));
+  struct Case { bool (*call)(platform::FileSystem&, const std::string&, uint32_t*);
+                std::string path; uint32_t code; };
+  const auto mkdir = +[](platform::FileSystem& fs, const std::string& p, uint32_t* e) {
+    return fs.CreateDirectoryW(p, e);
+  };
+  const auto del = +[](platform::FileSystem& fs, const std::string& p, uint32_t* e) {
+    return fs.DeleteFileW(p, e);
+  };
+  for (const Case& c : std::vector<Case>{
+           {mkdir, F("b\\c"), kErrorPathNotFound},  // one level only
+           {mkdir, F("A"), kErrorAlreadyExists},    // names differing in case are one name
+           {mkdir, F("f"), kErrorAlreadyExists},    // a file of that name
+           {mkdir, F("f\\sub"), kErrorPathNotFound},
+           {mkdir, "", kErrorPathNotFound},
+           {del, F("A\\LOGO.GIF"), kErrorSuccess},
+           {del, F("a\\Logo.gif"), kErrorFileNotFound},
+           {del, F("missing\\Logo.gif"), kErrorPathNotFound},
+           {del, F("a"), kErrorAccessDenied},
+           {del, "", kErrorPathNotFound}}) {
+    SCOPED_TRACE((c.call == mkdir ? "CreateDirectoryW " : "DeleteFileW ") + c.path);
+    error = 99;
+    EXPECT_EQ(c.call(files_, c.path, &error), c.code == kErrorSuccess);
+    // After a success Windows leaves whatever the last error was.
+    if (c.code != kErrorSuccess || !contract::kWindows) {
+      EXPECT_EQ(error, c.code);
+    }
+  }
+  EXPECT_TRUE(IsDirectory("a"));
+  EXPECT_FALSE(files_.PathExists(F("b")));
+}
+
+TEST_F(FileSystemContract, CopyReplacesOrRefusesAndLeavesNothingHalfDone) {
+  ASSERT_TRUE(files_.MakeSureDirectoryPathExists(F("EFI\\OEM\\")));
+  std::string big(200'003, '\0');  // larger than one copy buffer, with every byte value
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7);
+  ASSERT_TRUE(files_.AppendToFile(F("big.gif"), big));
+  ASSERT_TRUE(files_.AppendToFile(F("small.gif"), "GIF"));
+  // A volume name ending in a backslash with "\EFI\OEM" appended, as the logo commands build it.
+  const std::string logo = b_->dir + "\\\\EFI\\OEM\\CorlanLogo.gif";
+  uint32_t error = 99;
+  EXPECT_TRUE(files_.CopyFileW(F("big.gif"), logo, false, &error));
+  EXPECT_EQ(b_->Read(F("EFI\\OEM\\CorlanLogo.gif")), big);
+  EXPECT_TRUE(files_.CopyFileW(F("small.gif"), F("efi\\oem\\corlanlogo.GIF"), false, &error));
+  EXPECT_EQ(b_->Read(F("EFI\\OEM\\CorlanLogo.gif")), "GIF") << "no tail of the longer file";
+
+  struct Case { std::string from, to; bool fail_if_exists; uint32_t code; };
+  for (const Case& c : std::vector<Case>{
+           {F("big.gif"), logo, true, kErrorFileExists},
+           {F("none.gif"), F("x.gif"), false, kErrorFileNotFound},
+           {F("nowhere\\none.gif"), F("x.gif"), false, kErrorPathNotFound},
+           {F("small.gif"), F("no\\x.gif"), false, kErrorPathNotFound},
+           {F("EFI"), F("x.gif"), false, kErrorAccessDenied},
+           {F("small.gif"), F("EFI"), false, kErrorAccessDenied},
+           {"", F("x.gif"), false, kErrorPathNotFound},
+           {F("small.gif"), "", false, kErrorPathNotFound},
+           {F("big.gif"), F("BIG.GIF"), false, kErrorSharingViolation}}) {  // one file
+    SCOPED_TRACE(c.from + " -> " + c.to);
+    error = 99;
+    EXPECT_FALSE(files_.CopyFileW(c.from, c.to, c.fail_if_exists, &error));
+    EXPECT_EQ(error, c.code);
+  }
+  EXPECT_EQ(b_->Read(F("EFI\\OEM\\CorlanLogo.gif")), "GIF");
+  EXPECT_FALSE(files_.PathExists(F("x.gif")));
+  EXPECT_FALSE(files_.PathExists(F("no")));
+  EXPECT_EQ(b_->Read(F("big.gif")), big);
+}
+
+TEST_F(FileSystemContract, ExistenceAndAttributes) {
+  ASSERT_TRUE(files_.MakeSureDirectoryPathExists(F("EFI\\OEM\\")));
+  ASSERT_TRUE(files_.AppendToFile(F("EFI\\OEM\\CorlanLogo.jpg"), "J"));
+  EXPECT_TRUE(IsDirectory("\\EFI\\OEM")) << "doubled separators";
+  const uint32_t file = files_.GetFileAttributesW(F("efi\\oem\\corlanlogo.jpg"));
+  EXPECT_NE(file, kInvalidFileAttributes);
+  EXPECT_EQ(file & kFileAttributeDirectory, 0u);
+  EXPECT_EQ(files_.GetFileAttributesW(F("EFI\\none")), kInvalidFileAttributes);
+  EXPECT_EQ(files_.GetFileAttributesW(""), kInvalidFileAttributes);
+  EXPECT_TRUE(files_.PathExists(F("EFI\\OEM\\CorlanLogo.jpg")));
+  EXPECT_TRUE(files_.PathExists(F("EFI\\OEM")));
+  EXPECT_FALSE(files_.PathExists(F("EFI\\OEM\\CorlanLogo.gif")));
+  EXPECT_FALSE(files_.PathExists("")) << "an empty path names nothing, not the current drive";
+}
+
+}  // namespace

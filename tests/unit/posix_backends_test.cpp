@@ -1,0 +1,351 @@
+// The Linux backends: the contract suites' factories (tests/contract/), and what only these
+// backends do: the registry database's protection, locking and crash safety, the one table of
+// failure codes, and the mapping of Windows paths below the root.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "contract/backends.h"
+#include "platform/posix/file_system.h"
+#include "platform/posix/os_error.h"
+#include "platform/posix/path_mapping.h"
+#include "platform/posix/pipe_transport.h"
+#include "platform/posix/process_environment.h"
+#include "platform/posix/registry.h"
+#include "sim/machine_profile.h"
+#include "sim/simulated_notebook.h"
+#include "sim/wmi.h"
+#include "support/temp_dir.h"
+
+namespace contract {
+
+const bool kWindows = false;
+const bool kWine = false;
+
+std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
+  struct Backend : RegistryBackend {
+    testsupport::TempDir dir;
+    platform::posix::SqliteRegistry sqlite{dir.path() + "/registry.db"};
+  };
+  auto b = std::make_unique<Backend>();
+  b->registry = &b->sqlite;
+  b->key = "Software\\QuellmarkTests";
+  return b;
+}
+
+std::unique_ptr<FileSystemBackend> MakeFileSystemBackend() {
+  struct Backend : FileSystemBackend {
+    testsupport::TempDir dir_;
+    platform::posix::PosixFileSystem posix{dir_.path()};
+    std::string Read(const std::string& path) override {
+      std::stringstream ss;
+      ss << std::ifstream(platform::posix::MapWindowsPath(dir_.path(), path), std::ios::binary).rdbuf();
+      return ss.str();
+    }
+  };
+  auto b = std::make_unique<Backend>();
+  std::filesystem::create_directories(b->dir_.path() + "/D/t");
+  b->files = &b->posix;
+  b->dir = "D:\\t";
+  return b;
+}
+
+std::unique_ptr<PipeBackend> MakePipeBackend() {
+  struct Backend : PipeBackend {
+    testsupport::TempDir dir;
+    platform::posix::UnixStreamPipeTransport posix{dir.path()};
+    int count = 0;
+    std::string UniquePath() override { return "\\\\.\\pipe\\quellmark_test_" + std::to_string(++count); }
+  };
+  auto b = std::make_unique<Backend>();
+  b->pipes = &b->posix;
+  return b;
+}
+
+std::unique_ptr<WmiBackend> MakeWmiBackend() {
+  struct Backend : WmiBackend {
+    sim::SimWmiProvider sim{std::make_shared<sim::SimulatedNotebook>(
+        sim::ParseMachineProfile("[system]\nmodel = Contract\n", "contract.profile"))};
+  };
+  auto b = std::make_unique<Backend>();
+  b->provider = &b->sim;
+  return b;
+}
+
+}  // namespace contract
+
+namespace {
+
+using platform::posix::SqliteRegistry;
+using Bytes = std::vector<uint8_t>;
+constexpr win::RegRoot kLm = win::RegRoot::kLocalMachine;
+constexpr win::RegRoot kCu = win::RegRoot::kCurrentUser;
+
+uint32_t SetDword(SqliteRegistry& reg, std::string_view key, std::string_view name, uint32_t v,
+                  win::RegRoot root = kLm) {
+  return reg.SetKeyValue(root, key, name, win::kRegDword, &v, sizeof v);
+}
+
+uint32_t GetDword(SqliteRegistry& reg, std::string_view key, std::string_view name,
+                  uint32_t* v = nullptr) {
+  uint32_t value = 0, size = sizeof value;
+  const uint32_t rc = reg.GetValue(kLm, key, name, win::kRrfRtRegDword, nullptr, &value, &size);
+  if (v != nullptr) *v = value;
+  return rc;
+}
+
+class SqliteRegistryTest : public ::testing::Test {
+ protected:
+  std::string db() const { return dir_.path() + "/registry.db"; }
+  testsupport::TempDir dir_;
+};
+
+TEST_F(SqliteRegistryTest, RejectsMalformedPathsAndFilesAndEmptiesARootWhole) {
+  SqliteRegistry reg(db());
+  for (const auto& [path, rc] : std::vector<std::pair<std::string, uint32_t>>{
+           {"\\A", win::kErrorBadPathname}, {"A\\\\B", win::kErrorBadPathname},
+           {std::string(256, 'k'), win::kErrorInvalidParameter}}) {
+    EXPECT_EQ(reg.CreateKey(kLm, path, win::kKeyAllAccess), rc) << path;
+    EXPECT_EQ(SetDword(reg, path, "v", 1), rc) << path;
+  }
+  EXPECT_EQ(reg.CreateKey(kLm, std::string(255, 'k'), win::kKeyAllAccess), 0u);
+  ASSERT_EQ(SetDword(reg, "", "rootval", 1), 0u);
+  ASSERT_EQ(SetDword(reg, "A", "v", 5, kCu), 0u);
+  EXPECT_EQ(reg.DeleteTree(kLm, ""), 0u);  // the root loses its contents but stays usable
+  std::vector<std::string> names;
+  ASSERT_EQ(reg.EnumSubkeys(kLm, "", &names), 0u);
+  EXPECT_TRUE(names.empty());
+  EXPECT_EQ(GetDword(reg, "", "rootval"), win::kErrorFileNotFound);
+  EXPECT_EQ(reg.OpenKey(kCu, "A", win::kKeyRead), 0u) << "other roots are untouched";
+
+  std::ofstream(dir_.path() + "/junk.db") << std::string(4096, 'x');
+  EXPECT_THROW(SqliteRegistry(dir_.path() + "/junk.db"), std::runtime_error);
+  EXPECT_THROW(SqliteRegistry(dir_.path() + "/no/such/dir/registry.db"), std::runtime_error);
+}
+
+TEST_F(SqliteRegistryTest, ProtectedKeysCanBeReadButNotChanged) {
+  {
+    SqliteRegistry reg(db());
+    ASSERT_EQ(SetDword(reg, "P\\Locked\\Inner", "v", 7), 0u);
+    ASSERT_EQ(SetDword(reg, "P\\Free", "v", 8), 0u);
+    ASSERT_EQ(reg.SetKeyProtected(kLm, "p\\locked", true), 0u);
+    ASSERT_EQ(reg.SetKeyProtected(kLm, "Not\\Yet", true), 0u);  // created on the way
+    ASSERT_EQ(reg.SetKeyProtected(kCu, "", true), 0u);
+  }
+  SqliteRegistry reg(db());  // protection is stored
+  EXPECT_EQ(reg.OpenKey(kLm, "P\\Locked\\Inner", win::kKeyRead), 0u);
+  EXPECT_EQ(reg.CreateKey(kLm, "P\\Locked", win::kKeyRead), 0u);
+  const std::vector<uint32_t> refused = {
+      reg.OpenKey(kLm, "P\\Locked", win::kKeyAllAccess),
+      reg.OpenKey(kLm, "P\\Locked\\Inner", win::kKeySetValue),
+      reg.CreateKey(kLm, "P\\Locked\\New\\Deeper", win::kKeyRead),
+      SetDword(reg, "P\\Locked\\Inner", "v", 0), SetDword(reg, "P\\Locked\\New", "v", 0),
+      SetDword(reg, "Not\\Yet", "v", 0), reg.DeleteKeyValue(kLm, "P\\Locked\\Inner", "v"),
+      reg.DeleteTree(kLm, "P\\Locked\\Inner"),
+      reg.DeleteTree(kLm, "P"),  // a tree holding a protected key is refused whole
+      reg.DeleteTree(kLm, ""), SetDword(reg, "Any", "v", 0, kCu), reg.DeleteTree(kCu, "")};
+  for (size_t i = 0; i < refused.size(); ++i) EXPECT_EQ(refused[i], win::kErrorAccessDenied) << i;
+  EXPECT_EQ(reg.OpenKey(kLm, "P\\Locked\\New", win::kKeyRead), win::kErrorFileNotFound);
+  uint32_t v = 0;
+  EXPECT_EQ(GetDword(reg, "P\\Locked\\Inner", "v", &v), 0u);
+  EXPECT_EQ(v, 7u);
+  // Parents and siblings stay writable; lifting the protection allows changes again.
+  EXPECT_EQ(SetDword(reg, "P", "v", 9), 0u);
+  EXPECT_EQ(reg.DeleteTree(kLm, "P\\Free"), 0u);
+  ASSERT_EQ(reg.SetKeyProtected(kLm, "P\\Locked", false), 0u);
+  EXPECT_EQ(reg.DeleteTree(kLm, "P"), 0u);
+  EXPECT_EQ(reg.SetKeyProtected(kLm, "P\\Locked", false), win::kErrorFileNotFound);
+}
+
+// Another connection that keeps the write lock past SQLite's own busy wait: the write retries
+// until it is released and succeeds.
+TEST_F(SqliteRegistryTest, ALockHeldElsewhereIsWaitedOut) {
+  SqliteRegistry reg(db());
+  ASSERT_EQ(SetDword(reg, "K", "v", 1), 0u);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(db().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::thread release([other] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  EXPECT_EQ(SetDword(reg, "K", "v", 2), 0u);
+  release.join();
+  sqlite3_close(other);
+  uint32_t v = 0;
+  EXPECT_EQ(GetDword(reg, "K", "v", &v), 0u);
+  EXPECT_EQ(v, 2u);
+
+}
+
+// Threads of this process share one registry object while a second process writes the same
+// file and is killed mid-write: nothing fails, and every commit it reported survives.
+TEST_F(SqliteRegistryTest, ThreadsAndAProcessKilledMidWriteShareTheFile) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // writes until killed, reporting every committed value
+    ::close(fds[0]);
+    SqliteRegistry reg(db());
+    for (uint32_t i = 0;; ++i) {
+      if (reg.CreateKey(kLm, "Both\\Sub" + std::to_string(i % 4), win::kKeyAllAccess) != 0 ||
+          SetDword(reg, "Child", "v" + std::to_string(i), i) != 0)
+        ::_exit(3);
+      if (::write(fds[1], &i, sizeof i) != sizeof i) ::_exit(4);
+    }
+  }
+  ::close(fds[1]);
+  constexpr int kThreads = 6, kWrites = 60;
+  {
+    SqliteRegistry reg(db());
+    std::atomic<int> errors{0};
+    std::atomic<bool> stop{false};
+    std::thread reader([&] {
+      while (!stop.load()) {
+        const uint32_t rc = GetDword(reg, "Both", "last");
+        errors += rc != 0 && rc != win::kErrorFileNotFound;
+      }
+    });
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+      writers.emplace_back([&, t] {
+        for (int i = 0; i < kWrites; ++i) {  // the same missing keys as everybody else
+          errors += reg.CreateKey(kLm, "Both\\Sub" + std::to_string(i % 4), win::kKeyAllAccess) != 0;
+          errors += SetDword(reg, "Both", std::to_string(t) + "_" + std::to_string(i), i) != 0;
+          errors += SetDword(reg, "Both", "last", i) != 0;
+        }
+      });
+    }
+    for (auto& w : writers) w.join();
+    stop = true;
+    reader.join();
+    EXPECT_EQ(errors.load(), 0);
+    EXPECT_TRUE(std::filesystem::exists(db() + "-wal")) << "not in WAL mode";
+  }
+  uint32_t last = 0;
+  do {
+    ASSERT_EQ(::read(fds[0], &last, sizeof last), ssize_t{sizeof last}) << "writer died early";
+  } while (last < 300);
+  ASSERT_EQ(::kill(child, SIGKILL), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  ::close(fds[0]);
+
+  SqliteRegistry reg(db());
+  std::vector<platform::RegValueInfo> values;
+  ASSERT_EQ(reg.EnumValues(kLm, "Both", &values), 0u);
+  EXPECT_EQ(values.size(), size_t{kThreads * kWrites + 1});
+  std::vector<std::string> subkeys;
+  ASSERT_EQ(reg.EnumSubkeys(kLm, "Both", &subkeys), 0u);
+  EXPECT_EQ(subkeys, (std::vector<std::string>{"Sub0", "Sub1", "Sub2", "Sub3"}));
+  for (uint32_t i = 0; i <= last; ++i) {
+    uint32_t v = 0;
+    ASSERT_EQ(GetDword(reg, "child", "V" + std::to_string(i), &v), 0u) << i << " of " << last;
+    ASSERT_EQ(v, i);
+  }
+}
+
+TEST(PosixOsErrorTest, ErrnoAndSqliteResultsBecomeTheWindowsCode) {
+  const std::pair<int, uint32_t> errnos[] = {
+      {ENOENT, win::kErrorFileNotFound},     {ECONNREFUSED, win::kErrorFileNotFound},
+      {ENOTDIR, win::kErrorPathNotFound},    {EACCES, win::kErrorAccessDenied},
+      {EPERM, win::kErrorAccessDenied},      {EISDIR, win::kErrorAccessDenied},
+      {EROFS, win::kErrorAccessDenied},      {EEXIST, win::kErrorAlreadyExists},
+      {ENOSPC, win::kErrorDiskFull},         {EAGAIN, win::kErrorPipeBusy},
+      {EPIPE, win::kErrorNoData},            {ECONNRESET, win::kErrorNoData},
+      {EBADF, win::kErrorInvalidHandle},     {ENOMEM, win::kErrorNotEnoughMemory},
+      {ENOBUFS, win::kErrorNotEnoughMemory}, {EMSGSIZE, win::kErrorInvalidParameter},
+      {EIO, win::kErrorGenFailure},          {ELOOP, win::kErrorGenFailure}};
+  for (const auto& [error, code] : errnos) EXPECT_EQ(platform::posix::WinErrorFromErrno(error), code) << error;
+  // Extended result codes count by their primary code.
+  const std::pair<int, uint32_t> results[] = {
+      {SQLITE_OK, win::kErrorSuccess},          {SQLITE_ROW, win::kErrorSuccess},
+      {SQLITE_DONE, win::kErrorSuccess},        {SQLITE_BUSY, win::kErrorBusy},
+      {SQLITE_BUSY_SNAPSHOT, win::kErrorBusy},  {SQLITE_LOCKED_SHAREDCACHE, win::kErrorBusy},
+      {SQLITE_FULL, win::kErrorDiskFull},       {SQLITE_READONLY_DBMOVED, win::kErrorAccessDenied},
+      {SQLITE_PERM, win::kErrorAccessDenied},   {SQLITE_AUTH, win::kErrorAccessDenied},
+      {SQLITE_NOMEM, win::kErrorNotEnoughMemory}, {SQLITE_TOOBIG, win::kErrorNotEnoughMemory},
+      {SQLITE_IOERR_FSYNC, win::kErrorRegistryIoFailed},
+      {SQLITE_CANTOPEN_ISDIR, win::kErrorCantOpen},
+      {SQLITE_CORRUPT, win::kErrorBadDb},       {SQLITE_NOTADB, win::kErrorBadDb},
+      {SQLITE_CONSTRAINT_UNIQUE, win::kErrorBadDb}};
+  for (const auto& [result, code] : results) EXPECT_EQ(platform::posix::WinErrorFromSqlite(result), code) << result;
+}
+
+// Pipe names are flat on Windows: a path that cannot lead to a socket means no such pipe, not
+// a missing folder.
+TEST(PosixPipeTest, AMissingPipeIsFileNotFoundWhateverTheSocketPathLacks) {
+  testsupport::TempDir root;
+  platform::posix::UnixStreamPipeTransport pipes(root.path());
+  uint32_t error = 0;
+  EXPECT_EQ(pipes.Open("\\\\.\\pipe\\none", win::kGenericRead, &error), nullptr);
+  EXPECT_EQ(error, win::kErrorFileNotFound) << "no pipe folder";
+  std::ofstream(root.path() + "/pipe") << "a file where the pipe folder belongs";
+  EXPECT_EQ(pipes.Open("\\\\.\\pipe\\none", win::kGenericRead, &error), nullptr);
+  EXPECT_EQ(error, win::kErrorFileNotFound) << "ENOTDIR";
+}
+
+TEST(PathMappingTest, WindowsPathsLandBelowTheRootAndNeverClimbOut) {
+  using platform::posix::MapWindowsPath;
+  const std::pair<const char*, const char*> cases[] = {
+      {"C:\\ProgramData\\x.log", "/r/C/ProgramData/x.log"}, {"d:\\Data\\f", "/r/D/Data/f"},
+      {"\\OEM\\x", "/r/C/OEM/x"},                 {"OEM\\x", "/r/C/OEM/x"},
+      {"C:OEM\\x", "/r/C/OEM/x"},                 {"C:/mixed\\sep/x", "/r/C/mixed/sep/x"},
+      {"\\\\?\\C:\\long\\x", "/r/C/long/x"},      {"C:\\", "/r/C"},
+      {"C:\\a\\.\\b\\\\c\\", "/r/C/a/b/c"},       {"s:\\\\\\EFI//OEM", "/r/S/EFI/OEM"},
+      // A volume name as WMI reports it ("S:\") with a folder appended.
+      {"S:\\\\EFI\\OEM\\CorlanLogo.gif", "/r/S/EFI/OEM/CorlanLogo.gif"},
+      {"C:\\a\\b\\..\\c", "/r/C/a/c"},            {"C:\\..\\..\\etc\\passwd", "/r/C/etc/passwd"},
+      {"..\\..\\x", "/r/C/x"},                    {"D:\\a\\..\\..\\..\\b", "/r/D/b"},
+      {"\\\\server\\share\\..\\..\\..\\x", "/r/UNC/x"},
+      {"\\\\.\\pipe\\vexorhelm_hardware_service_", "/r/pipe/vexorhelm_hardware_service_"},
+      {"\\\\.\\PIPE\\Name", "/r/pipe/Name"},
+      {"\\\\.\\pipe\\a\\..\\b", "/r/pipe/a_.._b"}};  // one socket file: cannot climb
+  for (const auto& [windows, mapped] : cases) EXPECT_EQ(MapWindowsPath("/r", windows), mapped) << windows;
+  EXPECT_EQ(MapWindowsPath("/r/", "C:\\a"), "/r/C/a");
+}
+
+TEST(PathMappingTest, ExistingEntriesKeepTheirSpelling) {
+  using platform::posix::MapWindowsPath;
+  testsupport::TempDir dir;
+  const std::string r = dir.path();
+  std::filesystem::create_directories(r + "/C/ProgramData/OEM");
+  std::filesystem::create_directories(r + "/pipe");
+  std::ofstream(r + "/pipe/Vexorhelm_Agent").close();
+  EXPECT_EQ(MapWindowsPath(r, "c:\\programdata\\oem\\calvane\\Log\\x.log"),
+            r + "/C/ProgramData/OEM/calvane/Log/x.log");
+  EXPECT_EQ(MapWindowsPath(r, "\\PROGRAMDATA\\Oem"), r + "/C/ProgramData/OEM");
+  EXPECT_EQ(MapWindowsPath(r, "\\\\.\\pipe\\VEXORHELM_AGENT"), r + "/pipe/Vexorhelm_Agent");
+  // An exact spelling that exists wins over another one that differs only in case.
+  std::filesystem::create_directories(r + "/C/programdata");
+  EXPECT_EQ(MapWindowsPath(r, "C:\\programdata"), r + "/C/programdata");
+  EXPECT_EQ(MapWindowsPath(r, "C:\\ProgramData"), r + "/C/ProgramData");
+}
+
+TEST(PosixEnvironmentTest, VariablesIgnoreCaseAndProgramDataHasADefault) {
+  platform::posix::PosixEnvironment env;
+  ASSERT_EQ(::setenv("QuellmarkTestVar", "value-1", 1), 0);
+  EXPECT_EQ(env.GetVariable("QUELLMARKTESTVAR"), "value-1");
+  ::unsetenv("QuellmarkTestVar");
+  EXPECT_EQ(env.GetVariable("QuellmarkTestVar"), std::nullopt);
+  const char* saved = std::getenv("PROGRAMDATA");
+  const std::string saved_value = saved != nullptr ? saved : "";
+  ::unsetenv("PROGRAMDATA");
+  EXPECT_EQ(env.GetVariable("ProgramData"), "C:\\ProgramData");
+  if (saved != nullptr) ::setenv("PROGRAMDATA", saved_value.c_str(), 1);
+  EXPECT_FALSE(env.UserName().empty());
+}
+
+}  // namespace

@@ -1,0 +1,166 @@
+// The Win32 backends: the contract suites' factories (tests/contract/) over sandboxes in the
+// real registry (HKCU\Software\QuellmarkTests\<unique>), a fresh folder under %TEMP% and unique
+// pipe names; and what only these backends do: the pipe's security descriptor and the sharing
+// of an appended file.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "contract/backends.h"
+#include "pipe/named_pipe.h"
+#include "platform/win32/file_system.h"
+#include "platform/win32/pipe_transport.h"
+#include "platform/win32/registry.h"
+#include "platform/win32/wide_text.h"
+#include "platform/win32/wmi.h"
+
+namespace {
+
+using platform::win32::FromWide;
+using platform::win32::ToWide;
+
+std::string UniqueName(const std::string& prefix) {
+  static std::atomic<unsigned> counter{0};
+  LARGE_INTEGER tick{};
+  QueryPerformanceCounter(&tick);
+  return prefix + "_" + std::to_string(GetCurrentProcessId()) + "_" +
+         std::to_string(counter.fetch_add(1)) + "_" + std::to_string(tick.QuadPart);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  const HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string contents;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) contents.append(chunk, got);
+  CloseHandle(file);
+  return contents;
+}
+
+struct TempDir {
+  TempDir() {
+    wchar_t base[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    if (length == 0 || length > MAX_PATH) throw std::runtime_error("GetTempPathW failed");
+    std::wstring dir(base, length);
+    if (dir.back() == L'\\') dir.pop_back();
+    dir += L"\\" + ToWide(UniqueName("quellmark-test"));
+    if (!CreateDirectoryW(dir.c_str(), nullptr)) throw std::runtime_error("CreateDirectoryW failed");
+    path = FromWide(dir);
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(ToWide(path)), ignored);
+  }
+  std::string path;
+};
+
+}  // namespace
+
+namespace contract {
+
+const bool kWindows = true;
+const bool kWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+
+std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
+  struct Backend : RegistryBackend {
+    ~Backend() override {
+      win32.DeleteTree(root, key);
+      // RegDeleteKeyW removes only a key without subkeys: another run's sandbox stays.
+      RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QuellmarkTests");
+    }
+    platform::win32::Win32Registry win32;
+  };
+  auto b = std::make_unique<Backend>();
+  b->registry = &b->win32;
+  b->root = win::RegRoot::kCurrentUser;
+  b->key = "Software\\QuellmarkTests\\" + UniqueName("run");
+  return b;
+}
+
+std::unique_ptr<FileSystemBackend> MakeFileSystemBackend() {
+  struct Backend : FileSystemBackend {
+    std::string Read(const std::string& path) override { return ReadWholeFile(path); }
+    TempDir temp;
+    platform::win32::Win32FileSystem win32;
+  };
+  auto b = std::make_unique<Backend>();
+  b->files = &b->win32;
+  b->dir = b->temp.path;
+  return b;
+}
+
+std::unique_ptr<PipeBackend> MakePipeBackend() {
+  struct Backend : PipeBackend {
+    std::string UniquePath() override { return PipePath(UniqueName("quellmark_test").c_str()); }
+    platform::win32::Win32PipeTransport win32;
+  };
+  auto b = std::make_unique<Backend>();
+  b->pipes = &b->win32;
+  return b;
+}
+
+std::unique_ptr<WmiBackend> MakeWmiBackend() {
+  struct Backend : WmiBackend {
+    platform::win32::Win32WmiProvider win32;
+  };
+  auto b = std::make_unique<Backend>();
+  b->provider = &b->win32;
+  return b;
+}
+
+}  // namespace contract
+
+namespace {
+
+TEST(Win32PipeTest, AMalformedDescriptorIsADaclFailureAndCreatesNothing) {
+  platform::win32::Win32PipeTransport pipes;
+  platform::PipeInstanceParams bad;
+  bad.path = PipePath(UniqueName("quellmark_test_sddl").c_str());
+  bad.open_mode = win::kPipeAccessDuplex;
+  bad.pipe_mode = win::kPipeTypeMessage | win::kPipeReadmodeMessage;
+  bad.max_instances = 1;
+  bad.sddl = "D:(nonsense";
+  try {
+    pipes.CreateInstance(bad);
+    ADD_FAILURE() << "an instance was created from a malformed descriptor";
+  } catch (const platform::PipeInstanceLimitError&) {
+    ADD_FAILURE() << "a descriptor failure reported as the instance limit";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "DACL creation failed.");
+  }
+  uint32_t error = 0;
+  EXPECT_EQ(pipes.Open(bad.path, win::kGenericRead | win::kGenericWrite, &error), nullptr);
+  EXPECT_EQ(error, win::kErrorFileNotFound) << "nothing was created";
+}
+
+// A log viewer (or a second broker) that shares the file both ways does not stop the append; a
+// handle that shares nothing does.
+TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
+  TempDir temp;
+  platform::win32::Win32FileSystem files;
+  const std::string path = temp.path + "\\shared.log";
+  ASSERT_TRUE(files.AppendToFile(path, "a"));
+  HANDLE sharing = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(sharing, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(files.AppendToFile(path, "b"));
+  CloseHandle(sharing);
+  HANDLE exclusive = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(files.AppendToFile(path, "c"));
+  CloseHandle(exclusive);
+  EXPECT_EQ(ReadWholeFile(path), "ab");
+}
+
+}  // namespace
