@@ -87,11 +87,11 @@ fi
 build_targets() {   # build_targets LOGFILE
   cmake --build "$build" -j"$jobs" --target "${targets[@]}" >"$1" 2>&1
 }
-# run_tests LOGFILE: runs both test binaries, stopping at the first failing test.
-# Returns 0 when all passed, 1 when a test failed or a binary ran past the timeout.
+# run_tests LOGFILE: runs both test binaries, stopping at the first failing test, and appends
+# their output to LOGFILE. Returns 0 when all passed, 1 when a test failed or a binary ran past
+# the timeout (printing that binary's name).
 run_tests() {
   local bin rc
-  : >"$1"
   for bin in unit_tests integration_tests; do
     echo "== $bin" >>"$1"
     (cd "$build/tests" && timeout "$test_timeout" "./$bin" --gtest_brief=1 --gtest_fail_fast) >>"$1" 2>&1
@@ -114,6 +114,7 @@ fi
 echo "building ${targets[*]} (-j$jobs)"
 build_targets "$logs/baseline-build.log" || { echo "the unchanged tree does not build, see $logs/baseline-build.log" >&2; exit 2; }
 # Without a green baseline every fault would count as caught.
+: >"$logs/baseline-tests.log"
 if ! failed=$(run_tests "$logs/baseline-tests.log"); then
   echo "$failed fails on the unchanged tree, see $logs/baseline-tests.log" >&2; exit 2
 fi
