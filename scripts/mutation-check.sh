@@ -2,13 +2,15 @@
 # Mutation check: plants known faults in the product one at a time and runs the unit and
 # integration tests against each, to show which faults the tests catch and which slip through.
 #
-#   scripts/mutation-check.sh [--only PATTERN] [--faults FILE] [--work DIR] [--jobs N] [--keep]
+#   scripts/mutation-check.sh [--only PATTERN] [--faults FILE] [--work DIR] [--jobs N]
+#                             [--timeout S] [--keep]
 #
 #   --only PATTERN  run only the faults whose id matches this extended regular expression
 #   --faults FILE   the fault list (default scripts/mutation-faults.txt)
 #   --work DIR      scratch folder for the copied tree and its build; a folder kept from an
 #                   earlier run is reused, so only what changed since is copied and rebuilt
 #   --jobs N        parallel build jobs (default 2)
+#   --timeout S     seconds each test binary may run before the fault counts as caught (300)
 #   --keep          keep the scratch folder afterwards (a --work folder is always kept)
 #
 # The fault list holds one record per fault:
@@ -40,13 +42,14 @@ keep=0
 test_timeout=300
 targets=(unit_tests integration_tests quellmark quellmark-cli)
 
-usage() { sed -n '4,12p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+usage() { sed -n '4,14p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [[ $# -gt 0 ]]; do
   case $1 in
     --only) only=${2:?}; shift 2 ;;
     --faults) faults=$(realpath "${2:?}"); shift 2 ;;
     --work) work=${2:?}; keep=1; shift 2 ;;
     --jobs) jobs=${2:?}; shift 2 ;;
+    --timeout) test_timeout=${2:?}; shift 2 ;;
     --keep) keep=1; shift ;;
     -h|--help) usage ;;
     *) echo "unknown argument: $1" >&2; usage ;;
@@ -97,8 +100,12 @@ run_tests() {
     (cd "$build/tests" && timeout "$test_timeout" "./$bin" --gtest_brief=1 --gtest_fail_fast) >>"$1" 2>&1
     rc=$?
     if [[ $rc -ne 0 ]]; then
-      [[ $rc -eq 124 ]] && echo "== $bin ran past ${test_timeout}s" >>"$1"
-      echo "$bin"
+      if [[ $rc -eq 124 ]]; then
+        echo "== $bin ran past ${test_timeout}s" >>"$1"
+        echo "$bin (timed out)"
+      else
+        echo "$bin"
+      fi
       return 1
     fi
   done
