@@ -172,6 +172,9 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
   ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, "Mixed", win::kRegSz,
                                   Wire("x").data(), 4),
             0u);
+  ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, "Wide", win::kRegDword,
+                                  Bytes(8, 1).data(), 8),
+            0u);
   const struct {
     const char* name;
     uint32_t flags;
@@ -196,6 +199,8 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
       // A restricted read of a value of another type fails too: the default replaces it.
       {"Mixed", win::kRrfRtRegDword, 4, U32(0x01020304), 0, U32(0x01020304), win::kRegDword,
        U32(0x01020304)},
+      // So does one of a REG_DWORD that is not 4 bytes long, whatever the buffer.
+      {"Wide", win::kRrfRtRegDword, 8, U32(6), 0, U32(6), win::kRegDword, U32(6)},
   };
   for (const auto& c : cases) {
     const Value v = Get(key, c.name, U32(c.flags), U32(c.size), c.default_data);
