@@ -21,9 +21,6 @@ using wmi::HRESULT;
 using wmi::Variant;
 using wmi::VarType;
 
-// ---------------------------------------------------------------------------------------------
-// Machine profile parser
-
 TEST(MachineProfileTest, ValuesAreTakenLiterallyAroundCommentsBlanksAndCrLf) {
   const MachineProfile p = sim::ParseMachineProfile(
       "# comment\r\n\r\n; another\r\n[system]\r\n  model   =  Vexor 15 X  \r\n"
@@ -47,16 +44,13 @@ TEST(MachineProfileTest, ValuesAreTakenLiterallyAroundCommentsBlanksAndCrLf) {
   EXPECT_TRUE(p.volumes[1].folders.empty());
 }
 
-// ---------------------------------------------------------------------------------------------
-// The provider through the seam
-
+// The provider through the seam.
 class SimWmiTest : public ::testing::Test {
  protected:
-  void Load(MachineProfile profile) {
-    notebook_ = std::make_shared<sim::SimulatedNotebook>(std::move(profile));
+  void LoadText(const std::string& text) {
+    notebook_ = std::make_shared<sim::SimulatedNotebook>(sim::ParseMachineProfile(text, "t.p"));
     provider_ = std::make_unique<sim::SimWmiProvider>(notebook_);
   }
-  void LoadText(const std::string& text) { Load(sim::ParseMachineProfile(text, "t.profile")); }
   void TearDown() override {
     while (provider_ != nullptr && provider_->ComInitializations() > 0) provider_->CoUninitialize();
   }
@@ -95,16 +89,12 @@ class SimWmiTest : public ::testing::Test {
     provider_->CoUninitialize();
     return call;
   }
-  // A method of either class with a decimal input; the output as an integer (either encoding).
-  uint64_t Gaming(std::string_view method, std::optional<uint64_t> input = std::nullopt) {
-    return Output("CorlanGamingFunction", kGamingPath, method, input, "gmOutput");
-  }
-  uint64_t Output(std::string_view cls, std::string_view path, std::string_view method,
-                  std::optional<uint64_t> input, std::string_view name) {
-    Call c = Invoke(cls, path, method,
-                    input ? std::optional(Variant::Text(std::to_string(*input))) : std::nullopt);
+  // A gaming method with a decimal input; the output as an integer (either encoding).
+  uint64_t Gaming(std::string_view method, uint64_t input) {
+    Call c = Invoke("CorlanGamingFunction", kGamingPath, method,
+                    Variant::Text(std::to_string(input)));
     EXPECT_EQ(c.hr, wmi::kS_OK) << method;
-    return c.hr == wmi::kS_OK ? Integer(c.Get(name)) : ~0ull;
+    return c.hr == wmi::kS_OK ? Integer(c.Get("gmOutput")) : ~0ull;
   }
 
   static uint64_t Integer(const Variant& v) {
