@@ -4,7 +4,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <mutex>
 
 #include "base/text.h"
@@ -79,12 +78,10 @@ class SurveyTest : public testsupport::HandlerTest {
     HandlerTest::SetUp();
   }
 
-  // Builds the notebook of `profile_text` (adjusted by `adjust` where the text cannot say it),
-  // seeds the drivers' class keys as the Linux broker does, and installs everything.
-  void Boot(const std::string& profile_text,
-            const std::function<void(sim::MachineProfile&)>& adjust = {}) {
+  // Builds the notebook of `profile_text`, seeds the drivers' class keys as the Linux broker
+  // does, and installs everything.
+  void Boot(const std::string& profile_text) {
     sim::MachineProfile profile = sim::ParseMachineProfile(profile_text, "test.profile");
-    if (adjust) adjust(profile);
     devices_ = std::make_unique<sim::SimulatedDeviceSetup>(profile.drivers);
     ASSERT_EQ(sim::SeedDriverRegistry(recorder_, profile.drivers), 0u);
     provider_ = std::make_unique<sim::SimWmiProvider>(
@@ -93,9 +90,6 @@ class SurveyTest : public testsupport::HandlerTest {
     services_.device_setup = devices_.get();
     recorder_.TakeWrites();
   }
-
-  // The boot-logo folder on the ESP volume "S:".
-  void MakeLogoFolder() { std::filesystem::create_directories(At("S/EFI/OEM")); }
 
   // "[LEVEL] function | message" of every log line since the last call, the class prefix
   // dropped; with `functions`, only their lines, as "[LEVEL] message".
@@ -141,7 +135,7 @@ constexpr const char* kFullMachine =
 
 TEST_F(SurveyTest, FullMachineWritesEveryValueInOrderWithItsLogLines) {
   Boot(kFullMachine);
-  MakeLogoFolder();
+  std::filesystem::create_directories(At("S/EFI/OEM"));  // the boot-logo folder
   IbClientCommandProcessor::Initialize();
   EXPECT_TRUE(sleeps_.empty()) << "the first start does not wait";
   // The keyboard values follow the record: light bar, colour, zones.
@@ -221,10 +215,10 @@ class SurveyBrandTest : public SurveyTest, public ::testing::WithParamInterface<
 
 TEST_P(SurveyBrandTest, ModelAndFamilyGiveTheBrand) {
   const BrandCase& c = GetParam();
-  Boot("", [&c](sim::MachineProfile& p) {
-    p.system.model = c.model;
-    p.system.family = c.family;
-  });
+  std::string system = "[system]\n";
+  if (c.model) system += "model = " + *c.model + "\n";
+  if (c.family) system += "family = " + *c.family + "\n";
+  Boot(system);
   IbClientCommandProcessor::Initialize();
   std::string brands;
   for (const std::string& w : recorder_.TakeWrites("Model_Name_1st_brand")) {
@@ -285,7 +279,7 @@ class SurveyCheckTest : public SurveyTest, public ::testing::WithParamInterface<
 TEST_P(SurveyCheckTest, WritesTheDerivedValuesAndLogs) {
   const CheckCase& c = GetParam();
   Boot(c.profile);
-  MakeLogoFolder();
+  std::filesystem::create_directories(At("S/EFI/OEM"));  // the boot-logo folder
   IbClientCommandProcessor::Initialize();
   std::string values;
   for (const auto& [check, names] : kValuesOf) {
@@ -308,7 +302,6 @@ std::string Lcd(const char* byte6) {
   return std::string("[state]\nlcd_overdrive = ") + byte6 + "\n";
 }
 constexpr const char* kDgpu = "check_Discrete_GPU_support";
-constexpr const char* kSound = "check_boot_sound_switch_support";
 
 INSTANTIATE_TEST_SUITE_P(
     Smbios, SurveyCheckTest,
@@ -349,8 +342,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"Overdrive2", Lcd("2"), kLcd, "KA LCD_Overdrive_support = 2", nullptr},
         CheckCase{"DgpuWithoutSwitchBit10", "[state]\ndgpu_setting = 0x05\n", kDgpu,
                   "KA discrete_gpu_support = 0; KA dgpu_mode_capability = 5", nullptr},
-        CheckCase{"BootSoundByte1FF", "[state]\nboot_sound = 0xFF\n", kSound,
-                  "K boot_sound_switch = 0",
+        CheckCase{"BootSoundByte1FF", "[state]\nboot_sound = 0xFF\n",
+                  "check_boot_sound_switch_support", "K boot_sound_switch = 0",
                   "Entry; WMI GetGamingMiscSettingFunction input: 0x11; "
                   "WMI GetGamingMiscSettingFunction output: 0xFF00; Not Suppoet; Exit"},
         // A non-zero status byte voids the rest of the answer.
