@@ -25,7 +25,6 @@
 namespace {
 
 using testsupport::CallCommand;
-using testsupport::CountOf;
 using testsupport::U32;
 using testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
@@ -82,7 +81,7 @@ TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassed
     Bytes response;
     ASSERT_EQ(Exchange(*client, row.request, &response), 0u);
     EXPECT_EQ(response, row.response);
-    EXPECT_EQ(CountOf(ReadLog(), row.log), 1u) << row.log;
+    EXPECT_EQ(testsupport::CountOf(ReadLog(), row.log), 1u) << row.log;
   }
 }
 
