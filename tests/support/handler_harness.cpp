@@ -59,18 +59,17 @@ std::vector<uint8_t> CallForItem(uint16_t code, const std::vector<std::vector<ui
 
 size_t CountOf(const std::string& text, const std::string& needle) {
   size_t count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
     ++count;
-  }
   return count;
 }
 
 std::vector<std::string> LogReader::Take() {
-  const std::string all = ReadFile(path_).value_or("");
+  const std::string all = ReadFile(path).value_or("");
   constexpr std::string_view kProduct = " | Quellmark | ";
   std::vector<std::string> lines;
-  for (size_t end; (end = all.find("\r\n", consumed_)) != std::string::npos; consumed_ = end + 2) {
-    const std::string line = all.substr(consumed_, end - consumed_);
+  for (size_t end; (end = all.find("\r\n", consumed)) != std::string::npos; consumed = end + 2) {
+    const std::string line = all.substr(consumed, end - consumed);
     const size_t product = line.find(kProduct);
     lines.push_back(line.substr(0, line.find(' ')) + " " +
                     (product == std::string::npos ? line
@@ -83,9 +82,6 @@ std::string ProcessorLine(const std::string& operation) {
   return "[INFO] ironbark::IbClientCommandProcessor::" + operation + " | ";
 }
 
-void HandlerTest::Boot(const std::string& profile_file) {
-  BootWith(sim::LoadMachineProfile(MachineProfile(profile_file)));
-}
 
 void HandlerTest::BootWith(sim::MachineProfile profile) {
   notebook_ = std::make_shared<sim::SimulatedNotebook>(std::move(profile));

@@ -47,17 +47,12 @@ std::vector<uint8_t> CallForItem(uint16_t code, const std::vector<std::vector<ui
 // How often `needle` occurs in `text`, overlaps included.
 size_t CountOf(const std::string& text, const std::string& needle);
 
-// Hands out the lines of a log file each once, as "[LEVEL] function | message" (time stamp
-// and product column dropped).
-class LogReader {
- public:
-  explicit LogReader(std::string host_path) : path_(std::move(host_path)) {}
-  // The whole lines written since the previous call.
+// Hands out the whole lines of a log file each once, as "[LEVEL] function | message" (time
+// stamp and product column dropped).
+struct LogReader {
   std::vector<std::string> Take();
-
- private:
-  std::string path_;
-  size_t consumed_ = 0;
+  std::string path;
+  size_t consumed = 0;
 };
 
 // "[INFO] ironbark::IbClientCommandProcessor::<operation> | ", how the handlers' lines start.
@@ -83,7 +78,9 @@ class HandlerTest : public ::testing::Test {
   void TearDown() override;
 
   // Makes the simulated notebook of machines/<file>, or of `profile`, the WMI provider.
-  void Boot(const std::string& profile_file);
+  void Boot(const std::string& profile_file) {
+    BootWith(sim::LoadMachineProfile(MachineProfile(profile_file)));
+  }
   void BootWith(sim::MachineProfile profile);
 
   // The host path of `relative` below the file tree ("C/ProgramData/...").
@@ -99,7 +96,7 @@ class HandlerTest : public ::testing::Test {
   platform::Services services_{
       .registry = &registry_, .files = &files_, .wmi = &no_wmi_, .clock = &clock_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
-  LogReader log_lines_{drive_.path() + "/C/Log/handler.log"};
+  LogReader log_lines_{.path = drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;
   std::unique_ptr<sim::SimWmiProvider> wmi_;
 };

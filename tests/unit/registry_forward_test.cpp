@@ -1,9 +1,9 @@
 // The registry commands' forward on ERROR_ACCESS_DENIED over real sockets: what is sent, what
-// comes back, and the bound that keeps a forwarded request from being forwarded again. Also
-// the per-thread connection context that bound is read from.
+// comes back, and the bound that keeps a forwarded request from being forwarded again.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -25,7 +25,6 @@
 namespace {
 
 using testsupport::CallCommand;
-using testsupport::CountOf;
 using testsupport::U32;
 using testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
@@ -82,7 +81,7 @@ TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassed
     Bytes response;
     ASSERT_EQ(Exchange(*client, row.request, &response), 0u);
     EXPECT_EQ(response, row.response);
-    EXPECT_EQ(CountOf(ReadLog(), row.log), 1u) << row.log;
+    EXPECT_EQ(testsupport::CountOf(ReadLog(), row.log), 1u) << row.log;
   }
 }
 
@@ -94,20 +93,19 @@ TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
             (Items{U32(win::kErrorInvalidHandle), {}}));
 }
 
-// A stand-in for the command pipe that records what reaches it and answers from a table.
-std::mutex g_recorded_mutex;
+// A stand-in for the command pipe: each command of its table records the request and answers
+// the items g_answers holds for its code.
+std::mutex g_mutex;
 Items g_recorded;
+std::map<uint16_t, Items> g_answers;
 
-// A handler of the stand-in: records the request and answers the items *kAnswer.
-template <const Items* kAnswer>
 void Answer(const ironbark::CommandRequest& request, ironbark::CommandResponse& response) {
-  {
-    std::lock_guard<std::mutex> lock(g_recorded_mutex);
-    g_recorded.emplace_back(request.bytes(), request.bytes() + request.size());
-  }
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_recorded.emplace_back(request.bytes(), request.bytes() + request.size());
+  const Items& answer = g_answers[request.code()];
   response.present = true;
-  response.bytes = {static_cast<uint8_t>(kAnswer->size())};
-  for (const Bytes& item : *kAnswer) {
+  response.bytes = {static_cast<uint8_t>(answer.size())};
+  for (const Bytes& item : answer) {
     le::Append(response.bytes, item.size(), 4);
     response.bytes.insert(response.bytes.end(), item.begin(), item.end());
   }
@@ -115,9 +113,11 @@ void Answer(const ironbark::CommandRequest& request, ironbark::CommandResponse& 
 
 class FakeCommandPipe {
  public:
-  explicit FakeCommandPipe(const ironbark::CommandTable& table) : table_(table) {
+  explicit FakeCommandPipe(std::map<uint16_t, Items> answers) {
+    for (const auto& entry : answers) table_[entry.first] = {&Answer, "answer"};
     {
-      std::lock_guard<std::mutex> lock(g_recorded_mutex);
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_answers = std::move(answers);
       g_recorded.clear();
     }
     auto first = std::make_unique<NamedPipeServer>(kCommandPipeName, 2, 1, 512, 512);
@@ -137,12 +137,12 @@ class FakeCommandPipe {
     thread_.join();
   }
   static Items Recorded() {
-    std::lock_guard<std::mutex> lock(g_recorded_mutex);
+    std::lock_guard<std::mutex> lock(g_mutex);
     return g_recorded;
   }
 
  private:
-  const ironbark::CommandTable& table_;
+  ironbark::CommandTable table_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
@@ -153,21 +153,10 @@ Bytes Pattern(size_t size) {
   return out;
 }
 
-// A good answer, a code of its own, two broken answers and a long one.
-const Items kOk = {U32(0)};
-const Items kOwnCode = {U32(1234)};
-const Items kHalfCode = {Bytes(2, 0)};
-const Items kEmptyFirstItem = {Bytes{}, U32(0)};
-const Items kLongData = {U32(0), Pattern(600)};
-
 TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffer) {
-  static const ironbark::CommandTable table = {{3, {&Answer<&kOk>, "answer"}},
-                                               {4, {&Answer<&kOwnCode>, "answer"}},
-                                               {1, {&Answer<&kHalfCode>, "answer"}},
-                                               {2, {&Answer<&kEmptyFirstItem>, "answer"}},
-                                               {5, {&Answer<&kOk>, "answer"}},
-                                               {6, {&Answer<&kLongData>, "answer"}}};
-  FakeCommandPipe fake(table);
+  // A good answer, a code of its own, two broken answers and a long one.
+  FakeCommandPipe fake({{3, {U32(0)}}, {4, {U32(1234)}}, {1, {Bytes(2, 0)}},
+                        {2, {Bytes{}, U32(0)}}, {5, {U32(0)}}, {6, {U32(0), Pattern(600)}}});
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 
   // The type went out as 8 bytes (counting as 0) and comes through as the 4-byte 0; the
@@ -194,18 +183,17 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
 
   const Items recorded = FakeCommandPipe::Recorded();
   ASSERT_EQ(recorded.size(), 7u);
-  EXPECT_EQ(recorded[0],
-            ironbark::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(0), Bytes{9, 8, 7}}));
-  EXPECT_EQ(recorded[1], ironbark::EncodeRequest(4, Items{Wire(kLocked), Wire("Fixed")}));
-  EXPECT_EQ(recorded[2], ironbark::EncodeRequest(1, Items{Wire(kLocked)}));
-  EXPECT_EQ(recorded[3], ironbark::EncodeRequest(2, Items{Wire(kLocked)}));
-  EXPECT_EQ(recorded[4], ironbark::EncodeRequest(5, set));
-  EXPECT_EQ(recorded[5], ironbark::EncodeRequest(6, get16));
+  const Items sent = {
+      ironbark::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(0), Bytes{9, 8, 7}}),
+      ironbark::EncodeRequest(4, Items{Wire(kLocked), Wire("Fixed")}),
+      ironbark::EncodeRequest(1, Items{Wire(kLocked)}),
+      ironbark::EncodeRequest(2, Items{Wire(kLocked)}),
+      ironbark::EncodeRequest(5, set), ironbark::EncodeRequest(6, get16)};
+  EXPECT_EQ(Items(recorded.begin(), recorded.end() - 1), sent);
 }
 
 TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
-  static const ironbark::CommandTable table = {{3, {&Answer<&kOk>, "answer"}}};
-  FakeCommandPipe fake(table);
+  FakeCommandPipe fake({{3, {U32(0)}}});
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 
   // kLocked is 34 units; with a backslash and a subkey name the path reaches 255 units.
@@ -219,8 +207,7 @@ TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
 }
 
 TEST_F(RegistryForward, OnlyAnIdentifiedClientOfAnotherProcessHasItsRequestPassedOn) {
-  static const ironbark::CommandTable table = {{3, {&Answer<&kOk>, "answer"}}};
-  FakeCommandPipe fake(table);
+  FakeCommandPipe fake({{3, {U32(0)}}});
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
   const uint32_t self = pipes_->CurrentProcessId();
   const struct {
@@ -241,23 +228,6 @@ TEST_F(RegistryForward, OnlyAnIdentifiedClientOfAnotherProcessHasItsRequestPasse
     forwarded += row.code == 0;
     EXPECT_EQ(FakeCommandPipe::Recorded().size(), forwarded);
   }
-}
-
-TEST(ConnectionContext, ScopesNestAndRestore) {
-  ironbark::ConnectionContext outer{100, false};
-  ironbark::ConnectionContext inner{200, true};
-  {
-    ironbark::ScopedConnectionContext a(outer);
-    EXPECT_EQ(ironbark::CurrentConnection(), &outer);
-    {
-      ironbark::ScopedConnectionContext b(inner);
-      EXPECT_EQ(ironbark::CurrentConnection()->client_process_id, 200u);
-      // Another thread sees none.
-      std::thread([] { EXPECT_EQ(ironbark::CurrentConnection(), nullptr); }).join();
-    }
-    EXPECT_EQ(ironbark::CurrentConnection(), &outer);
-  }
-  EXPECT_EQ(ironbark::CurrentConnection(), nullptr);
 }
 
 }  // namespace
