@@ -30,7 +30,8 @@ TEST_F(Subsystems, FirmwareOfTheInstalledBroker) {
   // The same state through the generic misc-setting command, on a raw connection.
   auto client = testsupport::ConnectCommandPipe();
   Bytes response;
-  ASSERT_EQ(testsupport::Exchange(*client, ironbark::EncodeRequest(27, {Le(11, 4)}), &response), 0u);
+  const auto request = ironbark::EncodeRequest(27, std::vector<Bytes>{Le(11, 4)});
+  ASSERT_EQ(testsupport::Exchange(*client, request, &response), 0u);
   EXPECT_EQ(response, Bytes({1, 8, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0}));
   ASSERT_TRUE(WaitForLog("Rsponse data: 0x500"));
   EXPECT_NE(ReadLog().find("WMI SetGamingMiscSettingFunction input: 0x50B\r\n"), std::string::npos);

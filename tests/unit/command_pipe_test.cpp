@@ -50,7 +50,8 @@ TEST_F(CommandPipe, EchoIsByteExactAndSeveralRequestsShareAConnection) {
   // 1 MiB is answered with 6 MiB, far beyond the kernel's default socket buffer sizes.
   std::vector<uint8_t> argument(1 << 20);
   for (size_t i = 0; i < argument.size(); ++i) argument[i] = static_cast<uint8_t>(i * 7);
-  ASSERT_EQ(Exchange(*client, ironbark::EncodeRequest(0, {argument}), &response), 0u);
+  const auto request = ironbark::EncodeRequest(0, std::vector<std::vector<uint8_t>>{argument});
+  ASSERT_EQ(Exchange(*client, request, &response), 0u);
   const std::string text = EchoText(response);
   EXPECT_EQ(text.rfind("Number of arguments: 1\narg0 size: 1048576, content: 00 07 0e ", 0), 0u);
   EXPECT_EQ(text.size(), 53 + 3 * argument.size()) << "every byte of the argument is described";

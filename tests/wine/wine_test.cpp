@@ -34,7 +34,6 @@ class Wine : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     prefix_ = new testsupport::TempDir();
-    work_ = new testsupport::TempDir();
     int display = 90 + getpid() % 400;
     while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(display)) ||
            std::filesystem::exists("/tmp/.X" + std::to_string(display) + "-lock"))
@@ -49,14 +48,12 @@ class Wine : public ::testing::Test {
     // No Mono or Gecko installers on a fresh prefix, and no debugger: a crashing program ends
     // at once instead of waiting in winedbg until the test's time-out.
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=;winedbg.exe=d", 1);
-    const CommandResult boot = RunCommand({QUELLMARK_WINE64, "wineboot", "--init"}, 180000);
-    boot_ok_ = boot.exit_code == 0;
+    boot_ok_ = RunCommand({QUELLMARK_WINE64, "wineboot", "--init"}, 180000).exit_code == 0;
   }
 
   static void TearDownTestSuite() {
     RunCommand({QUELLMARK_WINESERVER, "-k"}, 30000);
     delete xvfb_;
-    delete work_;
     delete prefix_;
   }
 
@@ -66,10 +63,7 @@ class Wine : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (broker_) {
-      StopBroker();
-      broker_.reset();
-    }
+    if (broker_) StopBroker();
     Reg({"delete", "HKLM\\SOFTWARE\\OEM\\Calvane\\Log", "/f"});
     std::filesystem::remove_all(LogDir());
   }
@@ -126,14 +120,12 @@ class Wine : public ::testing::Test {
   }
 
   static testsupport::TempDir* prefix_;
-  static testsupport::TempDir* work_;
   static ChildProcess* xvfb_;
   static bool boot_ok_;
   std::unique_ptr<ChildProcess> broker_;
 };
 
 testsupport::TempDir* Wine::prefix_ = nullptr;
-testsupport::TempDir* Wine::work_ = nullptr;
 ChildProcess* Wine::xvfb_ = nullptr;
 bool Wine::boot_ok_ = false;
 
@@ -182,7 +174,7 @@ TEST_F(Wine, EchoesByteExactLargeAndConcurrentRequests) {
   }
   EXPECT_EQ(raw.output, expected + " 00 00\r\n");
 
-  const std::string file = work_->path() + "/arg.bin";
+  const std::string file = prefix_->path() + "/arg.bin";
   std::ofstream(file, std::ios::binary) << std::string(1 << 20, '\x3c');
   EXPECT_EQ(Occurrences(Cli({"send", "0", "file:" + file}).output, "3c "), size_t{1} << 20);
 
