@@ -58,15 +58,6 @@ TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
   EXPECT_EQ(Named({"reg", "protect", "HKLM\\SOFTWARE\\Locked"}),
             "The operation completed successfully.\n");
   auto broker = StartBroker("bare.profile");
-  const std::string key = "hkey_current_user\\Software\\Quellmark";
-  EXPECT_EQ(Named({"key", "create", key}), "0 (0x00000000)\n");
-  // A missing DWORD gets its default, which the registry then holds.
-  EXPECT_EQ(Named({"value", "get", key, "Fresh", "RRF_RT_REG_DWORD", "4", "u32:7"}),
-            "0 (0x00000000)\n7 (0x00000007)\n");
-  EXPECT_NE(Named({"reg", "query", "HKCU\\Software\\Quellmark", "/v", "Fresh"})
-                .find("REG_DWORD    0x7"),
-            std::string::npos);
-
   // The client's request meets 5, goes once more through the pipe, meets 5 there and stops:
   // two result lines, two answers written (the forward's, then the client's).
   const std::string locked = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked";
@@ -83,6 +74,15 @@ TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
   EXPECT_EQ(Named({"reg", "unprotect", "HKLM\\SOFTWARE\\Locked"}),
             "The operation completed successfully.\n");
   EXPECT_EQ(Named({"value", "create", locked, "Name", "REG_SZ", "str:x"}), "0 (0x00000000)\n");
+  const std::string key = "hkey_current_user\\Software\\Quellmark";
+  EXPECT_EQ(Named({"key", "create", key}), "0 (0x00000000)\n");
+  // A missing DWORD gets its default, which the registry then holds.
+  EXPECT_EQ(Named({"value", "get", key, "Fresh", "RRF_RT_REG_DWORD", "4", "u32:7"}),
+            "0 (0x00000000)\n7 (0x00000007)\n");
+  EXPECT_NE(Named({"reg", "query", "HKCU\\Software\\Quellmark", "/v", "Fresh"})
+                .find("REG_DWORD    0x7"),
+            std::string::npos);
+
   EXPECT_EQ(Cli({"reg", "protect", "HKXX\\A"}).exit_code, 1);
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }

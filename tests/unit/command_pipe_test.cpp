@@ -114,7 +114,7 @@ TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances
   EXPECT_EQ(Exchange(next, Bytes({0, 0, 0}), &response), 0u);
 }
 
-TEST_F(CommandPipe, StopIsAcknowledgedRemovesThePipeAndKeepsServingConnectedClients) {
+TEST_F(CommandPipe, StopIsAcknowledgedKeepsServingConnectedClientsThenRemovesThePipe) {
   auto first = Connect();
   auto second = Connect();
   std::vector<uint8_t> response;
@@ -127,11 +127,15 @@ TEST_F(CommandPipe, StopIsAcknowledgedRemovesThePipeAndKeepsServingConnectedClie
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_FALSE(g_PipeServerStop.load());
   server_.join();
-  NamedPipeClient late(kCommandPipeName);
-  EXPECT_EQ(late.ConnectPipe(0), win::kErrorFileNotFound);
   ASSERT_EQ(Exchange(*first, Bytes({0, 0, 0}), &response), 0u);
   EXPECT_EQ(EchoText(response), "Number of arguments: 0\n");
   ASSERT_EQ(Exchange(*second, Bytes({0, 0, 1, 1, 0, 0, 0, 9}), &response), 0u);
+  // The name ends with the last connection.
+  first.reset();
+  second.reset();
+  while (ActivePipeConnections() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  NamedPipeClient late(kCommandPipeName);
+  EXPECT_EQ(late.ConnectPipe(0), win::kErrorFileNotFound);
 }
 
 // A handler that throws ends its own connection without an answer; the process, the server

@@ -121,34 +121,6 @@ TEST_F(LogFileTest, LinesHaveTheExactLayoutTagsAndNarrowing) {
   EXPECT_EQ(Lines().size(), 1u);
 }
 
-TEST_F(LogFileTest, ConcurrentWritersKeepLinesWholeAndInOrder) {
-  MakeLogDirectory();
-  LogFile log("Quellmark", kLogPath);
-  constexpr int kThreads = 8;
-  constexpr int kLines = 150;
-  auto filler = [](int t) { return std::string(200 + 37 * t, static_cast<char>('a' + t)); };
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      for (int i = 0; i < kLines; ++i)
-        log.Write(t % 4, "worker",
-                  FormatMessageSized(1024, "t%d n%03d %s", t, i, filler(t).c_str()));
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
-  const std::vector<std::string> lines = Lines();
-  ASSERT_EQ(lines.size(), size_t{kThreads * kLines});
-  const std::regex whole(R"(\[\w+\] +\S+ \| Quellmark \| worker \| t(\d) n(\d{3}) ([a-z]+))");
-  std::vector<int> next(kThreads, 0);
-  for (const std::string& line : lines) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(line, m, whole)) << line;
-    const int t = std::stoi(m[1].str());
-    EXPECT_EQ(std::stoi(m[2].str()), next[t]++) << "lines of one thread keep their order";
-    EXPECT_EQ(m[3].str(), filler(t));
-  }
-}
-
 TEST_F(LogFileTest, CreateLogNeedsTheSwitchAndWiresTheHidLogger) {
   EXPECT_FALSE(CreateLog());
   EXPECT_EQ(g_LogFile.load(), nullptr);
