@@ -59,50 +59,35 @@ void ChildProcess::Signal(int signal_number) {
   if (!reaped_) kill(pid_, signal_number);
 }
 
+void ChildProcess::DrainOutput(bool blocking) {
+  char buffer[4096];
+  pollfd p{output_fd_, POLLIN, 0};
+  for (ssize_t n = 1; output_fd_ >= 0 && n > 0 && (blocking || poll(&p, 1, 0) > 0);) {
+    n = read(output_fd_, buffer, sizeof(buffer));
+    if (n > 0) output_.append(buffer, static_cast<size_t>(n));
+  }
+}
+
 std::optional<int> ChildProcess::WaitExit(int timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    if (output_fd_ >= 0) {
-      char buffer[4096];
-      pollfd p{output_fd_, POLLIN, 0};
-      while (poll(&p, 1, 0) > 0) {
-        const ssize_t n = read(output_fd_, buffer, sizeof(buffer));
-        if (n <= 0) break;
-        output_.append(buffer, static_cast<size_t>(n));
-      }
+    DrainOutput(false);
+    int status = 0;
+    if (!reaped_ && waitpid(pid_, &status, WNOHANG) == pid_) {
+      reaped_ = true;
+      if (WIFEXITED(status)) exit_code_ = WEXITSTATUS(status);
+      DrainOutput(true);
     }
-    if (!reaped_) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == pid_) {
-        reaped_ = true;
-        if (WIFSIGNALED(status)) term_signal_ = WTERMSIG(status);
-        if (WIFEXITED(status)) {
-          exit_code_ = WEXITSTATUS(status);
-        }
-      }
-    }
-    if (reaped_) {
-      if (output_fd_ >= 0) {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = read(output_fd_, buffer, sizeof(buffer))) > 0) output_.append(buffer, static_cast<size_t>(n));
-      }
-      return exit_code_;
-    }
+    if (reaped_) return exit_code_;
     if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
 }
 
-std::string ChildProcess::Output() { return output_; }
-
 CommandResult RunCommand(const std::vector<std::string>& argv, int timeout_ms) {
   ChildProcess child(argv, true);
-  CommandResult result;
-  const auto code = child.WaitExit(timeout_ms);
-  result.exit_code = code.value_or(-1);
-  result.output = child.Output();
-  return result;
+  const int code = child.WaitExit(timeout_ms).value_or(-1);
+  return {code, child.Output()};
 }
 
 }  // namespace testsupport

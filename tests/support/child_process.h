@@ -18,20 +18,19 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   void Signal(int signal_number);
-  // Waits up to `timeout_ms` for the exit; the exit code, or nullopt when it did not exit (or
-  // died of a signal: then signaled() tells which).
+  // Waits up to `timeout_ms` for the exit; the exit code, or nullopt when it did not exit or
+  // died of a signal.
   std::optional<int> WaitExit(int timeout_ms);
-  int signaled() const { return term_signal_; }
-  // Everything the child wrote to standard output (after it exited).
-  std::string Output();
+  // Everything the child wrote to standard output so far (all of it once it exited).
+  const std::string& Output() const { return output_; }
 
  private:
+  void DrainOutput(bool blocking);
+
   pid_t pid_ = -1;
   int output_fd_ = -1;
   bool reaped_ = false;
-  int term_signal_ = 0;
   std::optional<int> exit_code_;
   std::string output_;
 };

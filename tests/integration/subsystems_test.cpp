@@ -1,0 +1,107 @@
+// One run of each subsystem through the Linux broker's real socket and quellmark-cli's named
+// commands: the firmware, the start-up survey, the registry with its forward, the boot logo.
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "integration/broker_fixture.h"
+#include "pipe/protocol.h"
+#include "support/handler_harness.h"
+
+namespace {
+
+using testsupport::Le;
+using Bytes = std::vector<uint8_t>;
+
+using Subsystems = testsupport::BrokerFixture;
+
+// An installed copy, far from the source tree, runs on its built-in default machine, whose
+// firmware keeps its state across connections.
+TEST_F(Subsystems, FirmwareOfTheInstalledBroker) {
+  const testsupport::TempDir prefix;
+  const auto installed = testsupport::RunCommand(
+      {CMAKE_COMMAND, "--install", QUELLMARK_BUILD_DIR, "--prefix", prefix.path()});
+  ASSERT_EQ(installed.exit_code, 0) << installed.output;
+  EnableLogging();
+  auto broker = StartBroker("", prefix.path() + "/bin/quellmark");
+  EXPECT_EQ(Named({"op-mode", "set", "5"}), "0 (0x00000000)\n");
+  EXPECT_EQ(Named({"op-mode", "get"}), "1280 (0x0000000000000500)\n");
+  // The same state through the generic misc-setting command, on a raw connection.
+  auto client = testsupport::ConnectCommandPipe();
+  Bytes response;
+  const auto request = ironbark::EncodeRequest(27, std::vector<Bytes>{Le(11, 4)});
+  ASSERT_EQ(testsupport::Exchange(*client, request, &response), 0u);
+  EXPECT_EQ(response, Bytes({1, 8, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0}));
+  ASSERT_TRUE(WaitForLog("Rsponse data: 0x500"));
+  EXPECT_NE(ReadLog().find("WMI SetGamingMiscSettingFunction input: 0x50B\r\n"), std::string::npos);
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+TEST_F(Subsystems, SurveyPublishesTheMachineOnTheFirstStart) {
+  EnableLogging();
+  auto broker = StartBroker();
+  ASSERT_TRUE(WaitForLog("get_support_fan_amount | amount_gpu: 0\r\n")) << ReadLog();
+  // The resolution needs the ESP folder and display modes of the broker's own drive.
+  const std::string published = Named({"reg", "query", "HKLM\\SOFTWARE\\OEM\\Calvane", "/s"});
+  for (const char* value : {"Model_Name_1st    REG_SZ    Vexor 16 GX\n",
+                            "discrete_gpu_support    REG_DWORD    0x1\n",
+                            "Resolution    REG_SZ    2560,1600\n"})
+    EXPECT_NE(published.find(value), std::string::npos) << value << published;
+  // The driver's class key was seeded from the profile and found through the device list.
+  EXPECT_NE(ReadLog().find("::get_driver_version_string | 2.1.1407.0\r\n"), std::string::npos);
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
+  EnableLogging();
+  EXPECT_EQ(Named({"reg", "protect", "HKLM\\SOFTWARE\\Locked"}),
+            "The operation completed successfully.\n");
+  auto broker = StartBroker("bare.profile");
+  // The client's request meets 5, goes once more through the pipe, meets 5 there and stops:
+  // two result lines, two answers written (the forward's, then the client's).
+  const std::string locked = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked";
+  EXPECT_EQ(Named({"value", "create", locked, "Name", "REG_SZ", "str:x"}), "5 (0x00000005)\n");
+  ASSERT_TRUE(WaitForLog("Response namedpipe error: 0\r\n", 2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // room for a runaway chain
+  const std::string log = ReadLog();
+  EXPECT_EQ(testsupport::CountOf(log, "| ironbark::IbClientCommandProcessor::reg_create_value | "
+                                      "Rsponse error code: 0x5\r\n"),
+            2u)
+      << log;
+  EXPECT_EQ(testsupport::CountOf(log, "Response namedpipe error"), 2u) << log;
+  // Lifting the mark takes effect at once: the broker reads it from the shared database.
+  EXPECT_EQ(Named({"reg", "unprotect", "HKLM\\SOFTWARE\\Locked"}),
+            "The operation completed successfully.\n");
+  EXPECT_EQ(Named({"value", "create", locked, "Name", "REG_SZ", "str:x"}), "0 (0x00000000)\n");
+  const std::string key = "hkey_current_user\\Software\\Quellmark";
+  EXPECT_EQ(Named({"key", "create", key}), "0 (0x00000000)\n");
+  // A missing DWORD gets its default, which the registry then holds.
+  EXPECT_EQ(Named({"value", "get", key, "Fresh", "RRF_RT_REG_DWORD", "4", "u32:7"}),
+            "0 (0x00000000)\n7 (0x00000007)\n");
+  EXPECT_NE(Named({"reg", "query", "HKCU\\Software\\Quellmark", "/v", "Fresh"})
+                .find("REG_DWORD    0x7"),
+            std::string::npos);
+
+  EXPECT_EQ(Cli({"reg", "protect", "HKXX\\A"}).exit_code, 1);
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+// An image goes from a picture folder to the staging folder and onto the EFI system partition
+// the machine profile provides.
+TEST_F(Subsystems, BootLogoIsAppliedAndRestored) {
+  auto broker = StartBroker("vexor-default.profile");
+  const std::string image("GIF89a\x01\x00\x01\x00\x00\xff", 12);
+  testsupport::WriteFile(root_.path() + "/C/Users/Public/Pictures/logo.gif", image);
+  const std::string staged = root_.path() + "/C/ProgramData/OEM/Calvane/BIOSLogo/CorlanLogo.gif";
+  const std::string partition = root_.path() + "/S/EFI/OEM/CorlanLogo.gif";
+  EXPECT_EQ(Named({"logo", "apply", "C:\\Users\\Public\\Pictures\\logo.gif", "gif"}),
+            "1 (0x00000001)\n");
+  EXPECT_EQ(testsupport::ReadFile(staged), image);
+  EXPECT_EQ(testsupport::ReadFile(partition), image);
+  EXPECT_EQ(Named({"logo", "restore"}), "1 (0x00000001)\n");
+  EXPECT_FALSE(std::filesystem::exists(staged) || std::filesystem::exists(partition));
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+}  // namespace
