@@ -63,13 +63,11 @@ struct Counted {
   Counting* c;
 };
 
-template <typename W, typename T>
-HRESULT Give(Counting* c, std::string_view step, std::unique_ptr<T>* to,
-             const std::function<HRESULT(std::unique_ptr<T>*)>& call) {
-  HRESULT hr = c->Step(step);
-  if (hr != wmi::kS_OK) return hr;
+template <typename W, typename T, typename Call>
+HRESULT Give(Counting* c, std::string_view step, std::unique_ptr<T>* to, Call call) {
+  if (const HRESULT hr = c->Step(step); hr != wmi::kS_OK) return hr;
   std::unique_ptr<T> got;
-  hr = call(&got);
+  const HRESULT hr = call(&got);
   if (got) *to = std::make_unique<W>(c, std::move(got));
   return hr;
 }
@@ -82,16 +80,14 @@ struct Object final : platform::WmiObject, Counted {
     return hr != wmi::kS_OK ? hr : o->Put(n, v);
   }
   HRESULT GetMethod(std::string_view m, Obj* in) override {
-    return Give<Object>(c, "GetMethod", in, std::function([&](Obj* p) { return o->GetMethod(m, p); }));
+    return Give<Object>(c, "GetMethod", in, [&](Obj* p) { return o->GetMethod(m, p); });
   }
   Obj o;
 };
 
 struct Rows final : platform::WmiEnumerator, Counted {
   Rows(Counting* c, Enum e) : Counted(c), e(std::move(e)) {}
-  HRESULT Next(Obj* row) override {
-    return Give<Object>(c, "Next", row, std::function([&](Obj* p) { return e->Next(p); }));
-  }
+  HRESULT Next(Obj* row) override { return Give<Object>(c, "Next", row, [&](Obj* p) { return e->Next(p); }); }
   Enum e;
 };
 
@@ -102,19 +98,17 @@ struct Services final : platform::WmiServices, Counted {
     return hr != wmi::kS_OK ? hr : s->SetProxyBlanket();
   }
   HRESULT ExecQuery(std::string_view q, Enum* rows) override {
-    return Give<Rows>(c, "ExecQuery", rows, std::function([&](Enum* p) { return s->ExecQuery(q, p); }));
+    return Give<Rows>(c, "ExecQuery", rows, [&](Enum* p) { return s->ExecQuery(q, p); });
   }
   HRESULT GetObject(std::string_view n, Obj* o) override {
-    return Give<Object>(c, "GetObject", o, std::function([&](Obj* p) { return s->GetObject(n, p); }));
+    return Give<Object>(c, "GetObject", o, [&](Obj* p) { return s->GetObject(n, p); });
   }
   HRESULT ExecMethod(std::string_view path, std::string_view m, platform::WmiObject* in, Obj* out) override {
     platform::WmiObject* real_in = in != nullptr ? static_cast<Object*>(in)->o.get() : nullptr;
-    return Give<Object>(c, "ExecMethod", out,
-                        std::function([&](Obj* p) { return s->ExecMethod(path, m, real_in, p); }));
+    return Give<Object>(c, "ExecMethod", out, [&](Obj* p) { return s->ExecMethod(path, m, real_in, p); });
   }
   HRESULT CreateInstanceEnum(std::string_view n, Enum* rows) override {
-    return Give<Rows>(c, "CreateInstanceEnum", rows,
-                      std::function([&](Enum* p) { return s->CreateInstanceEnum(n, p); }));
+    return Give<Rows>(c, "CreateInstanceEnum", rows, [&](Enum* p) { return s->CreateInstanceEnum(n, p); });
   }
   std::unique_ptr<platform::WmiServices> s;
 };
@@ -122,16 +116,13 @@ struct Services final : platform::WmiServices, Counted {
 struct Locator final : platform::WmiLocator, Counted {
   Locator(Counting* c, std::unique_ptr<platform::WmiLocator> l) : Counted(c), l(std::move(l)) {}
   HRESULT ConnectServer(std::string_view ns, std::unique_ptr<platform::WmiServices>* s) override {
-    return Give<Services>(c, "ConnectServer", s, std::function([&](std::unique_ptr<platform::WmiServices>* p) {
-                            return l->ConnectServer(ns, p);
-                          }));
+    return Give<Services>(c, "ConnectServer", s, [&](auto* p) { return l->ConnectServer(ns, p); });
   }
   std::unique_ptr<platform::WmiLocator> l;
 };
 
 HRESULT Counting::CreateLocator(std::unique_ptr<platform::WmiLocator>* locator) {
-  return Give<Locator>(this, "CreateLocator", locator,
-                       std::function([&](std::unique_ptr<platform::WmiLocator>* p) { return real.CreateLocator(p); }));
+  return Give<Locator>(this, "CreateLocator", locator, [&](auto* p) { return real.CreateLocator(p); });
 }
 
 class WmiAccessTest : public ::testing::Test {
@@ -287,29 +278,22 @@ TEST_F(WmiAccessTest, EveryFailureExitReleasesWhatItHoldsAndSkipsThePause) {
   EXPECT_EQ(c.hr, wmi::kS_OK);
 }
 
-// Conversions the wrappers below do not reach already.
+// Conversions the wrappers below do not reach already (win32_tests compares others with
+// oleaut32's).
 TEST(VariantTest, ChangeTypeConvertsWithRangeChecksAndFailsWithoutChange) {
   const auto T = &Variant::Text;
-  const auto U4 = &Variant::UI4;
   constexpr VarType kS = VarType::kBstr, k4 = VarType::kUI4, k8 = VarType::kUI8, kI = VarType::kI4;
   constexpr HRESULT ok = wmi::kS_OK, over = wmi::kDispE_Overflow, bad = wmi::kDispE_TypeMismatch;
-  // clang-format off
   struct Case { Variant in; VarType to; HRESULT hr; Variant want; };
   const Case cases[] = {
       {Variant::I4(INT32_MIN), kS, ok, T("-2147483648")}, {Variant{}, kS, ok, T("")},
       {Variant{VarType::kI8, 1ull << 63, {}, {}}, kS, ok, T("-9223372036854775808")},
-      {T("4294967296"), k4, over, {}}, {T("000000000000000000000042"), k8, ok, Variant::UI8(42)},
-      {T("2147483648"), kI, over, {}}, {T("-2147483648"), kI, ok, Variant::I4(INT32_MIN)},
-      {T("-1"), k4, over, {}}, {T("12a"), k4, bad, {}}, {T(" 12"), k4, bad, {}},
+      {T("000000000000000000000042"), k8, ok, Variant::UI8(42)}, {T("2147483648"), kI, over, {}},
+      {T("-2147483648"), kI, ok, Variant::I4(INT32_MIN)}, {T("-1"), k4, over, {}}, {T(" 12"), k4, bad, {}},
       {T("+5"), k4, bad, {}}, {T(""), k4, bad, {}}, {T("-"), kI, bad, {}},
-      {Variant::UI8(1ull << 32), k4, over, {}}, {Variant::UI8(0xFFFFFFFFu), k4, ok, U4(0xFFFFFFFFu)},
-      {Variant::I4(-1), k8, over, {}}, {Variant::I4(-1), k4, ok, U4(0xFFFFFFFFu)},
-      {U4(0x80000000u), kI, ok, Variant::I4(INT32_MIN)}, {Variant::UI8(1ull << 63), kI, over, {}},
-      {Variant{VarType::kI8, ~0ull, {}, {}}, k8, ok, Variant::UI8(~0ull)},
-      {Variant{}, k8, ok, Variant::UI8(0)}, {Variant::Null(), kS, bad, {}},
-      {Variant::Bytes({1, 2}), k4, bad, {}}, {U4(7), VarType::kUI1Array, bad, {}},
-      {Variant::Bytes({1, 2}), VarType::kUI1Array, ok, Variant::Bytes({1, 2})}};
-  // clang-format on
+      {Variant::UI8(1ull << 32), k4, over, {}}, {Variant::UI4(0x80000000u), kI, ok, Variant::I4(INT32_MIN)},
+      {Variant{VarType::kI8, ~0ull, {}, {}}, k8, ok, Variant::UI8(~0ull)}, {Variant::Null(), kS, bad, {}},
+      {Variant::Bytes({1, 2}), k4, bad, {}}, {Variant::UI4(7), VarType::kUI1Array, bad, {}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.in.type)) + c.in.text + " -> " + std::to_string(static_cast<int>(c.to)));
     Variant v = c.in;
@@ -333,8 +317,7 @@ std::function<bool(uint64_t, uint64_t*)> Adapt(bool (*f)(In, Out*)) {
 TEST_F(WmiAccessTest, EveryWrapperSendsDecimalTextAndConvertsItsWidth) {
   struct Row { const char* method; bool reads; decltype(Adapt(&GetFunction)) call; };
   const Row rows[] = {  // reads: 32-bit in, 64-bit out; otherwise 64-bit in, 32-bit out
-      {"GetFunction", true, Adapt(&GetFunction)},
-      {"SetFunction", false, Adapt(&SetFunction)},
+      {"GetFunction", true, Adapt(&GetFunction)}, {"SetFunction", false, Adapt(&SetFunction)},
       {"SetGamingProfile", false, Adapt(&SetGamingProfileConfigurationFunction)},
       {"GetGamingProfile", true, Adapt(&GetGamingProfileConfigurationFunction)},
       {"GetGamingSysInfo", true, Adapt(&GetGamingSystemInformationFunction)},
