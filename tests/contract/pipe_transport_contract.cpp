@@ -133,7 +133,7 @@ TEST_F(PipeContract, ClosedHandlesAnswerInvalidHandleAndOnlyServersKnowTheirClie
     for (const uint32_t rc : {end->Write(&byte, 1, &wrote), end->Read(&byte, 1, &read), end->WaitForClient()})
       EXPECT_TRUE(kAnswers.closed_invalid ? rc == kErrorInvalidHandle : rc != 0) << rc;
     EXPECT_EQ(wrote + read, 0u);
-    if (kAnswers.closed_invalid) EXPECT_EQ(end->SetMessageReadMode(), kErrorInvalidHandle);
+    EXPECT_TRUE(!kAnswers.closed_invalid || end->SetMessageReadMode() == kErrorInvalidHandle);
     EXPECT_EQ(end->ClientProcessId(), 0u);
   }
 }
@@ -170,6 +170,7 @@ TEST_F(PipeContract, AHeldNameOutlivesTheLastConnectedInstance) {
   }
 }
 
+// A long message reading in chunks: the client end below, the server end in the next test.
 TEST_F(PipeContract, MessagesKeepTheirBoundariesAndLongOnesReadInChunks) {
   auto [server, client] = Connect();
   ASSERT_NE(client, nullptr);
@@ -184,17 +185,6 @@ TEST_F(PipeContract, MessagesKeepTheirBoundariesAndLongOnesReadInChunks) {
   EXPECT_EQ(Bytes(chunk, chunk + got), first);
   ASSERT_EQ(server->Read(chunk, sizeof chunk, &got), 0u);
   EXPECT_EQ(Bytes(chunk, chunk + got), second);
-
-  // 700 bytes through 512-byte reads: 512 with more data, then the last 188.
-  const Bytes message = Pattern(700);
-  std::atomic<uint32_t> write_error{0xFFFFFFFFu};
-  std::thread writer = WriteAsync(*client, message, &write_error);
-  EXPECT_EQ(server->Read(chunk, 512, &got), kErrorMoreData);
-  EXPECT_EQ(Bytes(chunk, chunk + got), Bytes(message.begin(), message.begin() + 512));
-  EXPECT_EQ(server->Read(chunk, 512, &got), 0u);
-  EXPECT_EQ(Bytes(chunk, chunk + got), Bytes(message.begin() + 512, message.end()));
-  writer.join();
-  EXPECT_EQ(write_error.load(), 0u);
 
   // The client end reads in message mode too: the server's answer in parts.
   ASSERT_EQ(server->Write(first.data(), 10, &written), 0u);
