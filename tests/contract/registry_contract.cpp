@@ -28,12 +28,8 @@ bool SkipUnderWine(const std::string& row) { return contract::kWine && kWineDiff
 
 Bytes Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
 
-struct Read {
-  uint32_t rc = 0;
-  uint32_t type = 0xDEAD;
-  uint32_t size = 0;
-  Bytes data;  // the whole buffer, pre-filled with 0xCC, to show what was left alone
-};
+// `data` is the whole buffer, pre-filled with 0xCC to show what was left alone.
+struct Read { uint32_t rc, type, size; Bytes data; };
 
 class RegistryContract : public ::testing::Test {
  protected:
