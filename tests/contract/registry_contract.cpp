@@ -128,12 +128,14 @@ TEST_F(RegistryContract, ReadsFollowTheRrfTableAndReturnTheBytesExactly) {
            // REG_EXPAND_SZ reads as REG_SZ unless RRF_NOEXPAND; expanding is the default.
            {"expand", kRrfRtRegSz, 0, kRegSz, expand}, {"expand", kRrfRtAny, 0, kRegSz, expand},
            {"expand", kRrfRtRegExpandSz | kRrfNoExpand, 0, kRegExpandSz, expand},
-           {"expand", kRrfRtRegExpandSz, kErrorInvalidParameter}, {"expand", kRrfRtRegSz | kRrfNoExpand, kUnsupported},
+           {"expand", kRrfRtRegExpandSz, kErrorInvalidParameter},
+           {"expand", kRrfRtRegSz | kRrfNoExpand, kUnsupported},
            {"dword", kRrfRtRegDword, 0, kRegDword, Le32(0x12345678)},
            {"dword", kRrfRtDword, 0, kRegDword, Le32(0x12345678)}, {"dword", kRrfRtRegQword, kUnsupported},
            {"dword3", kRrfRtRegDword, kMismatch}, {"dword3", kRrfRtDword, kMismatch},
            {"dword3", kRrfRtAny, 0, kRegDword, {1, 2, 3}}, {"qword", kRrfRtQword, 0, kRegQword, qword},
-           {"qword9", kRrfRtQword, kMismatch}, {"multi", kRrfRtRegMultiSz, 0, kRegMultiSz, {'a', 0, 0, 0, 'b', 0, 0, 0}},
+           {"qword9", kRrfRtQword, kMismatch},
+           {"multi", kRrfRtRegMultiSz, 0, kRegMultiSz, {'a', 0, 0, 0, 'b', 0, 0, 0}},
            {"none", kRrfRtRegBinary, kUnsupported}, {"none", kRrfRtRegNone, 0, kRegNone, {}},
            // A type without an RRF_RT bit passes only RRF_RT_ANY, not every named bit.
            {"custom", kRrfRtAny, 0, 0x12345678u, {0xAB, 0, 0xCD}}, {"custom", 0x7F | kRrfNoExpand, kUnsupported},

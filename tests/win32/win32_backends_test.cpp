@@ -136,8 +136,8 @@ TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
   const std::string path = temp.path + "\\shared.log";
   ASSERT_TRUE(files.AppendToFile(path, "a"));
   for (const DWORD share : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}, DWORD{0}}) {
-    const HANDLE other = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE other = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
     EXPECT_EQ(files.AppendToFile(path, "b"), share != 0) << share;
     CloseHandle(other);

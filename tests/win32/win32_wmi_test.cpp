@@ -149,7 +149,8 @@ TEST(Win32WmiVariant, PortableConversionsAgreeWithOleAutomation) {
       {Variant::Text("12a"), VarType::kUI8},        {Variant::I4(-1), VarType::kUI8},
       {Variant::I4(-1), VarType::kUI4},             {Variant::Null(), VarType::kUI8}};
   for (const auto& [value, to] : cases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(value.type)) + value.text + " -> " + std::to_string(static_cast<int>(to)));
+    SCOPED_TRACE(std::to_string(static_cast<int>(value.type)) + " " + value.text + " -> " +
+                 std::to_string(static_cast<int>(to)));
     Variant portable = value;
     const wmi::HRESULT portable_hr = wmi::VariantChangeType(portable, to);
     VARIANT com;
