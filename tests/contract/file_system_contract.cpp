@@ -51,28 +51,19 @@ TEST_F(FileSystemContract, CreateAndDeleteAnswerWindowsCodes) {
   ASSERT_TRUE(files_.CreateDirectoryW(F("a\\"), &error)) << "a trailing separator is allowed";
   EXPECT_TRUE(IsDirectory("a"));
   ASSERT_TRUE(files_.AppendToFile(F("a\\Logo.gif"), "x"));
-  struct Case { bool (*call)(platform::FileSystem&, const std::string&, uint32_t*);
-                std::string path; uint32_t code; };
-  const auto mkdir = +[](platform::FileSystem& fs, const std::string& p, uint32_t* e) {
-    return fs.CreateDirectoryW(p, e);
-  };
-  const auto del = +[](platform::FileSystem& fs, const std::string& p, uint32_t* e) {
-    return fs.DeleteFileW(p, e);
-  };
+  struct Case { bool del; std::string path; uint32_t code; };  // DeleteFileW, else CreateDirectoryW
   for (const Case& c : std::vector<Case>{
-           {mkdir, F("b\\c"), kErrorPathNotFound},  // one level only
-           {mkdir, F("A"), kErrorAlreadyExists},    // names differing in case are one name
-           {mkdir, F("f"), kErrorAlreadyExists},    // a file of that name
-           {mkdir, F("f\\sub"), kErrorPathNotFound},
-           {mkdir, "", kErrorPathNotFound},
-           {del, F("A\\LOGO.GIF"), kErrorSuccess},
-           {del, F("a\\Logo.gif"), kErrorFileNotFound},
-           {del, F("missing\\Logo.gif"), kErrorPathNotFound},
-           {del, F("a"), kErrorAccessDenied},
-           {del, "", kErrorPathNotFound}}) {
-    SCOPED_TRACE((c.call == mkdir ? "CreateDirectoryW " : "DeleteFileW ") + c.path);
+           {false, F("b\\c"), kErrorPathNotFound},  // one level only
+           {false, F("A"), kErrorAlreadyExists},    // names differing in case are one name
+           {false, F("f"), kErrorAlreadyExists},    // a file of that name
+           {false, F("f\\sub"), kErrorPathNotFound}, {false, "", kErrorPathNotFound},
+           {true, F("A\\LOGO.GIF"), kErrorSuccess}, {true, F("a\\Logo.gif"), kErrorFileNotFound},
+           {true, F("missing\\Logo.gif"), kErrorPathNotFound}, {true, F("a"), kErrorAccessDenied},
+           {true, "", kErrorPathNotFound}}) {
+    SCOPED_TRACE((c.del ? "DeleteFileW " : "CreateDirectoryW ") + c.path);
     error = 99;
-    EXPECT_EQ(c.call(files_, c.path, &error), c.code == kErrorSuccess);
+    EXPECT_EQ(c.del ? files_.DeleteFileW(c.path, &error) : files_.CreateDirectoryW(c.path, &error),
+              c.code == kErrorSuccess);
     // After a success Windows leaves whatever the last error was.
     if (c.code != kErrorSuccess || !contract::kWindows) {
       EXPECT_EQ(error, c.code);
@@ -122,15 +113,13 @@ TEST_F(FileSystemContract, ExistenceAndAttributes) {
   ASSERT_TRUE(files_.MakeSureDirectoryPathExists(F("EFI\\OEM\\")));
   ASSERT_TRUE(files_.AppendToFile(F("EFI\\OEM\\CorlanLogo.jpg"), "J"));
   EXPECT_TRUE(IsDirectory("\\EFI\\OEM")) << "doubled separators";
-  const uint32_t file = files_.GetFileAttributesW(F("efi\\oem\\corlanlogo.jpg"));
-  EXPECT_NE(file, kInvalidFileAttributes);
-  EXPECT_EQ(file & kFileAttributeDirectory, 0u);
-  EXPECT_EQ(files_.GetFileAttributesW(F("EFI\\none")), kInvalidFileAttributes);
-  EXPECT_EQ(files_.GetFileAttributesW(""), kInvalidFileAttributes);
+  EXPECT_EQ(files_.GetFileAttributesW(F("efi\\oem\\corlanlogo.jpg")) & kFileAttributeDirectory, 0u);
+  for (const std::string& missing : {F("EFI\\none"), std::string()}) {
+    EXPECT_EQ(files_.GetFileAttributesW(missing), kInvalidFileAttributes) << missing;
+    EXPECT_FALSE(files_.PathExists(missing)) << "an empty path names nothing, not the current drive";
+  }
   EXPECT_TRUE(files_.PathExists(F("EFI\\OEM\\CorlanLogo.jpg")));
   EXPECT_TRUE(files_.PathExists(F("EFI\\OEM")));
-  EXPECT_FALSE(files_.PathExists(F("EFI\\OEM\\CorlanLogo.gif")));
-  EXPECT_FALSE(files_.PathExists("")) << "an empty path names nothing, not the current drive";
 }
 
 }  // namespace

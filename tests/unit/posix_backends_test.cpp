@@ -12,7 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <thread>
 
 #include "contract/backends.h"
@@ -34,52 +34,44 @@ const bool kWine = false;
 
 std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
   struct Backend : RegistryBackend {
+    Backend() { registry = &sqlite; key = "Software\\QuellmarkTests"; }
     testsupport::TempDir dir;
     platform::posix::SqliteRegistry sqlite{dir.path() + "/registry.db"};
   };
-  auto b = std::make_unique<Backend>();
-  b->registry = &b->sqlite;
-  b->key = "Software\\QuellmarkTests";
-  return b;
+  return std::make_unique<Backend>();
 }
 
 std::unique_ptr<FileSystemBackend> MakeFileSystemBackend() {
   struct Backend : FileSystemBackend {
+    Backend() { std::filesystem::create_directories(dir_.path() + "/D/t"); files = &posix; dir = "D:\\t"; }
+    std::string Read(const std::string& path) override {
+      std::ifstream in(platform::posix::MapWindowsPath(dir_.path(), path), std::ios::binary);
+      return std::string(std::istreambuf_iterator<char>(in), {});
+    }
     testsupport::TempDir dir_;
     platform::posix::PosixFileSystem posix{dir_.path()};
-    std::string Read(const std::string& path) override {
-      std::stringstream ss;
-      ss << std::ifstream(platform::posix::MapWindowsPath(dir_.path(), path), std::ios::binary).rdbuf();
-      return ss.str();
-    }
   };
-  auto b = std::make_unique<Backend>();
-  std::filesystem::create_directories(b->dir_.path() + "/D/t");
-  b->files = &b->posix;
-  b->dir = "D:\\t";
-  return b;
+  return std::make_unique<Backend>();
 }
 
 std::unique_ptr<PipeBackend> MakePipeBackend() {
   struct Backend : PipeBackend {
+    Backend() { pipes = &posix; }
+    std::string UniquePath() override { return "\\\\.\\pipe\\quellmark_test_" + std::to_string(++count); }
     testsupport::TempDir dir;
     platform::posix::UnixStreamPipeTransport posix{dir.path()};
     int count = 0;
-    std::string UniquePath() override { return "\\\\.\\pipe\\quellmark_test_" + std::to_string(++count); }
   };
-  auto b = std::make_unique<Backend>();
-  b->pipes = &b->posix;
-  return b;
+  return std::make_unique<Backend>();
 }
 
 std::unique_ptr<WmiBackend> MakeWmiBackend() {
   struct Backend : WmiBackend {
+    Backend() { provider = &sim; }
     sim::SimWmiProvider sim{std::make_shared<sim::SimulatedNotebook>(
         sim::ParseMachineProfile("[system]\nmodel = Contract\n", "contract.profile"))};
   };
-  auto b = std::make_unique<Backend>();
-  b->provider = &b->sim;
-  return b;
+  return std::make_unique<Backend>();
 }
 
 }  // namespace contract
@@ -185,7 +177,6 @@ TEST_F(SqliteRegistryTest, ALockHeldElsewhereIsWaitedOut) {
   uint32_t v = 0;
   EXPECT_EQ(GetDword(reg, "K", "v", &v), 0u);
   EXPECT_EQ(v, 2u);
-
 }
 
 // Threads of this process share one registry object while a second process writes the same
@@ -196,13 +187,11 @@ TEST_F(SqliteRegistryTest, ThreadsAndAProcessKilledMidWriteShareTheFile) {
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {  // writes until killed, reporting every committed value
-    ::close(fds[0]);
     SqliteRegistry reg(db());
     for (uint32_t i = 0;; ++i) {
       if (reg.CreateKey(kLm, "Both\\Sub" + std::to_string(i % 4), win::kKeyAllAccess) != 0 ||
-          SetDword(reg, "Child", "v" + std::to_string(i), i) != 0)
+          SetDword(reg, "Child", "v" + std::to_string(i), i) != 0 || ::write(fds[1], &i, sizeof i) != sizeof i)
         ::_exit(3);
-      if (::write(fds[1], &i, sizeof i) != sizeof i) ::_exit(4);
     }
   }
   ::close(fds[1]);
@@ -210,26 +199,18 @@ TEST_F(SqliteRegistryTest, ThreadsAndAProcessKilledMidWriteShareTheFile) {
   {
     SqliteRegistry reg(db());
     std::atomic<int> errors{0};
-    std::atomic<bool> stop{false};
-    std::thread reader([&] {
-      while (!stop.load()) {
-        const uint32_t rc = GetDword(reg, "Both", "last");
-        errors += rc != 0 && rc != win::kErrorFileNotFound;
-      }
-    });
     std::vector<std::thread> writers;
     for (int t = 0; t < kThreads; ++t) {
       writers.emplace_back([&, t] {
         for (int i = 0; i < kWrites; ++i) {  // the same missing keys as everybody else
+          const std::string name = std::to_string(t) + "_" + std::to_string(i);
           errors += reg.CreateKey(kLm, "Both\\Sub" + std::to_string(i % 4), win::kKeyAllAccess) != 0;
-          errors += SetDword(reg, "Both", std::to_string(t) + "_" + std::to_string(i), i) != 0;
-          errors += SetDword(reg, "Both", "last", i) != 0;
+          errors += SetDword(reg, "Both", name, i) != 0;
+          errors += GetDword(reg, "Both", name) != 0;
         }
       });
     }
     for (auto& w : writers) w.join();
-    stop = true;
-    reader.join();
     EXPECT_EQ(errors.load(), 0);
     EXPECT_TRUE(std::filesystem::exists(db() + "-wal")) << "not in WAL mode";
   }
@@ -246,7 +227,7 @@ TEST_F(SqliteRegistryTest, ThreadsAndAProcessKilledMidWriteShareTheFile) {
   SqliteRegistry reg(db());
   std::vector<platform::RegValueInfo> values;
   ASSERT_EQ(reg.EnumValues(kLm, "Both", &values), 0u);
-  EXPECT_EQ(values.size(), size_t{kThreads * kWrites + 1});
+  EXPECT_EQ(values.size(), size_t{kThreads * kWrites});
   std::vector<std::string> subkeys;
   ASSERT_EQ(reg.EnumSubkeys(kLm, "Both", &subkeys), 0u);
   EXPECT_EQ(subkeys, (std::vector<std::string>{"Sub0", "Sub1", "Sub2", "Sub3"}));
@@ -257,62 +238,43 @@ TEST_F(SqliteRegistryTest, ThreadsAndAProcessKilledMidWriteShareTheFile) {
   }
 }
 
+// Only the codes the Windows side tells apart; the rest is the general failure. SQLite's
+// extended result codes count by their primary code.
 TEST(PosixOsErrorTest, ErrnoAndSqliteResultsBecomeTheWindowsCode) {
-  const std::pair<int, uint32_t> errnos[] = {
-      {ENOENT, win::kErrorFileNotFound},     {ECONNREFUSED, win::kErrorFileNotFound},
-      {ENOTDIR, win::kErrorPathNotFound},    {EACCES, win::kErrorAccessDenied},
-      {EPERM, win::kErrorAccessDenied},      {EISDIR, win::kErrorAccessDenied},
-      {EROFS, win::kErrorAccessDenied},      {EEXIST, win::kErrorAlreadyExists},
-      {ENOSPC, win::kErrorDiskFull},         {EAGAIN, win::kErrorPipeBusy},
-      {EPIPE, win::kErrorNoData},            {ECONNRESET, win::kErrorNoData},
-      {EBADF, win::kErrorInvalidHandle},     {ENOMEM, win::kErrorNotEnoughMemory},
-      {ENOBUFS, win::kErrorNotEnoughMemory}, {EMSGSIZE, win::kErrorInvalidParameter},
-      {EIO, win::kErrorGenFailure},          {ELOOP, win::kErrorGenFailure}};
-  for (const auto& [error, code] : errnos) EXPECT_EQ(platform::posix::WinErrorFromErrno(error), code) << error;
-  // Extended result codes count by their primary code.
+  using platform::posix::WinErrorFromErrno, platform::posix::WinErrorFromSqlite;
+  EXPECT_EQ(WinErrorFromErrno(EEXIST), win::kErrorAlreadyExists);
+  EXPECT_EQ(WinErrorFromErrno(ENOTDIR), win::kErrorPathNotFound);
+  EXPECT_EQ(WinErrorFromErrno(ECONNRESET), win::kErrorNoData);
+  EXPECT_EQ(WinErrorFromErrno(ELOOP), win::kErrorGenFailure);
   const std::pair<int, uint32_t> results[] = {
-      {SQLITE_OK, win::kErrorSuccess},          {SQLITE_ROW, win::kErrorSuccess},
-      {SQLITE_DONE, win::kErrorSuccess},        {SQLITE_BUSY, win::kErrorBusy},
-      {SQLITE_BUSY_SNAPSHOT, win::kErrorBusy},  {SQLITE_LOCKED_SHAREDCACHE, win::kErrorBusy},
-      {SQLITE_FULL, win::kErrorDiskFull},       {SQLITE_READONLY_DBMOVED, win::kErrorAccessDenied},
-      {SQLITE_PERM, win::kErrorAccessDenied},   {SQLITE_AUTH, win::kErrorAccessDenied},
-      {SQLITE_NOMEM, win::kErrorNotEnoughMemory}, {SQLITE_TOOBIG, win::kErrorNotEnoughMemory},
-      {SQLITE_IOERR_FSYNC, win::kErrorRegistryIoFailed},
-      {SQLITE_CANTOPEN_ISDIR, win::kErrorCantOpen},
-      {SQLITE_CORRUPT, win::kErrorBadDb},       {SQLITE_NOTADB, win::kErrorBadDb},
+      {SQLITE_DONE, win::kErrorSuccess},          {SQLITE_BUSY_SNAPSHOT, win::kErrorBusy},
+      {SQLITE_LOCKED_SHAREDCACHE, win::kErrorBusy}, {SQLITE_READONLY_DBMOVED, win::kErrorAccessDenied},
+      {SQLITE_IOERR_FSYNC, win::kErrorRegistryIoFailed}, {SQLITE_CANTOPEN_ISDIR, win::kErrorCantOpen},
       {SQLITE_CONSTRAINT_UNIQUE, win::kErrorBadDb}};
-  for (const auto& [result, code] : results) EXPECT_EQ(platform::posix::WinErrorFromSqlite(result), code) << result;
+  for (const auto& [result, code] : results) EXPECT_EQ(WinErrorFromSqlite(result), code) << result;
 }
 
-// Pipe names are flat on Windows: a path that cannot lead to a socket means no such pipe, not
-// a missing folder.
-TEST(PosixPipeTest, AMissingPipeIsFileNotFoundWhateverTheSocketPathLacks) {
+// Pipe names are flat on Windows: a file where the pipe folder belongs means no such pipe, not
+// a missing folder (ENOTDIR).
+TEST(PosixPipeTest, AFileWhereThePipeFolderBelongsIsFileNotFound) {
   testsupport::TempDir root;
   platform::posix::UnixStreamPipeTransport pipes(root.path());
+  std::ofstream(root.path() + "/pipe") << "not a folder";
   uint32_t error = 0;
   EXPECT_EQ(pipes.Open("\\\\.\\pipe\\none", win::kGenericRead, &error), nullptr);
-  EXPECT_EQ(error, win::kErrorFileNotFound) << "no pipe folder";
-  std::ofstream(root.path() + "/pipe") << "a file where the pipe folder belongs";
-  EXPECT_EQ(pipes.Open("\\\\.\\pipe\\none", win::kGenericRead, &error), nullptr);
-  EXPECT_EQ(error, win::kErrorFileNotFound) << "ENOTDIR";
+  EXPECT_EQ(error, win::kErrorFileNotFound);
 }
 
 TEST(PathMappingTest, WindowsPathsLandBelowTheRootAndNeverClimbOut) {
   using platform::posix::MapWindowsPath;
   const std::pair<const char*, const char*> cases[] = {
-      {"C:\\ProgramData\\x.log", "/r/C/ProgramData/x.log"}, {"d:\\Data\\f", "/r/D/Data/f"},
-      {"\\OEM\\x", "/r/C/OEM/x"},                 {"OEM\\x", "/r/C/OEM/x"},
+      {"d:\\Data\\f", "/r/D/Data/f"},              {"\\OEM\\x", "/r/C/OEM/x"},
       {"C:OEM\\x", "/r/C/OEM/x"},                 {"C:/mixed\\sep/x", "/r/C/mixed/sep/x"},
       {"\\\\?\\C:\\long\\x", "/r/C/long/x"},      {"C:\\", "/r/C"},
       {"C:\\a\\.\\b\\\\c\\", "/r/C/a/b/c"},       {"s:\\\\\\EFI//OEM", "/r/S/EFI/OEM"},
-      // A volume name as WMI reports it ("S:\") with a folder appended.
-      {"S:\\\\EFI\\OEM\\CorlanLogo.gif", "/r/S/EFI/OEM/CorlanLogo.gif"},
       {"C:\\a\\b\\..\\c", "/r/C/a/c"},            {"C:\\..\\..\\etc\\passwd", "/r/C/etc/passwd"},
-      {"..\\..\\x", "/r/C/x"},                    {"D:\\a\\..\\..\\..\\b", "/r/D/b"},
-      {"\\\\server\\share\\..\\..\\..\\x", "/r/UNC/x"},
-      {"\\\\.\\pipe\\vexorhelm_hardware_service_", "/r/pipe/vexorhelm_hardware_service_"},
-      {"\\\\.\\PIPE\\Name", "/r/pipe/Name"},
-      {"\\\\.\\pipe\\a\\..\\b", "/r/pipe/a_.._b"}};  // one socket file: cannot climb
+      {"\\\\server\\share\\..\\..\\..\\x", "/r/UNC/x"}, {"\\\\.\\PIPE\\Name", "/r/pipe/Name"},
+      {"OEM\\x", "/r/C/OEM/x"}, {"\\\\.\\pipe\\a\\..\\b", "/r/pipe/a_.._b"}};  // one socket file: cannot climb
   for (const auto& [windows, mapped] : cases) EXPECT_EQ(MapWindowsPath("/r", windows), mapped) << windows;
   EXPECT_EQ(MapWindowsPath("/r/", "C:\\a"), "/r/C/a");
 }

@@ -8,7 +8,8 @@
 
 #include <atomic>
 #include <filesystem>
-#include <stdexcept>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "contract/backends.h"
@@ -33,34 +34,19 @@ std::string UniqueName(const std::string& prefix) {
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  const HANDLE file = CreateFileW(ToWide(path).c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string contents;
-  char chunk[4096];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) contents.append(chunk, got);
-  CloseHandle(file);
-  return contents;
+  std::ifstream in(std::filesystem::path(ToWide(path)), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 struct TempDir {
-  TempDir() {
-    wchar_t base[MAX_PATH + 1] = {};
-    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
-    if (length == 0 || length > MAX_PATH) throw std::runtime_error("GetTempPathW failed");
-    std::wstring dir(base, length);
-    if (dir.back() == L'\\') dir.pop_back();
-    dir += L"\\" + ToWide(UniqueName("quellmark-test"));
-    if (!CreateDirectoryW(dir.c_str(), nullptr)) throw std::runtime_error("CreateDirectoryW failed");
-    path = FromWide(dir);
-  }
+  TempDir() { std::filesystem::create_directory(dir); }
   ~TempDir() {
     std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::path(ToWide(path)), ignored);
+    std::filesystem::remove_all(dir, ignored);
   }
-  std::string path;
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ToWide(UniqueName("quellmark-test"));
+  const std::string path = FromWide(dir.wstring());
 };
 
 }  // namespace
@@ -149,17 +135,13 @@ TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
   platform::win32::Win32FileSystem files;
   const std::string path = temp.path + "\\shared.log";
   ASSERT_TRUE(files.AppendToFile(path, "a"));
-  HANDLE sharing = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(sharing, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(files.AppendToFile(path, "b"));
-  CloseHandle(sharing);
-  HANDLE exclusive = CreateFileW(ToWide(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(files.AppendToFile(path, "c"));
-  CloseHandle(exclusive);
+  for (const DWORD share : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}, DWORD{0}}) {
+    const HANDLE other = CreateFileW(ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(files.AppendToFile(path, "b"), share != 0) << share;
+    CloseHandle(other);
+  }
   EXPECT_EQ(ReadWholeFile(path), "ab");
 }
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <numeric>
 #include <thread>
 #include <vector>
 
@@ -15,9 +16,7 @@ using platform::win32::Win32MainThread;
 Win32MainThread g_main_thread;
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message != platform::win32::kRunPostedWorkMessage) {
-    return DefWindowProcW(window, message, wparam, lparam);
-  }
+  if (message != platform::win32::kRunPostedWorkMessage) return DefWindowProcW(window, message, wparam, lparam);
   g_main_thread.RunPosted();
   return 0;
 }
@@ -51,7 +50,7 @@ TEST(Win32MainThread, RunsPostedWorkInTheWindowProcedureInOrder) {
   while (GetMessageW(&msg, nullptr, 0, 0)) DispatchMessageW(&msg);
   poster.join();
   std::vector<int> expected(200);
-  for (int i = 0; i < 200; ++i) expected[i] = i;
+  std::iota(expected.begin(), expected.end(), 0);
   EXPECT_EQ(ran, expected);
   EXPECT_TRUE(on_window_thread);
 
