@@ -1,6 +1,5 @@
-// The COM backend of the WMI seam against the real WMI service (Windows, or Wine's), where the
-// WMI contract does not reach: methods through COM, the thread's own apartment, and the VARIANT
-// conversions.
+// The COM backend of the WMI seam against the real WMI service (Windows', or Wine's) beyond the
+// contract: methods through COM, the thread's own apartment, and the VARIANT conversions.
 #include <gtest/gtest.h>
 #include <windows.h>
 #undef GetObject
@@ -91,8 +90,7 @@ TEST(Win32WmiVariant, EveryPortableTypeSurvivesOleAutomationCopies) {
     Variant back = Variant::UI4(99);
     EXPECT_EQ(FromComVariant(copy, &back), S_OK);
     EXPECT_EQ(back, value);
-    VariantClear(&com);
-    VariantClear(&copy);
+    VariantClear(&com), VariantClear(&copy);
   }
   VARIANT com;
   EXPECT_EQ(ToComVariant(Variant{static_cast<VarType>(0x4242), 0, {}, {}}, &com), DISP_E_BADVARTYPE);
@@ -149,8 +147,7 @@ TEST(Win32WmiVariant, PortableConversionsAgreeWithOleAutomation) {
       {Variant::Text("12a"), VarType::kUI8},        {Variant::I4(-1), VarType::kUI8},
       {Variant::I4(-1), VarType::kUI4},             {Variant::Null(), VarType::kUI8}};
   for (const auto& [value, to] : cases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(value.type)) + " " + value.text + " -> " +
-                 std::to_string(static_cast<int>(to)));
+    SCOPED_TRACE(std::to_string(static_cast<int>(value.type)) + value.text + "->" + std::to_string(static_cast<int>(to)));
     Variant portable = value;
     const wmi::HRESULT portable_hr = wmi::VariantChangeType(portable, to);
     VARIANT com;
