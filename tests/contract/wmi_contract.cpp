@@ -3,6 +3,7 @@
 // failure codes the core relies on.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -13,9 +14,7 @@ namespace {
 using namespace wmi;
 constexpr HRESULT kInvalidObjectPath = static_cast<HRESULT>(0x8004103A);
 
-// COM state belongs to a thread: each check runs on a thread of its own.
-template <typename Body>
-void OnFreshThread(Body body) { std::thread(body).join(); }
+void OnFreshThread(std::function<void()> body) { std::thread(body).join(); }  // COM state is per thread
 
 TEST(WmiContract, ComIsCountedPerThreadAndANamespaceMustExist) {
   auto b = contract::MakeWmiBackend();

@@ -28,8 +28,7 @@
 
 namespace contract {
 
-const bool kWindows = false;
-const bool kWine = false;
+const bool kWindows = false, kWine = false;
 
 std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
   struct Backend : RegistryBackend {

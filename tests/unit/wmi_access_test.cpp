@@ -34,16 +34,11 @@ constexpr const char* kGamingQuery = "SELECT * FROM CorlanGamingFunction";
 struct Counting final : platform::WmiProvider {
   explicit Counting(const std::string& profile)
       : real(std::make_shared<sim::SimulatedNotebook>(sim::ParseMachineProfile(profile, "t.profile"))) {}
-  HRESULT Step(std::string_view step) const {
-    if (step != fail) return wmi::kS_OK;
-    if (fail_hr == kThrow) throw std::runtime_error("provider fault");
-    return fail_hr;
+  HRESULT Step(std::string_view step) const {  // the failure planted for `step`, or S_OK
+    if (step == fail && fail_hr == kThrow) throw std::runtime_error("provider fault");
+    return step == fail ? fail_hr : wmi::kS_OK;
   }
-  HRESULT CoInitializeEx() override {
-    const HRESULT hr = real.CoInitializeEx();
-    com += wmi::Succeeded(hr);
-    return hr;
-  }
+  HRESULT CoInitializeEx() override { const HRESULT hr = real.CoInitializeEx(); com += wmi::Succeeded(hr); return hr; }
   void CoUninitialize() override { --com, ++uninitialized, real.CoUninitialize(); }
   HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>* locator) override;
 
@@ -56,6 +51,11 @@ struct Counting final : platform::WmiProvider {
 struct Counted {
   explicit Counted(Counting* c) : c(c) { ++c->live; }
   ~Counted() { --c->live; }
+  template <typename Call>
+  HRESULT Run(std::string_view step, Call call) const {
+    const HRESULT hr = c->Step(step);
+    return hr != wmi::kS_OK ? hr : call();
+  }
   Counting* c;
 };
 
@@ -71,10 +71,7 @@ HRESULT Give(Counting* c, std::string_view step, std::unique_ptr<T>* to, Call ca
 struct Object final : platform::WmiObject, Counted {
   Object(Counting* c, Obj o) : Counted(c), o(std::move(o)) {}
   HRESULT Get(std::string_view n, Variant* v) override { return o->Get(n, v); }
-  HRESULT Put(std::string_view n, const Variant& v) override {
-    const HRESULT hr = c->Step("Put");
-    return hr != wmi::kS_OK ? hr : o->Put(n, v);
-  }
+  HRESULT Put(std::string_view n, const Variant& v) override { return Run("Put", [&] { return o->Put(n, v); }); }
   HRESULT GetMethod(std::string_view m, Obj* in) override {
     return Give<Object>(c, "GetMethod", in, [&](Obj* p) { return o->GetMethod(m, p); });
   }
@@ -89,10 +86,7 @@ struct Rows final : platform::WmiEnumerator, Counted {
 
 struct Services final : platform::WmiServices, Counted {
   Services(Counting* c, std::unique_ptr<platform::WmiServices> s) : Counted(c), s(std::move(s)) {}
-  HRESULT SetProxyBlanket() override {
-    const HRESULT hr = c->Step("SetProxyBlanket");
-    return hr != wmi::kS_OK ? hr : s->SetProxyBlanket();
-  }
+  HRESULT SetProxyBlanket() override { return Run("SetProxyBlanket", [&] { return s->SetProxyBlanket(); }); }
   HRESULT ExecQuery(std::string_view q, Enum* rows) override {
     return Give<Rows>(c, "ExecQuery", rows, [&](Enum* p) { return s->ExecQuery(q, p); });
   }
@@ -123,14 +117,8 @@ HRESULT Counting::CreateLocator(std::unique_ptr<platform::WmiLocator>* locator) 
 
 class WmiAccessTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Boot("");
-    services_.clock = &clock_;
-  }
-  void TearDown() override {
-    ExpectBalanced();
-    platform::InstallServices(nullptr);
-  }
+  void SetUp() override { Boot(""), services_.clock = &clock_; }
+  void TearDown() override { ExpectBalanced(), platform::InstallServices(nullptr); }
   void Boot(const std::string& profile) {
     if (wmi_) ExpectBalanced();
     wmi_ = std::make_unique<Counting>(profile);
