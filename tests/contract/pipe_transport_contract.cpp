@@ -47,7 +47,6 @@ class PipeContract : public ::testing::Test {
     return error;
   }
 
-  // A server instance with a client connected in message read mode.
   std::pair<std::unique_ptr<PipeHandle>, std::unique_ptr<PipeHandle>> Connect() {
     auto server = pipes_.CreateInstance(params_);
     uint32_t error = 99;
@@ -108,12 +107,10 @@ TEST_F(PipeContract, ConnectionStatesAnswerTheirErrorCodes) {
 
   client->Close();
   uint8_t buffer[16];
-  uint32_t count = 99;
-  EXPECT_EQ(server->Read(buffer, sizeof buffer, &count), kErrorBrokenPipe);
-  EXPECT_EQ(count, 0u);
-  count = 99;
-  EXPECT_NE(server->Write(buffer, 1, &count), 0u) << "nobody is left to read";
-  EXPECT_EQ(count, 0u);
+  uint32_t read = 99, wrote = 99;
+  EXPECT_EQ(server->Read(buffer, sizeof buffer, &read), kErrorBrokenPipe);
+  EXPECT_NE(server->Write(buffer, 1, &wrote), 0u) << "nobody is left to read";
+  EXPECT_EQ(read + wrote, 0u);
   server.reset();
   EXPECT_EQ(pipes_.WaitForInstance(params_.path, 100), kAnswers.wait_absent);
 }
@@ -121,9 +118,8 @@ TEST_F(PipeContract, ConnectionStatesAnswerTheirErrorCodes) {
 TEST_F(PipeContract, ClosedHandlesAnswerInvalidHandleAndOnlyServersKnowTheirClient) {
   auto [server, client] = Connect();
   ASSERT_NE(client, nullptr);
-  const uint32_t self = pipes_.CurrentProcessId();
-  EXPECT_NE(self, 0u);
-  EXPECT_EQ(server->ClientProcessId(), self);
+  EXPECT_NE(pipes_.CurrentProcessId(), 0u);
+  EXPECT_EQ(server->ClientProcessId(), pipes_.CurrentProcessId());
   EXPECT_EQ(client->ClientProcessId(), 0u);
   for (PipeHandle* end : {server.get(), client.get()}) {
     end->Close();
@@ -156,10 +152,8 @@ TEST_F(PipeContract, AHeldNameOutlivesTheLastConnectedInstance) {
     EXPECT_EQ(OpenError(), kErrorPipeBusy) << "the name is kept";
     server = pipes_.CreateInstance(params_);
     uint8_t byte = 1;
-    uint32_t written = 0;
+    uint32_t written = 0, error = 99;
     EXPECT_NE(first->Write(&byte, 1, &written), 0u) << "the first server end is gone";
-
-    uint32_t error = 99;
     auto second = pipes_.Open(params_.path, kReadWrite, &error);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(server->WaitForClient(), kErrorPipeConnected);
@@ -170,7 +164,6 @@ TEST_F(PipeContract, AHeldNameOutlivesTheLastConnectedInstance) {
   }
 }
 
-// A long message reading in chunks: the client end below, the server end in the next test.
 TEST_F(PipeContract, MessagesKeepTheirBoundariesAndLongOnesReadInChunks) {
   auto [server, client] = Connect();
   ASSERT_NE(client, nullptr);
@@ -203,17 +196,14 @@ TEST_F(PipeContract, WholeMessagesUpToTheCapArriveAndALongerOneIsRefused) {
     const uint32_t rc = ReceivePipeMessage(*server, buffer, &size);
     if (rc != 0) server->Close();  // releases a writer still sending
     writer.join();
-    ASSERT_EQ(rc, 0u) << length;
-    EXPECT_EQ(write_error.load(), 0u) << length;
-    ASSERT_EQ(size, length);
+    ASSERT_EQ(std::tuple(rc, write_error.load(), size_t{size}), std::tuple(0u, 0u, length));
     EXPECT_TRUE(std::equal(message.begin(), message.end(), buffer.begin())) << length;
   }
   EXPECT_GE(buffer.size(), size_t{3} << 20) << "the buffer keeps its grown size";
   client->Close();
   EXPECT_EQ(ReceivePipeMessage(*server, buffer, &size), kErrorBrokenPipe);
 
-  // One byte over the cap: refused once that shows, without the buffer growing past the cap.
-  // Closing the server end releases the writer.
+  // One byte over the cap: refused without the buffer growing past it; closing releases the writer.
   server.reset();
   std::tie(server, client) = Connect();
   ASSERT_NE(client, nullptr);

@@ -1,6 +1,5 @@
-// The WMI seam's contract, the same on the simulated notebook's provider and on COM/WMI:
-// COM counted per thread, namespaces, query rows and properties, class definitions and the
-// failure codes the core relies on.
+// The WMI seam's contract on the simulated notebook and on COM/WMI: COM counted per thread,
+// namespaces, rows, properties, class definitions and the failure codes the core relies on.
 #include <gtest/gtest.h>
 
 #include <functional>

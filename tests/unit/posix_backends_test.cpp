@@ -157,8 +157,7 @@ TEST_F(SqliteRegistryTest, ProtectedKeysCanBeReadButNotChanged) {
   EXPECT_EQ(reg.SetKeyProtected(kLm, "P\\Locked", false), win::kErrorFileNotFound);
 }
 
-// Another connection that keeps the write lock past SQLite's own busy wait: the write retries
-// until it is released and succeeds.
+// A write lock held elsewhere past SQLite's own busy wait: the write retries until it is free.
 TEST_F(SqliteRegistryTest, ALockHeldElsewhereIsWaitedOut) {
   SqliteRegistry reg(db());
   ASSERT_EQ(SetDword(reg, "K", "v", 1), 0u);
@@ -248,14 +247,12 @@ TEST(PosixOsErrorTest, ErrnoAndSqliteResultsBecomeTheWindowsCode) {
   for (const auto& [result, code] : results) EXPECT_EQ(WinErrorFromSqlite(result), code) << result;
 }
 
-// Pipe names are flat on Windows: a file where the pipe folder belongs means no such pipe, not
-// a missing folder (ENOTDIR).
+// Pipe names are flat on Windows: a file where the pipe folder belongs means no such pipe.
 TEST(PosixPipeTest, AFileWhereThePipeFolderBelongsIsFileNotFound) {
   testsupport::TempDir root;
-  platform::posix::UnixStreamPipeTransport pipes(root.path());
   std::ofstream(root.path() + "/pipe") << "not a folder";
   uint32_t error = 0;
-  EXPECT_EQ(pipes.Open("\\\\.\\pipe\\none", win::kGenericRead, &error), nullptr);
+  EXPECT_EQ(platform::posix::UnixStreamPipeTransport(root.path()).Open("\\\\.\\pipe\\none", win::kGenericRead, &error), nullptr);
   EXPECT_EQ(error, win::kErrorFileNotFound);
 }
 

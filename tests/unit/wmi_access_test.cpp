@@ -125,6 +125,7 @@ class WmiAccessTest : public ::testing::Test {
     services_.wmi = wmi_.get();
     platform::InstallServices(&services_);
   }
+  void Fail(const std::string& step, HRESULT hr) { wmi_->fail = step, wmi_->fail_hr = hr; }
   void ExpectBalanced() {
     EXPECT_EQ(wmi_->live.load(), 0) << "an object was not released";
     EXPECT_EQ(wmi_->com.load(), 0) << "COM not balanced";
@@ -159,8 +160,7 @@ TEST_F(WmiAccessTest, ConnectionsBalanceComAndFailedOnesReleaseAtOnce) {
     const int uninitialized = wmi_->uninitialized.load();
     for (const auto& k : cases) {
       SCOPED_TRACE(k.ns + std::string(" ") + k.step);
-      wmi_->fail = k.step;
-      wmi_->fail_hr = k.hr;
+      Fail(k.step, k.hr);
       WmiConnection c;
       EXPECT_FALSE(wmi_connect(c, k.ns));
       EXPECT_EQ(c.hr, k.hr);
@@ -203,8 +203,7 @@ TEST_F(WmiAccessTest, PathUsesFirstInstanceWithANameAndFitsTwoHundredSixtyUnits)
     EXPECT_EQ(path, expected) << name.size();
     // A failing Next ends the search with its code; no instance at all is a success code.
     for (const HRESULT next : {wmi::kWbemE_Failed, wmi::kWbemS_False}) {
-      wmi_->fail = "Next";
-      wmi_->fail_hr = next;
+      Fail("Next", next);
       EXPECT_EQ(wmi_build_instance_path(c, "FwxAction", "SELECT * FROM FwxAction", &path), next);
       EXPECT_EQ(path, "");
       wmi_->fail = "";
@@ -230,8 +229,7 @@ TEST_F(WmiAccessTest, EveryFailureExitReleasesWhatItHoldsAndSkipsThePause) {
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
     Boot(k.profile);
-    wmi_->fail = k.fail;
-    wmi_->fail_hr = k.hr;
+    Fail(k.fail, k.hr);
     WmiConnection c;
     ASSERT_TRUE(wmi_connect(c, R"(ROOT\WMI)"));
     Variant in = Variant::Text("3"), out = Variant::Text("untouched");
@@ -257,8 +255,7 @@ TEST_F(WmiAccessTest, EveryFailureExitReleasesWhatItHoldsAndSkipsThePause) {
   EXPECT_EQ(c.hr, wmi::kS_OK);
 }
 
-// Conversions the wrappers below do not reach already (win32_tests compares others with
-// oleaut32's).
+// Conversions the wrappers below do not reach (win32_tests compares others with oleaut32's).
 TEST(VariantTest, ChangeTypeConvertsWithRangeChecksAndFailsWithoutChange) {
   const auto T = &Variant::Text;
   constexpr VarType kS = VarType::kBstr, k4 = VarType::kUI4, k8 = VarType::kUI8, kI = VarType::kI4;
@@ -291,8 +288,7 @@ std::function<bool(uint64_t, uint64_t*)> Adapt(bool (*f)(In, Out*)) {
   };
 }
 
-// The notebook takes only decimal text within the method's input width; the output converts
-// to the wrapper's width or fails, leaving the caller's value.
+// Decimal text within the method's input width; the output fits the wrapper's width or fails.
 TEST_F(WmiAccessTest, EveryWrapperSendsDecimalTextAndConvertsItsWidth) {
   struct Row { const char* method; bool reads; decltype(Adapt(&GetFunction)) call; };
   const Row rows[] = {  // each shape of wrapper; reads: 32-bit in, 64-bit out, writes the reverse
@@ -352,8 +348,7 @@ TEST_F(WmiAccessTest, RowQueriesDifferOnlyWithoutRowsAndEachRowWalksToTheEnd) {
   EXPECT_TRUE(wmi_query_first_row(c, "SELECT * FROM Win32_Volume", odd));
   EXPECT_EQ(name, Variant::Text("C:\\"));
   EXPECT_EQ(label, Variant{}) << "a property that cannot be read is empty; the others are read";
-  wmi_->fail = "Next";  // a failing Next delivers no row
-  wmi_->fail_hr = wmi::kWbemE_Failed;
+  Fail("Next", wmi::kWbemE_Failed);  // a failing Next delivers no row
   EXPECT_TRUE(wmi_query_optional_row(c, "SELECT * FROM Win32_Volume", props));
   EXPECT_FALSE(wmi_query_first_row(c, "SELECT * FROM Win32_Volume", props));
   EXPECT_FALSE(wmi_get_first_instance(c, "Win32_Volume", props));

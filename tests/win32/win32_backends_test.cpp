@@ -38,10 +38,7 @@ std::string ReadWholeFile(const std::string& path) {
 
 struct TempDir {
   TempDir() { std::filesystem::create_directory(dir); }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
+  ~TempDir() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ToWide(UniqueName("quellmark-test"));
   const std::string path = FromWide(dir.wstring());
@@ -116,8 +113,7 @@ TEST(Win32PipeTest, AMalformedDescriptorIsADaclFailureAndCreatesNothing) {
   EXPECT_EQ(error, win::kErrorFileNotFound) << "nothing was created";
 }
 
-// A log viewer (or a second broker) that shares the file both ways does not stop the append; a
-// handle that shares nothing does.
+// A log viewer sharing the file both ways does not stop the append; one sharing nothing does.
 TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
   TempDir temp;
   platform::win32::Win32FileSystem files;

@@ -23,8 +23,7 @@ TEST(Win32DeviceSetupTest, ListsPresentDevicesWithTheirFirstHardwareIdAndDriverK
     EXPECT_EQ(listed[0].hardware_id, std::optional<std::string>("untouched"));
   }
 
-  // Root-enumerated devices exist on every system, Wine's prefix included. A driver key is the
-  // setup class's GUID and the instance's four digits.
+  // ROOT devices exist everywhere, Wine included; a driver key is the class GUID and 4 digits.
   ASSERT_TRUE(setup.ListPresentDevices("ROOT", &listed));
   const std::regex driver_key(R"(\{[0-9A-Fa-f]{8}(-[0-9A-Fa-f]{4}){3}-[0-9A-Fa-f]{12}\}\\\d{4})");
   size_t complete = 0;

@@ -1,5 +1,4 @@
-// The Win32 process-environment backend: unset versus empty variables, values around the
-// 260-character first buffer, UTF-8 conversion, names in any case, and the account name.
+// The Win32 environment: unset vs empty, values around the 260-character first buffer, UTF-8.
 #include <gtest/gtest.h>
 
 #include <windows.h>

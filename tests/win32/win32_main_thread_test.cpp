@@ -21,8 +21,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   return 0;
 }
 
-// Posted work runs in the window procedure, in order; it is refused before the window is
-// attached and once the window is being destroyed.
+// Posted work runs in the window procedure, in order; refused before Attach and after Close.
 TEST(Win32MainThread, RunsPostedWorkInTheWindowProcedureInOrder) {
   EXPECT_FALSE(g_main_thread.Post([] {}));
   WNDCLASSW window_class{};

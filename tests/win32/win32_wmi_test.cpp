@@ -29,8 +29,7 @@ struct ForeignObject final : WmiObject {
   wmi::HRESULT GetMethod(std::string_view, std::unique_ptr<WmiObject>*) override { return wmi::kS_OK; }
 };
 
-// A method that runs, through COM: the in-parameter object must be one of this backend's. Then
-// a thread in a single-threaded apartment of its own keeps it, initialised exactly once.
+// Methods through COM take only this backend's objects; a thread's own apartment is kept.
 TEST(Win32Wmi, MethodsRunAndTheThreadsOwnApartmentIsKept) {
   platform::win32::Win32WmiProvider provider;
   platform::Services services;
@@ -97,8 +96,7 @@ TEST(Win32WmiVariant, EveryPortableTypeSurvivesOleAutomationCopies) {
   EXPECT_EQ(V_VT(&com), VT_EMPTY);
 }
 
-// FromComVariant of a VARIANT of type `vt` filled by `fill`; a refusal must be
-// DISP_E_TYPEMISMATCH, leaves the output alone and reads as "refused".
+// FromComVariant of a `vt` VARIANT; a refusal is DISP_E_TYPEMISMATCH, leaves the output alone.
 template <typename Fill>
 Variant Read(VARTYPE vt, Fill fill) {
   VARIANT v;
@@ -138,8 +136,7 @@ TEST(Win32WmiVariant, NarrowIntegersWidenOddArraysReadAndOtherTypesAreRefused) {
             }), refused);
 }
 
-// The portable VariantChangeType stands in for oleaut32's in the core: for the conversions the
-// firmware wrappers make, both must come to the same text, integer or failure.
+// The core's portable VariantChangeType must agree with oleaut32's for the wrappers' conversions.
 TEST(Win32WmiVariant, PortableConversionsAgreeWithOleAutomation) {
   const std::pair<Variant, VarType> cases[] = {
       {Variant::UI4(0xFFFFFFFFu), VarType::kBstr},  {Variant::UI8(~0ull), VarType::kBstr},
