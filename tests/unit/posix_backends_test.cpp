@@ -86,12 +86,9 @@ uint32_t SetDword(SqliteRegistry& reg, std::string_view key, std::string_view na
   return reg.SetKeyValue(root, key, name, win::kRegDword, &v, sizeof v);
 }
 
-uint32_t GetDword(SqliteRegistry& reg, std::string_view key, std::string_view name,
-                  uint32_t* v = nullptr) {
-  uint32_t value = 0, size = sizeof value;
-  const uint32_t rc = reg.GetValue(kLm, key, name, win::kRrfRtRegDword, nullptr, &value, &size);
-  if (v != nullptr) *v = value;
-  return rc;
+std::pair<uint32_t, uint32_t> GetDword(SqliteRegistry& reg, std::string_view key, std::string_view name) {
+  uint32_t value = 0, size = sizeof value;  // the error code and the value
+  return {reg.GetValue(kLm, key, name, win::kRrfRtRegDword, nullptr, &value, &size), value};
 }
 
 class SqliteRegistryTest : public ::testing::Test {
@@ -115,7 +112,7 @@ TEST_F(SqliteRegistryTest, RejectsMalformedPathsAndFilesAndEmptiesARootWhole) {
   std::vector<std::string> names;
   ASSERT_EQ(reg.EnumSubkeys(kLm, "", &names), 0u);
   EXPECT_TRUE(names.empty());
-  EXPECT_EQ(GetDword(reg, "", "rootval"), win::kErrorFileNotFound);
+  EXPECT_EQ(GetDword(reg, "", "rootval").first, win::kErrorFileNotFound);
   EXPECT_EQ(reg.OpenKey(kCu, "A", win::kKeyRead), 0u) << "other roots are untouched";
 
   std::ofstream(dir_.path() + "/junk.db") << std::string(4096, 'x');
@@ -146,9 +143,7 @@ TEST_F(SqliteRegistryTest, ProtectedKeysCanBeReadButNotChanged) {
       reg.DeleteTree(kLm, ""), SetDword(reg, "Any", "v", 0, kCu), reg.DeleteTree(kCu, "")};
   for (size_t i = 0; i < refused.size(); ++i) EXPECT_EQ(refused[i], win::kErrorAccessDenied) << i;
   EXPECT_EQ(reg.OpenKey(kLm, "P\\Locked\\New", win::kKeyRead), win::kErrorFileNotFound);
-  uint32_t v = 0;
-  EXPECT_EQ(GetDword(reg, "P\\Locked\\Inner", "v", &v), 0u);
-  EXPECT_EQ(v, 7u);
+  EXPECT_EQ(GetDword(reg, "P\\Locked\\Inner", "v"), std::pair(0u, 7u));
   // Parents and siblings stay writable; lifting the protection allows changes again.
   EXPECT_EQ(SetDword(reg, "P", "v", 9), 0u);
   EXPECT_EQ(reg.DeleteTree(kLm, "P\\Free"), 0u);
@@ -171,9 +166,7 @@ TEST_F(SqliteRegistryTest, ALockHeldElsewhereIsWaitedOut) {
   EXPECT_EQ(SetDword(reg, "K", "v", 2), 0u);
   release.join();
   sqlite3_close(other);
-  uint32_t v = 0;
-  EXPECT_EQ(GetDword(reg, "K", "v", &v), 0u);
-  EXPECT_EQ(v, 2u);
+  EXPECT_EQ(GetDword(reg, "K", "v"), std::pair(0u, 2u));
 }
 
 // Threads of this process share one registry object while a second process writes the same
@@ -224,11 +217,8 @@ TEST_F(SqliteRegistryTest, ThreadsAndAProcessKilledMidWriteShareTheFile) {
   std::vector<std::string> subkeys;
   ASSERT_EQ(reg.EnumSubkeys(kLm, "Both", &subkeys), 0u);
   EXPECT_EQ(subkeys, (std::vector<std::string>{"Sub0", "Sub1", "Sub2", "Sub3"}));
-  for (uint32_t i = 0; i <= last; ++i) {
-    uint32_t v = 0;
-    ASSERT_EQ(GetDword(reg, "child", "V" + std::to_string(i), &v), 0u) << i << " of " << last;
-    ASSERT_EQ(v, i);
-  }
+  for (uint32_t i = 0; i <= last; ++i)
+    ASSERT_EQ(GetDword(reg, "child", "V" + std::to_string(i)), std::pair(0u, i)) << i << " of " << last;
 }
 
 // Only the codes the Windows side tells apart; the rest is the general failure. SQLite's
