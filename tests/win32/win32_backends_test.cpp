@@ -25,10 +25,8 @@ using platform::win32::ToWide;
 
 std::string UniqueName(const std::string& prefix) {
   static std::atomic<unsigned> counter{0};
-  LARGE_INTEGER tick{};
-  QueryPerformanceCounter(&tick);
-  return prefix + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-         std::to_string(counter.fetch_add(1)) + "_" + std::to_string(tick.QuadPart);
+  return prefix + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(counter.fetch_add(1)) + "_" +
+         std::to_string(GetTickCount64());
 }
 
 std::string ReadWholeFile(const std::string& path) {

@@ -24,9 +24,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
 // Posted work runs in the window procedure, in order; refused before Attach and after Close.
 TEST(Win32MainThread, RunsPostedWorkInTheWindowProcedureInOrder) {
   EXPECT_FALSE(g_main_thread.Post([] {}));
-  WNDCLASSW window_class{};
-  window_class.lpfnWndProc = WindowProc;
-  window_class.lpszClassName = L"QuellmarkMainThreadTest";
+  const WNDCLASSW window_class{.lpfnWndProc = WindowProc, .lpszClassName = L"QuellmarkMainThreadTest"};
   RegisterClassW(&window_class);
   const HWND window = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0,
                                       HWND_MESSAGE, nullptr, nullptr, nullptr);

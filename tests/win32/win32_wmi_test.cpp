@@ -38,13 +38,11 @@ TEST(Win32Wmi, MethodsRunAndTheThreadsOwnApartmentIsKept) {
   std::thread([] {
     WmiConnection c;
     ASSERT_TRUE(wmi_connect(c, "ROOT\\CIMV2"));
-    std::unique_ptr<WmiObject> process_class;
+    std::unique_ptr<WmiObject> process_class, out, in = std::make_unique<ForeignObject>();
     ASSERT_EQ(c.services->GetObject("Win32_Process", &process_class), wmi::kS_OK);
-    std::unique_ptr<WmiObject> in = std::make_unique<ForeignObject>();
     ASSERT_EQ(process_class->GetMethod("GetOwner", &in), wmi::kS_OK);
     EXPECT_EQ(in, nullptr) << "GetOwner takes no input";
     const std::string path = "Win32_Process.Handle=\"" + std::to_string(GetCurrentProcessId()) + "\"";
-    std::unique_ptr<WmiObject> out;
     ASSERT_EQ(c.services->ExecMethod(path, "GetOwner", nullptr, &out), wmi::kS_OK);
     Variant user;
     EXPECT_EQ(out->Get("User", &user), wmi::kS_OK);
