@@ -1,7 +1,5 @@
-// The seams' contract suites run once per build against that build's backend: each test
-// executable links exactly one definition of the factories below (the Linux backends in
-// unit_tests, the Win32 ones in win32_tests). Every factory call gives a fresh sandbox that is
-// removed again when the returned object dies.
+// The seams' contract suites run against the backend whose factories the test executable links
+// (Linux in unit_tests, Win32 in win32_tests); each call gives a sandbox removed with the object.
 #pragma once
 #include <memory>
 #include <string>
@@ -14,12 +12,9 @@
 
 namespace contract {
 
-// True in win32_tests. The few places where the backends may answer differently test on it,
-// each with its reason.
-extern const bool kWindows;
-// True when win32_tests runs under Wine, whose API differs from Windows' in a few answers; each
-// contract names them in one place, with the Windows answer kept as the contract.
-extern const bool kWine;
+// The few places where the backends answer differently test on these, each with its reason;
+// Wine's differences are named in one place per contract, Windows' answers kept as the contract.
+extern const bool kWindows, kWine;
 
 struct RegistryBackend {
   virtual ~RegistryBackend() = default;

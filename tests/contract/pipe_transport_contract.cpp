@@ -47,7 +47,6 @@ class PipeContract : public ::testing::Test {
     return error;
   }
 
-  // A server instance with a client connected in message read mode.
   std::pair<std::unique_ptr<PipeHandle>, std::unique_ptr<PipeHandle>> Connect() {
     auto server = pipes_.CreateInstance(params_);
     uint32_t error = 99;
@@ -84,6 +83,7 @@ TEST_F(PipeContract, InstancesAreLimitedAndANameWithoutOneIsNotThere) {
   params_.max_instances = 2;
   auto first = pipes_.CreateInstance(params_);
   auto second = pipes_.CreateInstance(params_);
+  EXPECT_EQ(pipes_.WaitForInstance(params_.path, 100), 0u) << "a free instance";
   try {
     pipes_.CreateInstance(params_);
     ADD_FAILURE() << "a third instance of a two-instance pipe was created";
@@ -95,12 +95,8 @@ TEST_F(PipeContract, InstancesAreLimitedAndANameWithoutOneIsNotThere) {
 }
 
 TEST_F(PipeContract, ConnectionStatesAnswerTheirErrorCodes) {
-  auto server = pipes_.CreateInstance(params_);
-  EXPECT_EQ(pipes_.WaitForInstance(params_.path, 100), 0u) << "a free instance";
-  uint32_t error = 99;
-  auto client = pipes_.Open(params_.path, kReadWrite, &error);
+  auto [server, client] = Connect();
   ASSERT_NE(client, nullptr);
-  EXPECT_EQ(server->WaitForClient(), kAnswers.client_came_first);
   if (kAnswers.busy != 0) {
     EXPECT_EQ(OpenError(), kAnswers.busy) << "the only instance is taken";
     EXPECT_EQ(pipes_.WaitForInstance(params_.path, 100), kAnswers.wait_busy);
@@ -108,12 +104,10 @@ TEST_F(PipeContract, ConnectionStatesAnswerTheirErrorCodes) {
 
   client->Close();
   uint8_t buffer[16];
-  uint32_t count = 99;
-  EXPECT_EQ(server->Read(buffer, sizeof buffer, &count), kErrorBrokenPipe);
-  EXPECT_EQ(count, 0u);
-  count = 99;
-  EXPECT_NE(server->Write(buffer, 1, &count), 0u) << "nobody is left to read";
-  EXPECT_EQ(count, 0u);
+  uint32_t read = 99, wrote = 99;
+  EXPECT_EQ(server->Read(buffer, sizeof buffer, &read), kErrorBrokenPipe);
+  EXPECT_NE(server->Write(buffer, 1, &wrote), 0u) << "nobody is left to read";
+  EXPECT_EQ(read + wrote, 0u);
   server.reset();
   EXPECT_EQ(pipes_.WaitForInstance(params_.path, 100), kAnswers.wait_absent);
 }
@@ -121,9 +115,8 @@ TEST_F(PipeContract, ConnectionStatesAnswerTheirErrorCodes) {
 TEST_F(PipeContract, ClosedHandlesAnswerInvalidHandleAndOnlyServersKnowTheirClient) {
   auto [server, client] = Connect();
   ASSERT_NE(client, nullptr);
-  const uint32_t self = pipes_.CurrentProcessId();
-  EXPECT_NE(self, 0u);
-  EXPECT_EQ(server->ClientProcessId(), self);
+  EXPECT_NE(pipes_.CurrentProcessId(), 0u);
+  EXPECT_EQ(server->ClientProcessId(), pipes_.CurrentProcessId());
   EXPECT_EQ(client->ClientProcessId(), 0u);
   for (PipeHandle* end : {server.get(), client.get()}) {
     end->Close();
@@ -156,10 +149,8 @@ TEST_F(PipeContract, AHeldNameOutlivesTheLastConnectedInstance) {
     EXPECT_EQ(OpenError(), kErrorPipeBusy) << "the name is kept";
     server = pipes_.CreateInstance(params_);
     uint8_t byte = 1;
-    uint32_t written = 0;
+    uint32_t written = 0, error = 99;
     EXPECT_NE(first->Write(&byte, 1, &written), 0u) << "the first server end is gone";
-
-    uint32_t error = 99;
     auto second = pipes_.Open(params_.path, kReadWrite, &error);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(server->WaitForClient(), kErrorPipeConnected);
@@ -170,22 +161,17 @@ TEST_F(PipeContract, AHeldNameOutlivesTheLastConnectedInstance) {
   }
 }
 
-// A long message reading in chunks: the client end below, the server end in the next test.
 TEST_F(PipeContract, MessagesKeepTheirBoundariesAndLongOnesReadInChunks) {
   auto [server, client] = Connect();
   ASSERT_NE(client, nullptr);
   const Bytes first = Pattern(10, 1), second = Pattern(20, 2);
-  uint32_t written = 0;
-  ASSERT_EQ(client->Write(first.data(), 10, &written), 0u);
-  EXPECT_EQ(written, 10u);
-  ASSERT_EQ(client->Write(second.data(), 20, &written), 0u);
   uint8_t chunk[512];
-  uint32_t got = 0;
-  ASSERT_EQ(server->Read(chunk, sizeof chunk, &got), 0u);
-  EXPECT_EQ(Bytes(chunk, chunk + got), first);
-  ASSERT_EQ(server->Read(chunk, sizeof chunk, &got), 0u);
-  EXPECT_EQ(Bytes(chunk, chunk + got), second);
-
+  uint32_t written = 0, got = 0;
+  for (const Bytes* m : {&first, &second}) ASSERT_EQ(client->Write(m->data(), m->size(), &written), 0u);
+  for (const Bytes* m : {&first, &second}) {
+    ASSERT_EQ(server->Read(chunk, sizeof chunk, &got), 0u);
+    EXPECT_EQ(Bytes(chunk, chunk + got), *m);
+  }
   // The client end reads in message mode too: the server's answer in parts.
   ASSERT_EQ(server->Write(first.data(), 10, &written), 0u);
   ASSERT_EQ(client->Read(chunk, 4, &got), kErrorMoreData);
@@ -207,17 +193,14 @@ TEST_F(PipeContract, WholeMessagesUpToTheCapArriveAndALongerOneIsRefused) {
     const uint32_t rc = ReceivePipeMessage(*server, buffer, &size);
     if (rc != 0) server->Close();  // releases a writer still sending
     writer.join();
-    ASSERT_EQ(rc, 0u) << length;
-    EXPECT_EQ(write_error.load(), 0u) << length;
-    ASSERT_EQ(size, length);
+    ASSERT_EQ(std::tuple(rc, write_error.load(), size_t{size}), std::tuple(0u, 0u, length));
     EXPECT_TRUE(std::equal(message.begin(), message.end(), buffer.begin())) << length;
   }
   EXPECT_GE(buffer.size(), size_t{3} << 20) << "the buffer keeps its grown size";
   client->Close();
   EXPECT_EQ(ReceivePipeMessage(*server, buffer, &size), kErrorBrokenPipe);
 
-  // One byte over the cap: refused once that shows, without the buffer growing past the cap.
-  // Closing the server end releases the writer.
+  // One byte over the cap: refused without the buffer growing past it; closing releases the writer.
   server.reset();
   std::tie(server, client) = Connect();
   ASSERT_NE(client, nullptr);

@@ -1,8 +1,8 @@
-// The WMI seam's contract, the same on the simulated notebook's provider and on COM/WMI:
-// COM counted per thread, namespaces, query rows and properties, class definitions and the
-// failure codes the core relies on.
+// The WMI seam's contract on the simulated notebook and on COM/WMI: COM counted per thread,
+// namespaces, rows, properties, class definitions and the failure codes the core relies on.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -13,42 +13,22 @@ namespace {
 using namespace wmi;
 constexpr HRESULT kInvalidObjectPath = static_cast<HRESULT>(0x8004103A);
 
-// COM state belongs to a thread: each check runs on a thread of its own.
-template <typename Body>
-void OnFreshThread(Body body) { std::thread(body).join(); }
+void OnFreshThread(std::function<void()> body) { std::thread(body).join(); }  // COM state is per thread
 
-TEST(WmiContract, ComIsCountedPerThreadAndANamespaceMustExist) {
+TEST(WmiContract, ComPerThreadNamespacesRowsPropertiesClassesAndTheirFailures) {
   auto b = contract::MakeWmiBackend();
   platform::WmiProvider& com = *b->provider;
   OnFreshThread([&] {
     ASSERT_EQ(com.CoInitializeEx(), kS_OK);
     EXPECT_EQ(com.CoInitializeEx(), kS_FALSE);
-    std::unique_ptr<platform::WmiLocator> locator;
-    ASSERT_EQ(com.CreateLocator(&locator), kS_OK);
-    std::unique_ptr<platform::WmiServices> services;
-    EXPECT_EQ(locator->ConnectServer("ROOT\\QuellmarkNowhere", &services), kWbemE_InvalidNamespace);
-    EXPECT_EQ(services, nullptr);
-    EXPECT_EQ(locator->ConnectServer("root\\cimv2", &services), kS_OK);
-    EXPECT_EQ(services->SetProxyBlanket(), kS_OK);
-    services.reset();
-    locator.reset();
-    com.CoUninitialize();
-    com.CoUninitialize();
-  });
-  OnFreshThread([&] { EXPECT_EQ(com.CoInitializeEx(), kS_OK) << "nothing of the other thread's";
-                      com.CoUninitialize(); });
-}
-
-TEST(WmiContract, RowsPropertiesClassesAndTheirFailures) {
-  auto b = contract::MakeWmiBackend();
-  platform::WmiProvider& com = *b->provider;
-  OnFreshThread([&] {
-    ASSERT_EQ(com.CoInitializeEx(), kS_OK);
     {
       std::unique_ptr<platform::WmiLocator> locator;
       std::unique_ptr<platform::WmiServices> wmi;
       ASSERT_EQ(com.CreateLocator(&locator), kS_OK);
-      ASSERT_EQ(locator->ConnectServer("ROOT\\CIMV2", &wmi), kS_OK);
+      EXPECT_EQ(locator->ConnectServer("ROOT\\QuellmarkNowhere", &wmi), kWbemE_InvalidNamespace);
+      EXPECT_EQ(wmi, nullptr);
+      ASSERT_EQ(locator->ConnectServer("root\\cimv2", &wmi), kS_OK);
+      EXPECT_EQ(wmi->SetProxyBlanket(), kS_OK);
       std::unique_ptr<platform::WmiEnumerator> rows;
       for (const bool query : {true, false}) {
         SCOPED_TRACE(query ? "ExecQuery" : "CreateInstanceEnum");
@@ -73,20 +53,20 @@ TEST(WmiContract, RowsPropertiesClassesAndTheirFailures) {
         EXPECT_EQ(rows->Next(&row), kWbemS_False) << "one computer";
       }
       const HRESULT bad = wmi->ExecQuery("SELECT FROM WHERE", &rows);
-      std::unique_ptr<platform::WmiObject> row;
+      std::unique_ptr<platform::WmiObject> row, cls, in, out;
       EXPECT_EQ(Succeeded(bad) ? rows->Next(&row) : bad, kWbemE_InvalidQuery);
-
-      std::unique_ptr<platform::WmiObject> cls, in;
       EXPECT_EQ(wmi->GetObject("Quellmark_NoSuchClass", &cls), kWbemE_NotFound);
       ASSERT_EQ(wmi->GetObject("Win32_ComputerSystem", &cls), kS_OK);
       EXPECT_EQ(cls->GetMethod("QuellmarkNoSuchMethod", &in), kWbemE_NotFound);
-      std::unique_ptr<platform::WmiObject> out;
       EXPECT_EQ(wmi->ExecMethod("", "Rename", nullptr, &out), kInvalidObjectPath)
           << "the core relies on an empty path failing";
       EXPECT_EQ(out, nullptr);
     }
     com.CoUninitialize();
+    com.CoUninitialize();
   });
+  OnFreshThread([&] { EXPECT_EQ(com.CoInitializeEx(), kS_OK) << "nothing of the other thread's";
+                      com.CoUninitialize(); });
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The Win32 accessibility backend against the real SystemParametersInfoW. The session's flags
-// are put back.
+// The Win32 accessibility backend against the real SystemParametersInfoW; the flags are put back.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -19,10 +18,8 @@ TEST(Win32AccessibilityTest, StickyKeysFlagsAreReadAndStoredForTheSession) {
   platform::win32::Win32Accessibility accessibility;
   uint32_t original = 0;
   ASSERT_TRUE(accessibility.GetStickyKeys(&original)) << "error " << GetLastError();
-  if (!accessibility.SetStickyKeys(original)) {
-    // Wine keeps no sticky-keys setting to store.
+  if (!accessibility.SetStickyKeys(original))  // Wine keeps no sticky-keys setting to store
     GTEST_SKIP() << "SPI_SETSTICKYKEYS refused, error " << GetLastError();
-  }
   const uint32_t toggled = original ^ (win::kSkfStickyKeysOn | win::kSkfHotkeyActive);
   const bool stored = accessibility.SetStickyKeys(toggled);
   uint32_t read_back = 0;

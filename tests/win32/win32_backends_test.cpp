@@ -1,7 +1,5 @@
-// The Win32 backends: the contract suites' factories (tests/contract/) over sandboxes in the
-// real registry (HKCU\Software\QuellmarkTests\<unique>), a fresh folder under %TEMP% and unique
-// pipe names; and what only these backends do: the pipe's security descriptor and the sharing
-// of an appended file.
+// The Win32 backends: the contract suites' factories over sandboxes (HKCU\Software\QuellmarkTests
+// \<unique>, a folder under %TEMP%, unique pipe names), the pipe's descriptor and append sharing.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -27,10 +25,8 @@ using platform::win32::ToWide;
 
 std::string UniqueName(const std::string& prefix) {
   static std::atomic<unsigned> counter{0};
-  LARGE_INTEGER tick{};
-  QueryPerformanceCounter(&tick);
-  return prefix + "_" + std::to_string(GetCurrentProcessId()) + "_" +
-         std::to_string(counter.fetch_add(1)) + "_" + std::to_string(tick.QuadPart);
+  return prefix + "_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(counter.fetch_add(1)) + "_" +
+         std::to_string(GetTickCount64());
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -40,10 +36,7 @@ std::string ReadWholeFile(const std::string& path) {
 
 struct TempDir {
   TempDir() { std::filesystem::create_directory(dir); }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
+  ~TempDir() { std::error_code ignored; std::filesystem::remove_all(dir, ignored); }
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ToWide(UniqueName("quellmark-test"));
   const std::string path = FromWide(dir.wstring());
@@ -58,6 +51,7 @@ const bool kWine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_vers
 
 std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
   struct Backend : RegistryBackend {
+    Backend() { registry = &win32; key = "Software\\QuellmarkTests\\" + UniqueName("run"); }
     ~Backend() override {
       win32.DeleteTree(root, key);
       // RegDeleteKeyW removes only a key without subkeys: another run's sandbox stays.
@@ -65,42 +59,34 @@ std::unique_ptr<RegistryBackend> MakeRegistryBackend() {
     }
     platform::win32::Win32Registry win32;
   };
-  auto b = std::make_unique<Backend>();
-  b->registry = &b->win32;
-  b->root = win::RegRoot::kCurrentUser;
-  b->key = "Software\\QuellmarkTests\\" + UniqueName("run");
-  return b;
+  return std::make_unique<Backend>();
 }
 
 std::unique_ptr<FileSystemBackend> MakeFileSystemBackend() {
   struct Backend : FileSystemBackend {
+    Backend() { files = &win32; dir = temp.path; }
     std::string Read(const std::string& path) override { return ReadWholeFile(path); }
     TempDir temp;
     platform::win32::Win32FileSystem win32;
   };
-  auto b = std::make_unique<Backend>();
-  b->files = &b->win32;
-  b->dir = b->temp.path;
-  return b;
+  return std::make_unique<Backend>();
 }
 
 std::unique_ptr<PipeBackend> MakePipeBackend() {
   struct Backend : PipeBackend {
+    Backend() { pipes = &win32; }
     std::string UniquePath() override { return PipePath(UniqueName("quellmark_test").c_str()); }
     platform::win32::Win32PipeTransport win32;
   };
-  auto b = std::make_unique<Backend>();
-  b->pipes = &b->win32;
-  return b;
+  return std::make_unique<Backend>();
 }
 
 std::unique_ptr<WmiBackend> MakeWmiBackend() {
   struct Backend : WmiBackend {
+    Backend() { provider = &win32; }
     platform::win32::Win32WmiProvider win32;
   };
-  auto b = std::make_unique<Backend>();
-  b->provider = &b->win32;
-  return b;
+  return std::make_unique<Backend>();
 }
 
 }  // namespace contract
@@ -109,12 +95,9 @@ namespace {
 
 TEST(Win32PipeTest, AMalformedDescriptorIsADaclFailureAndCreatesNothing) {
   platform::win32::Win32PipeTransport pipes;
-  platform::PipeInstanceParams bad;
-  bad.path = PipePath(UniqueName("quellmark_test_sddl").c_str());
-  bad.open_mode = win::kPipeAccessDuplex;
-  bad.pipe_mode = win::kPipeTypeMessage | win::kPipeReadmodeMessage;
-  bad.max_instances = 1;
-  bad.sddl = "D:(nonsense";
+  const platform::PipeInstanceParams bad{PipePath(UniqueName("quellmark_test_sddl").c_str()), win::kPipeAccessDuplex,
+                                         win::kPipeTypeMessage | win::kPipeReadmodeMessage, 1, 512, 512, 1000,
+                                         "D:(nonsense"};
   try {
     pipes.CreateInstance(bad);
     ADD_FAILURE() << "an instance was created from a malformed descriptor";
@@ -128,8 +111,7 @@ TEST(Win32PipeTest, AMalformedDescriptorIsADaclFailureAndCreatesNothing) {
   EXPECT_EQ(error, win::kErrorFileNotFound) << "nothing was created";
 }
 
-// A log viewer (or a second broker) that shares the file both ways does not stop the append; a
-// handle that shares nothing does.
+// A log viewer sharing the file both ways does not stop the append; one sharing nothing does.
 TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
   TempDir temp;
   platform::win32::Win32FileSystem files;

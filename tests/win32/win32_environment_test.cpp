@@ -1,5 +1,4 @@
-// The Win32 process-environment backend: unset versus empty variables, values around the
-// 260-character first buffer, UTF-8 conversion, names in any case, and the account name.
+// The Win32 environment: unset vs empty, values around the 260-character first buffer, UTF-8.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -15,9 +14,7 @@ namespace {
 TEST(Win32EnvironmentTest, VariablesReadWholeInUtf8AndTheUserIsTheAccount) {
   platform::win32::Win32Environment env;
   const std::string name = "QUELLMARK_TEST_" + std::to_string(GetCurrentProcessId());
-  const auto set = [&](const wchar_t* value) {
-    ASSERT_TRUE(SetEnvironmentVariableW(platform::win32::ToWide(name).c_str(), value));
-  };
+  const auto set = [&](const wchar_t* value) { ASSERT_TRUE(SetEnvironmentVariableW(platform::win32::ToWide(name).c_str(), value)); };
   EXPECT_EQ(env.GetVariable(name), std::nullopt);
   set(L"");
   EXPECT_EQ(env.GetVariable(name), "") << "a variable set to the empty text exists";

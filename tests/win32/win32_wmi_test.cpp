@@ -1,6 +1,5 @@
-// The COM backend of the WMI seam against the real WMI service (Windows, or Wine's), where the
-// WMI contract does not reach: methods through COM, the thread's own apartment, and the VARIANT
-// conversions.
+// The COM backend of the WMI seam against the real WMI service (Windows', or Wine's) beyond the
+// contract: methods through COM, the thread's own apartment, and the VARIANT conversions.
 #include <gtest/gtest.h>
 #include <windows.h>
 #undef GetObject
@@ -30,8 +29,7 @@ struct ForeignObject final : WmiObject {
   wmi::HRESULT GetMethod(std::string_view, std::unique_ptr<WmiObject>*) override { return wmi::kS_OK; }
 };
 
-// A method that runs, through COM: the in-parameter object must be one of this backend's. Then
-// a thread in a single-threaded apartment of its own keeps it, initialised exactly once.
+// Methods through COM take only this backend's objects; a thread's own apartment is kept.
 TEST(Win32Wmi, MethodsRunAndTheThreadsOwnApartmentIsKept) {
   platform::win32::Win32WmiProvider provider;
   platform::Services services;
@@ -40,13 +38,11 @@ TEST(Win32Wmi, MethodsRunAndTheThreadsOwnApartmentIsKept) {
   std::thread([] {
     WmiConnection c;
     ASSERT_TRUE(wmi_connect(c, "ROOT\\CIMV2"));
-    std::unique_ptr<WmiObject> process_class;
+    std::unique_ptr<WmiObject> process_class, out, in = std::make_unique<ForeignObject>();
     ASSERT_EQ(c.services->GetObject("Win32_Process", &process_class), wmi::kS_OK);
-    std::unique_ptr<WmiObject> in = std::make_unique<ForeignObject>();
     ASSERT_EQ(process_class->GetMethod("GetOwner", &in), wmi::kS_OK);
     EXPECT_EQ(in, nullptr) << "GetOwner takes no input";
     const std::string path = "Win32_Process.Handle=\"" + std::to_string(GetCurrentProcessId()) + "\"";
-    std::unique_ptr<WmiObject> out;
     ASSERT_EQ(c.services->ExecMethod(path, "GetOwner", nullptr, &out), wmi::kS_OK);
     Variant user;
     EXPECT_EQ(out->Get("User", &user), wmi::kS_OK);
@@ -91,16 +87,14 @@ TEST(Win32WmiVariant, EveryPortableTypeSurvivesOleAutomationCopies) {
     Variant back = Variant::UI4(99);
     EXPECT_EQ(FromComVariant(copy, &back), S_OK);
     EXPECT_EQ(back, value);
-    VariantClear(&com);
-    VariantClear(&copy);
+    VariantClear(&com), VariantClear(&copy);
   }
   VARIANT com;
   EXPECT_EQ(ToComVariant(Variant{static_cast<VarType>(0x4242), 0, {}, {}}, &com), DISP_E_BADVARTYPE);
   EXPECT_EQ(V_VT(&com), VT_EMPTY);
 }
 
-// FromComVariant of a VARIANT of type `vt` filled by `fill`; a refusal must be
-// DISP_E_TYPEMISMATCH, leaves the output alone and reads as "refused".
+// FromComVariant of a `vt` VARIANT; a refusal is DISP_E_TYPEMISMATCH, leaves the output alone.
 template <typename Fill>
 Variant Read(VARTYPE vt, Fill fill) {
   VARIANT v;
@@ -140,8 +134,7 @@ TEST(Win32WmiVariant, NarrowIntegersWidenOddArraysReadAndOtherTypesAreRefused) {
             }), refused);
 }
 
-// The portable VariantChangeType stands in for oleaut32's in the core: for the conversions the
-// firmware wrappers make, both must come to the same text, integer or failure.
+// The core's portable VariantChangeType must agree with oleaut32's for the wrappers' conversions.
 TEST(Win32WmiVariant, PortableConversionsAgreeWithOleAutomation) {
   const std::pair<Variant, VarType> cases[] = {
       {Variant::UI4(0xFFFFFFFFu), VarType::kBstr},  {Variant::UI8(~0ull), VarType::kBstr},
@@ -149,8 +142,7 @@ TEST(Win32WmiVariant, PortableConversionsAgreeWithOleAutomation) {
       {Variant::Text("12a"), VarType::kUI8},        {Variant::I4(-1), VarType::kUI8},
       {Variant::I4(-1), VarType::kUI4},             {Variant::Null(), VarType::kUI8}};
   for (const auto& [value, to] : cases) {
-    SCOPED_TRACE(std::to_string(static_cast<int>(value.type)) + " " + value.text + " -> " +
-                 std::to_string(static_cast<int>(to)));
+    SCOPED_TRACE(std::to_string(static_cast<int>(value.type)) + value.text + "->" + std::to_string(static_cast<int>(to)));
     Variant portable = value;
     const wmi::HRESULT portable_hr = wmi::VariantChangeType(portable, to);
     VARIANT com;
