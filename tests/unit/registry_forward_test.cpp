@@ -173,9 +173,8 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
   EXPECT_EQ(Code(kSetValue, set), 0u);
 
   const Bytes pattern = Pattern(600);
-  const Items get16 = {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(16), U32(5)};
-  EXPECT_EQ(CallCommand(kGetValue, get16),
-            (Items{U32(0), Bytes(pattern.begin(), pattern.begin() + 16)}))
+  const Items get = {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(599), U32(5)};
+  EXPECT_EQ(CallCommand(kGetValue, get), (Items{U32(0), Bytes(pattern.begin(), pattern.end() - 1)}))
       << "no more than the reserved buffer";
   EXPECT_EQ(CallCommand(kGetValue, {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword),
                                     U32(4096), U32(5)}),
@@ -188,7 +187,7 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
       ironbark::EncodeRequest(4, Items{Wire(kLocked), Wire("Fixed")}),
       ironbark::EncodeRequest(1, Items{Wire(kLocked)}),
       ironbark::EncodeRequest(2, Items{Wire(kLocked)}),
-      ironbark::EncodeRequest(5, set), ironbark::EncodeRequest(6, get16)};
+      ironbark::EncodeRequest(5, set), ironbark::EncodeRequest(6, get)};
   EXPECT_EQ(Items(recorded.begin(), recorded.end() - 1), sent);
 }
 
