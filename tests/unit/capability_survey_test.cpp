@@ -396,9 +396,6 @@ std::string AgentIdOfLength(size_t units) {
 INSTANTIATE_TEST_SUITE_P(
     Drivers, SurveyCheckTest,
     ::testing::Values(
-        CheckCase{"AgentAfterAnotherDevice",
-                  Driver(kOtherId, kKey1, "9.9") + Driver(kAgentId, kKey3, "2.1.1407.0"), kDriver,
-                  "", "2.1.1407.0"},
         CheckCase{"NameIsMatchedCaseSensitively",
                   Driver("SWD\\DRIVERENUM\\swcomp_corlannbagentservicedriver&4", kKey3, "1.0"),
                   kDriver, "", ""},
@@ -408,7 +405,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"LongestIdThatFitsThePropertyBuffer",
                   Driver(AgentIdOfLength(254), kKey3, "5.4"), kDriver, "", "5.4"},
         CheckCase{"IdTooLongForThePropertyBufferIsPassedOver",
-                  Driver(AgentIdOfLength(255), kKey1, "5.5") + Driver(kAgentId, kKey3, "5.6"),
+                  Driver(AgentIdOfLength(255), kKey1, "5.5") + Driver(kOtherId, kKey1, "9.9") +
+                      Driver(kAgentId, kKey3, "5.6"),
                   kDriver, "", "5.6"}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
 
