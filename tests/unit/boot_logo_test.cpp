@@ -242,12 +242,12 @@ TEST_F(BootLogoTest, WmiFailureFailsEveryLogoOperationAfterStaging) {
 
 TEST_F(BootLogoTest, DeviceResolutionPublishesTheLargestModeWidthFirst) {
   // The widest mode, the tallest of those: not a taller but narrower one, nor an equally wide
-  // but lower one after the best (delivered as VT_UI4 this time). Headless: no mode at all.
+  // but lower one before or after it (delivered as VT_UI4 this time). Headless: no mode at all.
   for (const char* modes : {"[firmware]\ninteger_outputs = typed\n"
+                            "[video_mode]\nhorizontal = 2560\nvertical = 1440\n"
                             "[video_mode]\nhorizontal = 2560\nvertical = 1600\n"
                             "[video_mode]\nhorizontal = 1200\nvertical = 4000\n"
-                            "[video_mode]\nhorizontal = 2560\nvertical = 1440\n"
-                            "[video_mode]\nhorizontal = 640\nvertical = 480\n",
+                            "[video_mode]\nhorizontal = 2560\nvertical = 1440\n",
                             ""}) {
     BootWith(sim::ParseMachineProfile(modes, "modes.profile"));
     EXPECT_EQ(IbClientCommandProcessor::GetDeviceResolution(), 1);
