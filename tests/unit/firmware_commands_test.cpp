@@ -133,10 +133,6 @@ TEST_F(FirmwareCommandsTest, FailedFirmwareAnswersTheFailureValueOfTheCommandsWi
        {"kSvcCmdWMISetGamingFanGroupSpeed", "WMI SetGamingFanGroupSpeedFunction input: 0x9",
         "SetCorlanGamingLEDBehavior is fail!!", "Rsponse data: -1"},
        kWriteFailed},
-      {31, "wmi_set_function",
-       {"kSvcCmdWMISetFunction", "WMI SetFunction input: 0x9",
-        "SetCorlanGamingLEDBehavior is fail!!", "Rsponse data: 4294967295"},
-       kWriteFailed},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Call(c.code, {U32(9)}), c.answer) << c.name;

@@ -18,7 +18,7 @@ const Bytes kTable = {
     0xAC, 0x0F, 0x34, 0x12, 0x5A, 0xA5,                                                    // 15
     0x0E, 0x0F, 0x00, 0x0F, 0x01, 0x00, 0x08, 0x34, 0x12, 0x00, 0x00,
     0xAA, 0x12, 0x10, 0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00,    // 32
-    0x85, 0x07, 0x08, 0x00, 'k', 0x00, 0x00,
+    0x85, 0x07, 0x08, 0x01, 'k', 0x00, 0x00,
     0x7F, 0x04, 0xFF, 0xFE, 0x00, 0x00};                                                  // 53
 
 SmbiosRawTable Table(const Bytes& bytes) { return make_smbios_raw_table(bytes, 3, 4); }
@@ -132,7 +132,7 @@ TEST(SmbiosType170, DecodesTheFirstAndReadsNoWordOrEntryBeyondTheLengthByte) {
   ASSERT_TRUE(parse_smbios_type170(Table(kTable), &r));
   EXPECT_EQ((Ints{r.type, r.length, r.handle, r.count}), (Ints{170, 18, 0x0010, 1}));
   EXPECT_EQ(Head(r.oem_words, 5), (Ints{1, 2, 3, 4, 5}));
-  EXPECT_EQ((Ints{r.codes[0], r.second_bytes[0], r.kinds[0]}), (Ints{0x85, 0x07, 8}));
+  EXPECT_EQ((Ints{r.codes[0], r.second_bytes[0], r.kinds[0]}), (Ints{0x85, 0x07, 0x108}));
   EXPECT_TRUE(ZeroFrom(r.codes, 1) && ZeroFrom(r.second_bytes, 1) && ZeroFrom(r.kinds, 1));
 
   Bytes body;
@@ -199,6 +199,10 @@ TEST(SmbiosMalformed, ShortLengthByteIsSkippedAndAMissingTerminatorEndsTheWalk) 
     EXPECT_EQ(parse_smbios_type172(Table(bytes), &r), length == 1 || length == 2) << int(length);
   }
   EXPECT_TRUE(walk_smbios_structures(Table({0xAC, 0x10, 0x01, 0x00, 0x0E, 0x01})).empty());
+  for (uint8_t length : {2, 3}) {  // the handle bytes are there, but not part of the header
+    const auto all = walk_smbios_structures(Table({0x01, length, 0x34, 0x12, 0x00, 0x00}));
+    EXPECT_EQ(all.empty() ? -1 : all[0].handle, 0) << int(length);
+  }
 
   // The wanted structure is still decoded when its string set runs into the end ...
   SmbiosRawTable table = Table({0xAC, 0x09, 0x07, 0x00, 0, 0, 0x0F, 0x01, 0x00, 'a', 'b', 0x00});
