@@ -1,5 +1,4 @@
-// The command pipe end to end inside the process: accept loop, dispatcher, stop protocol,
-// over real sockets.
+// The command pipe inside the process over real sockets: accept loop, dispatcher, stop protocol.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,15 +25,10 @@ using testsupport::Bytes;
 using testsupport::EchoText;
 using testsupport::PipeServerFixture;
 
-class CommandPipe : public PipeServerFixture {
- protected:
-  void SetUp() override {
-    PipeServerFixture::SetUp();
-    StartServer();
-  }
-};
+using CommandPipe = PipeServerFixture;
 
 TEST_F(CommandPipe, EchoIsByteExactAndSeveralRequestsShareAConnection) {
+  StartServer();
   auto client = Connect();
   std::vector<uint8_t> response;
   ASSERT_EQ(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
@@ -60,6 +54,7 @@ TEST_F(CommandPipe, EchoIsByteExactAndSeveralRequestsShareAConnection) {
 }
 
 TEST_F(CommandPipe, ProtocolErrorsCloseTheConnectionWithoutAnswer) {
+  StartServer();
   const std::vector<std::vector<uint8_t>> over_cap = {
       std::vector<uint8_t>(platform::kMaxPipeMessageBytes - 6)};
   const struct {
@@ -90,6 +85,7 @@ TEST_F(CommandPipe, ProtocolErrorsCloseTheConnectionWithoutAnswer) {
 
 // Each connection has its own thread: held (stalled) clients keep none of the others waiting.
 TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances) {
+  StartServer();
   // 254 clients served and held: with the listening instance, the pipe's 255 instances exist.
   std::vector<std::unique_ptr<NamedPipeClient>> held;
   std::vector<uint8_t> response;
@@ -106,8 +102,7 @@ TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances
   held.clear();  // gives a server that waits for room its room
   EXPECT_EQ(answer.get(), 0u);
   last.reset();
-  // Every connection has ended, quite likely before the server made its next instance: the pipe
-  // stays reachable meanwhile.
+  // Every connection ended, likely before the next instance exists: the pipe stays reachable.
   while (ActivePipeConnections() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   NamedPipeClient next(kCommandPipeName);
   ASSERT_EQ(next.ConnectPipe(0), 0u);
@@ -115,15 +110,15 @@ TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances
 }
 
 TEST_F(CommandPipe, StopIsAcknowledgedKeepsServingConnectedClientsThenRemovesThePipe) {
+  StartServer();
   auto first = Connect();
   auto second = Connect();
   std::vector<uint8_t> response;
-  // Both must have been accepted before the stop request: the listener closes whichever
-  // connection it accepts once the request is set, taking it for the wake-up.
+  // Both accepted before the stop: the listener takes the next connection for its wake-up.
   ASSERT_EQ(Exchange(*first, Bytes({0, 0, 0}), &response), 0u);
   ASSERT_EQ(Exchange(*second, Bytes({0, 0, 0}), &response), 0u);
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_TRUE(StopServer());
+  EXPECT_TRUE(StopPipeServer());
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_FALSE(g_PipeServerStop.load());
   server_.join();
@@ -138,9 +133,8 @@ TEST_F(CommandPipe, StopIsAcknowledgedKeepsServingConnectedClientsThenRemovesThe
   EXPECT_EQ(late.ConnectPipe(0), win::kErrorFileNotFound);
 }
 
-// A handler that throws ends its own connection without an answer; the process, the server
-// instance's thread and later connections carry on.
-class DispatcherTable : public PipeServerFixture {};
+// A handler that throws ends only its own connection, without an answer.
+using DispatcherTable = PipeServerFixture;
 
 TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
   const ironbark::CommandTable table = {
@@ -155,7 +149,6 @@ TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
            "increment"}},
       {9, {[](const ironbark::CommandRequest&, ironbark::CommandResponse&) {}, "silent"}},
   };
-  // Both instances exist from the start: the pipe never vanishes between the two connections.
   NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},
                                   {kCommandPipeName, 2, 1, 512, 512}};
   std::jthread server([&] {
@@ -184,7 +177,6 @@ TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
 }
 
 TEST(PipeObjects, ConstructorsValidateTheirArgumentsBeforeCreatingAnything) {
-  // No platform services are installed: reaching the transport would abort the test.
   EXPECT_THROW(NamedPipeServer(nullptr, 2, 1, 512, 512), std::invalid_argument);
   EXPECT_THROW(NamedPipeServer(kCommandPipeName, 3, 1, 512, 512), std::invalid_argument);
   EXPECT_THROW(NamedPipeServer(kCommandPipeName, 2, 2, 512, 512), std::invalid_argument);
@@ -194,8 +186,7 @@ TEST(PipeObjects, ConstructorsValidateTheirArgumentsBeforeCreatingAnything) {
   EXPECT_EQ(client.desiredAccess, 0xC0000000u);
 }
 
-// A pipe that hands out one message in reads of at most `piece` bytes, as message mode does
-// (234 while bytes remain), then reports the other end closed.
+// Hands out one message in reads of at most `piece` bytes (234 while bytes remain), then 109.
 class ScriptedPipe final : public platform::PipeHandle {
  public:
   ScriptedPipe(size_t length, uint32_t piece) : length_(length), piece_(piece) {}
@@ -219,11 +210,10 @@ class ScriptedPipe final : public platform::PipeHandle {
 };
 
 TEST(ReceivePipeMessage, AssemblesEveryPieceAndRefusesMessagesOverTheCap) {
+  constexpr size_t kCap = platform::kMaxPipeMessageBytes;
   const struct { size_t length; uint32_t piece, error; } rows[] = {
-      {700, 100, 0}, {700, 512, 0}, {100000, 4096, 0},
-      {platform::kMaxPipeMessageBytes, 1 << 20, 0},
-      {platform::kMaxPipeMessageBytes + size_t{1}, 1 << 20, win::kErrorInvalidData},
-      {platform::kMaxPipeMessageBytes + size_t{1000}, 333, win::kErrorInvalidData}};
+      {700, 100, 0}, {700, 512, 0}, {100000, 4096, 0}, {kCap, 1 << 20, 0},
+      {kCap + 1, 1 << 20, win::kErrorInvalidData}, {kCap + 1000, 333, win::kErrorInvalidData}};
   for (const auto& row : rows) {
     ScriptedPipe pipe(row.length, row.piece);
     std::vector<uint8_t> buffer;
@@ -236,20 +226,11 @@ TEST(ReceivePipeMessage, AssemblesEveryPieceAndRefusesMessagesOverTheCap) {
   }
 }
 
-// The shutdown's wait for the acknowledgement, on a manual clock: one look every 50 ms, for at
-// most 10 s, and none at all once no server is left to acknowledge.
+// No look at all once no server is left to acknowledge.
 TEST(StopProtocol, WaitLooksEveryFiftyMillisecondsForAtMostTenSeconds) {
-  const struct {
-    const char* name;
-    bool server_running;
-    int acknowledged_at_look;  // 0: never
-    bool stopped;
-    size_t looks;
-  } cases[] = {
-      {"acknowledged", true, 3, true, 3},
-      {"never acknowledged", true, 0, false, 200},
-      {"server already ended", false, 0, true, 0},
-  };
+  const struct { const char* name; bool server_running; int acknowledged_at_look; bool stopped;
+                 size_t looks; } cases[] = {{"acknowledged", true, 3, true, 3},
+      {"never acknowledged", true, 0, false, 200}, {"server already ended", false, 0, true, 0}};
   for (const auto& c : cases) {
     std::vector<std::chrono::milliseconds> sleeps;
     testsupport::ManualClock clock([&](std::chrono::milliseconds ms) {

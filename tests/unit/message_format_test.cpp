@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace {
 
 // Each row: what the formatter produced, what a log reader sees.
