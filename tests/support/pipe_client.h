@@ -17,8 +17,6 @@ uint32_t Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
                   std::vector<uint8_t>* response);
 // The text of a one-item answer of command 0 ("<bad answer>" when it is not one).
 std::string EchoText(const std::vector<uint8_t>& response);
-// How many of `clients` threads, each sending `requests` echo requests, got every answer right.
-int RunConcurrentEchoClients(int clients, int requests);
 
 std::string ReadText(const std::string& path);
 size_t Occurrences(const std::string& text, const std::string& needle);
