@@ -35,6 +35,9 @@ TEST_F(Subsystems, FirmwareOfTheInstalledBroker) {
   EXPECT_EQ(response, Bytes({1, 8, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0}));
   ASSERT_TRUE(WaitForLog("Rsponse data: 0x500"));
   EXPECT_NE(ReadLog().find("WMI SetGamingMiscSettingFunction input: 0x50B\r\n"), std::string::npos);
+  // Each code runs its own handler: the entry line names it.
+  EXPECT_EQ(Cli({"send", "16", "u32:0"}).exit_code, 0);
+  EXPECT_TRUE(WaitForLog("::wmi_get_gaming_fan_group_speed | kSvcCmdWMIGetGamingFanGroupSpeed\r\n"));
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 
