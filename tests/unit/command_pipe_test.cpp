@@ -79,10 +79,13 @@ TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances
   // 254 clients served and held: with the listening instance, the pipe's 255 instances exist.
   std::vector<std::unique_ptr<NamedPipeClient>> held;
   std::vector<uint8_t> response;
-  for (int i = 0; i < 254; ++i) {
-    held.push_back(Connect());
-    ASSERT_EQ(Exchange(*held.back(), Bytes({0, 0, 0}), &response), 0u);
-  }
+  const auto hold = [&] {
+    for (int i = 0; i < 254; ++i) {
+      held.push_back(Connect());
+      ASSERT_EQ(Exchange(*held.back(), Bytes({0, 0, 0}), &response), 0u);
+    }
+  };
+  hold();
   // The client of the last instance is answered before the server waits for room.
   auto last = Connect();
   auto answer = std::async(std::launch::async,
@@ -96,6 +99,11 @@ TEST_F(CommandPipe, TheLastInstanceServesItsClientAndThePipeOutlivesItsInstances
   NamedPipeClient next(kCommandPipeName);
   ASSERT_EQ(next.ConnectPipe(0), 0u);
   EXPECT_EQ(Exchange(next, Bytes({0, 0, 0}), &response), 0u);
+  // Full once more: a stop is noticed while the server waits for room.
+  hold();
+  const bool stopped = StopPipeServer();
+  EXPECT_TRUE(stopped);
+  if (stopped) server_.join();
 }
 
 TEST_F(CommandPipe, StopIsAcknowledgedKeepsServingConnectedClientsThenRemovesThePipe) {
