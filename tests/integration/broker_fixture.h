@@ -21,25 +21,19 @@ class BrokerFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Switches logging on for the next start (the registry value "Quellmark" under
-  // HKLM\SOFTWARE\OEM\Calvane\Log).
-  void EnableLogging();
-  // Starts the broker `binary` (on the machine profile `machine` of the repository's machines/
-  // folder, e.g. "bare.profile"; the default machine when empty) and waits until its pipe
-  // accepts connections.
+  void EnableLogging();  // for the next start
+  // Starts `binary` on machines/`machine` (the default machine when empty) until its pipe answers.
   std::unique_ptr<ChildProcess> StartBroker(const std::string& machine = "",
                                             const std::string& binary = QUELLMARK_BINARY);
-  // Sends SIGTERM and returns the exit code (nullopt when it did not exit in time).
   std::optional<int> StopBroker(ChildProcess& broker, int signal_number = 15);
 
-  // The log file of a broker started by this user.
   std::string LogPath() const;
   std::string ReadLog() const { return ReadText(LogPath()); }
   bool WaitForLog(const std::string& text, size_t count = 1) const {
     return WaitForText(LogPath(), text, count);
   }
   CommandResult Cli(std::vector<std::string> args);
-  // Runs quellmark-cli with `words` and returns its output; a failure unless it exits 0.
+  // quellmark-cli's output; a failure unless it exits 0.
   std::string Named(std::vector<std::string> words);
 
   TempDir root_;

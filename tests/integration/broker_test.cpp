@@ -57,8 +57,7 @@ TEST_F(BrokerFixture, RestartsAfterBeingKilledAndSigintStopsItPromptlyWithoutLog
   ASSERT_EQ(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(StopBroker(*broker, SIGINT), std::optional<int>(0));
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10))
-      << "a connected client does not hold the stop";
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << "a client holds the stop";
   EXPECT_NE(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
   EXPECT_FALSE(std::filesystem::exists(root_.path() + "/C/ProgramData/OEM/Calvane"));
 }
@@ -77,15 +76,11 @@ TEST_F(BrokerFixture, CliSendsTypedArgumentsAndReadsTheRegistry) {
 
   auto broker = StartBroker();
   EXPECT_TRUE(WaitForLog("Quellmark, BEGIN")) << "a string value switches logging on";
-  const auto echo = Cli({"send", "--repeat", "2", "0", "u32:5", "str:hi", "hex:01ab",
-                         "u64:0x100000000"});
+  const auto echo = Cli({"send", "--repeat", "2", "0", "u32:5", "str:hi", "hex:01ab", "u64:0x100000000"});
   EXPECT_EQ(echo.exit_code, 0) << echo.output;
-  for (const char* line : {"arg0 size: 4, content: 05 00 00 00 ",
-                           "arg1 size: 6, content: 68 00 69 00 00 00 ",
-                           "arg2 size: 2, content: 01 ab ",
-                           "arg3 size: 8, content: 00 00 00 00 01 00 00 00 "}) {
+  for (const char* line : {"arg0 size: 4, content: 05 00 00 00 ", "arg1 size: 6, content: 68 00 69 00 00 00 ",
+                           "arg2 size: 2, content: 01 ab ", "arg3 size: 8, content: 00 00 00 00 01 00 00 00 "})
     EXPECT_EQ(testsupport::Occurrences(echo.output, line), 2u) << line << "\n" << echo.output;
-  }
   EXPECT_EQ(Cli({"send", "39"}).exit_code, 1);
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <stdexcept>
+#include <string_view>
 #include <thread>
 
 namespace testsupport {
@@ -22,15 +24,11 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, bool capture_ou
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   // The child's environment is prepared before fork: only async-signal-safe calls follow it.
-  std::vector<std::string> env_storage;
-  for (char** e = environ; *e != nullptr; ++e) {
-    const std::string entry = *e;
-    bool removed = false;
-    for (const auto& name : unset_env) removed |= entry.rfind(name + "=", 0) == 0;
-    if (!removed) env_storage.push_back(entry);
-  }
   std::vector<char*> env;
-  for (auto& e : env_storage) env.push_back(e.data());
+  for (char** e = environ; *e != nullptr; ++e) {
+    const auto named = [e](const std::string& name) { return std::string_view(*e).starts_with(name + "="); };
+    if (std::none_of(unset_env.begin(), unset_env.end(), named)) env.push_back(*e);
+  }
   env.push_back(nullptr);
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork");

@@ -1,4 +1,3 @@
-// A child process started with fork/exec, for tests that run the real broker and tools.
 #pragma once
 #include <sys/types.h>
 
@@ -10,8 +9,7 @@ namespace testsupport {
 
 class ChildProcess {
  public:
-  // Starts `argv[0]` with `argv`; `unset_env` names variables removed from its environment.
-  // Its standard output is captured when `capture_output` is set.
+  // Starts `argv`, without the variables `unset_env`, capturing standard output if asked.
   ChildProcess(const std::vector<std::string>& argv, bool capture_output = false,
                const std::vector<std::string>& unset_env = {"PROGRAMDATA"});
   ~ChildProcess();  // kills and reaps a child still running
@@ -19,10 +17,8 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
 
   void Signal(int signal_number);
-  // Waits up to `timeout_ms` for the exit; the exit code, or nullopt when it did not exit or
-  // died of a signal.
+  // The exit code; nullopt when it did not exit in time or died of a signal.
   std::optional<int> WaitExit(int timeout_ms);
-  // Everything the child wrote to standard output so far (all of it once it exited).
   const std::string& Output() const { return output_; }
 
  private:
@@ -35,7 +31,6 @@ class ChildProcess {
   std::string output_;
 };
 
-// Runs a command to completion (bounded) and returns its exit code and standard output.
 struct CommandResult {
   int exit_code = -1;
   std::string output;

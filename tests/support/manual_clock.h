@@ -1,5 +1,5 @@
-// A clock for tests: time stands still until something sleeps on it; each sleep moves it on at
-// once and is handed to `on_sleep`, on the sleeping thread. Safe to use from several threads.
+// Time stands still until something sleeps: each sleep moves it on at once and is handed to
+// `on_sleep` on the sleeping thread.
 #pragma once
 #include <algorithm>
 #include <atomic>

@@ -1,6 +1,4 @@
-// A client of the broker's command pipe, shared by the tests in the process, the tests of the
-// Linux broker process and the Wine driver: connect, exchange raw messages, read the answers
-// and the log file the broker writes.
+// A client of the broker's command pipe and readers of the log file the broker writes.
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -13,22 +11,16 @@ namespace testsupport {
 
 // A client connected to the command pipe of the installed services (a test failure if not).
 std::unique_ptr<NamedPipeClient> ConnectCommandPipe(uint32_t busy_wait_ms = 5000);
-// Writes raw bytes as one message; 0 or the error code.
 uint32_t SendRaw(NamedPipeClient& client, const std::vector<uint8_t>& message);
 // Sends a raw message and reads the answer; 109 when the server closed the connection.
 uint32_t Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
                   std::vector<uint8_t>* response);
 // The text of a one-item answer of command 0 ("<bad answer>" when it is not one).
 std::string EchoText(const std::vector<uint8_t>& response);
-// `clients` threads, each on its own connection, send `requests` echo requests carrying
-// (client, request) and check every answer. Returns how many clients got every answer right.
-int RunConcurrentEchoClients(int clients, int requests);
 
-// A file's bytes ("" when it cannot be read), and how often `needle` occurs in `text`.
 std::string ReadText(const std::string& path);
 size_t Occurrences(const std::string& text, const std::string& needle);
-// Waits up to `timeout_ms` until the file at `path` holds `count` copies of `text`: a broker
-// logs after it answered.
+// Waits until the file holds `count` copies of `text`: a broker logs after it answered.
 bool WaitForText(const std::string& path, const std::string& text, size_t count = 1,
                  int timeout_ms = 5000);
 

@@ -20,7 +20,7 @@ void PipeServerFixture::SetUp() {
 
 void PipeServerFixture::TearDown() {
   if (server_.joinable()) {
-    StopServer();
+    StopPipeServer();
     server_.join();
   }
   // Connection threads are detached: the services and the log they use stay until the last one
@@ -37,7 +37,5 @@ void PipeServerFixture::StartServer() {
   server_ = std::thread([] { RunPipeServer(g_CommandHandlers); });
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 }
-
-bool PipeServerFixture::StopServer() { return StopPipeServer(); }
 
 }  // namespace testsupport

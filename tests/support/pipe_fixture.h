@@ -1,5 +1,4 @@
-// A command-pipe server running in the test process over the Linux transport in a temporary
-// root, with the log switched on into ROOT/C/test.log.
+// The command-pipe server in the test process over the Linux transport, logging to ROOT/C/test.log.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -23,11 +22,8 @@ class PipeServerFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Runs the accept loop on a thread of its own (no survey) and waits until the pipe accepts
-  // connections.
+  // Runs the accept loop on a thread of its own (no survey) until the pipe accepts connections.
   void StartServer();
-  // Runs the stop protocol; true when the server acknowledged.
-  bool StopServer();
 
   static std::unique_ptr<NamedPipeClient> Connect() { return ConnectCommandPipe(2000); }
   static uint32_t SendRaw(NamedPipeClient& client, const std::vector<uint8_t>& message) {

@@ -16,7 +16,6 @@
 #include "base/text.h"
 #include "log/log_setup.h"
 #include "log/logger.h"
-#include "log/message_format.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
@@ -56,8 +55,7 @@ class LogFileTest : public ::testing::Test {
   std::string Host(const std::string& relative) const { return drive_.path() + "/" + relative; }
   void MakeLogDirectory() { ASSERT_TRUE(files_.MakeSureDirectoryPathExists(kLogPath)); }
   // The log's lines without their CR LF; every line must be complete.
-  std::vector<std::string> Lines(const std::string& relative =
-                                     "C/ProgramData/OEM/Calvane/Log/SYSTEM_Quellmark.log") {
+  std::vector<std::string> Lines(std::string relative = "C/ProgramData/OEM/Calvane/Log/SYSTEM_Quellmark.log") {
     std::stringstream content;
     content << std::ifstream(Host(relative), std::ios::binary).rdbuf();
     const std::string all = content.str();
@@ -70,9 +68,7 @@ class LogFileTest : public ::testing::Test {
   }
   void SetSwitch(uint32_t type, const std::vector<uint8_t>& data) {
     ASSERT_EQ(registry_.SetKeyValue(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane\\Log",
-                                    "Quellmark", type, data.data(),
-                                    static_cast<uint32_t>(data.size())),
-              0u);
+                                    "Quellmark", type, data.data(), uint32_t(data.size())), 0u);
   }
 
   testsupport::TempDir drive_;
@@ -80,8 +76,7 @@ class LogFileTest : public ::testing::Test {
   platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
   platform::posix::PosixFileSystem files_{drive_.path()};
   FixedEnvironment environment_;
-  platform::Services services_{
-      .registry = &registry_, .files = &files_, .environment = &environment_};
+  platform::Services services_{.registry = &registry_, .files = &files_, .environment = &environment_};
 };
 
 TEST_F(LogFileTest, LinesHaveTheExactLayoutTagsAndNarrowing) {
@@ -91,8 +86,7 @@ TEST_F(LogFileTest, LinesHaveTheExactLayoutTagsAndNarrowing) {
   MakeLogDirectory();
   struct Case { int level; std::string_view function, message; const char* line; };
   const std::vector<Case> cases = {
-      {0, "wWinMain", "Quellmark, BEGIN",
-       "[INFO]      * | Quellmark | wWinMain | Quellmark, BEGIN"},
+      {0, "wWinMain", "Quellmark, BEGIN", "[INFO]      * | Quellmark | wWinMain | Quellmark, BEGIN"},
       {1, "f", "m", "[WARNING]   * | Quellmark | f | m"},
       {2, "f", "m", "[ERROR]     * | Quellmark | f | m"},
       {3, "f", "m", "[EXCEPTION] * | Quellmark | f | m"},
@@ -168,37 +162,31 @@ TEST_F(LogFileTest, HidLoggingWhileTheLogIsDestroyed) {
     ASSERT_TRUE(CreateLog());
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 3; ++t) {
-      threads.emplace_back([&stop] {
-        while (!stop.load()) g_Logger->Log(0, "corlan::QRN300::EcHID::Open", "hid");
-      });
-    }
+    for (int t = 0; t < 3; ++t)
+      threads.emplace_back([&stop] { while (!stop.load()) g_Logger->Log(0, "corlan::QRN300::EcHID::Open", "hid"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
     DestroyLog();
     stop = true;
     for (std::thread& t : threads) t.join();
   }
   std::cout.rdbuf(saved);
-  for (const std::string& line : Lines("C/ProgramData/OEM/Calvane/Log/SYSTEM_Quellmark.log")) {
+  for (const std::string& line : Lines())
     ASSERT_EQ(Untimed(line), "[INFO]      * | Quellmark | corlan::QRN300::EcHID::Open | hid");
-  }
 }
 
 TEST_F(LogFileTest, PathFollowsProgramDataAndTheAccount) {
   EXPECT_EQ(BuildLogFilePath(), kLogPath);
   environment_.user = "alice";
   const std::string tail = "\\OEM\\Calvane\\Log\\alice_Quellmark.log";
-  for (const auto& [program_data, expected] :
-       std::vector<std::pair<std::optional<std::string>, std::string>>{
-           {"D:\\Data", "D:\\Data" + tail},
-           {std::nullopt, tail},
-           // A value that does not fit a 260-character buffer is never copied into it.
-           {"C:\\" + std::string(300, 'x'), tail}}) {
+  // A value that does not fit a 260-character buffer is never copied into it; a path that
+  // does not is cut to fit.
+  for (const auto& [program_data, expected] : std::vector<std::pair<std::optional<std::string>,
+           std::string>>{{"D:\\Data", "D:\\Data" + tail}, {std::nullopt, tail},
+           {"C:\\" + std::string(300, 'x'), tail},
+           {"C:\\" + std::string(250, 'y'), ("C:\\" + std::string(250, 'y') + tail).substr(0, 259)}}) {
     environment_.program_data = program_data;
     EXPECT_EQ(BuildLogFilePath(), expected);
   }
-  environment_.program_data = "C:\\" + std::string(250, 'y');
-  EXPECT_EQ(BuildLogFilePath().size(), 259u);  // cut to fit the buffer
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <utility>
 #include <vector>
 
-
 namespace {
 
 // Each row: what the formatter produced, what a log reader sees.
@@ -17,15 +16,12 @@ TEST(MessageFormatTest, ConversionsFlagsAndTexts) {
             "Rsponse data: 0x1234ABCD5678EF00"},
            {FormatMessage64("%I64x", uint64_t{0xFFFFFFFFFFFFFFFF}), "ffffffffffffffff"},
            {FormatMessage64("%I64d", int64_t{INT64_MIN}), "-9223372036854775808"},
-           {FormatMessage64("%I64u", uint64_t{UINT64_MAX}), "18446744073709551615"},
            {FormatMessage64("%I32d %I32u", int32_t{-5}, uint32_t{4000000000u}), "-5 4000000000"},
            {FormatMessage64("%016I64X", uint64_t{0xAB}), "00000000000000AB"},
            // A 64-bit conversion read as 32 bits would shift every later argument.
            {FormatMessageSized(256, "%d %I64x %s %u %lld %zu", -1, uint64_t{0x100000000}, "x", 7u,
                                -3LL, size_t{9}),
             "-1 100000000 x 7 -3 9"},
-           {FormatMessage64("%02x", 5u), "05"},
-           {FormatMessage64("%s.%03d", "20261204_11:17:03", 9), "20261204_11:17:03.009"},
            {FormatMessage64("[%-4d|%4d|%+d]", 1, 2, 3), "[1   |   2|+3]"},
            {FormatMessage64("%*d|%-*d|", 4, 1, 3, 2), "   1|2  |"},
            {FormatMessage64("%.2f %#x %hhu", 1.005, 255u, 0x1FF), "1.00 0xff 255"},
@@ -34,7 +30,6 @@ TEST(MessageFormatTest, ConversionsFlagsAndTexts) {
            {FormatMessage64("%s", static_cast<const char*>(nullptr)), "(null)"},
            // Width and precision count characters, never split a multi-byte one.
            {FormatMessage64("[%4s]", "\xC3\xA9"), "[   \xC3\xA9]"},
-           {FormatMessage64("[%-3s]", "\xC3\xA9"), "[\xC3\xA9  ]"},
            {FormatMessage64("%.2s", "h\xC3\xA9llo"), "h\xC3\xA9"},
            {FormatMessage64("%c%C", 0xE9, 0x20AC), "\xC3\xA9\xE2\x82\xAC"},
            // Unknown and incomplete conversions are copied.

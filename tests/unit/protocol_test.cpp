@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <vector>
 
 #include "support/bytes.h"
@@ -11,21 +10,16 @@ namespace {
 
 using ironbark::ParseRequest;
 using ironbark::ParseStatus;
-
 using testsupport::Bytes;
 
 ParseStatus Parse(const std::vector<uint8_t>& message, std::optional<ironbark::CommandRequest>* out) {
   return ParseRequest(message.data(), static_cast<uint32_t>(message.size()), out);
 }
 
-TEST(RequestCodec, EncodesTheSetOperationModeExample) {
-  const std::vector<std::vector<uint8_t>> args = {Bytes({5, 0, 0, 0})};
-  EXPECT_EQ(ironbark::EncodeRequest(21, args),
+TEST(RequestCodec, EncodesAndOffsetsPointAtEachArgumentsData) {
+  EXPECT_EQ(ironbark::EncodeRequest(21, std::vector<std::vector<uint8_t>>{Bytes({5, 0, 0, 0})}),
             Bytes({0x15, 0x00, 0x01, 0x04, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00}));
   EXPECT_EQ(ironbark::EncodeRequest(0x1234, {}), Bytes({0x34, 0x12, 0x00}));
-}
-
-TEST(RequestCodec, OffsetsPointAtEachArgumentsData) {
   const std::vector<std::vector<uint8_t>> args = {Bytes({0xAA}), {}, Bytes({1, 2, 3})};
   const auto message = ironbark::EncodeRequest(0x0115, args);
   std::optional<ironbark::CommandRequest> request;

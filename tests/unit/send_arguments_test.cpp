@@ -32,6 +32,8 @@ TEST(SendArguments, TypedArgumentsBecomeTheirWireBytes) {
   std::ofstream(dir.path() + "/arg.bin", std::ios::binary)
       .write(reinterpret_cast<const char*>(file_bytes.data()), file_bytes.size());
   std::ofstream(dir.path() + "/empty.bin").close();
+  Bytes out;
+  std::string error;
   for (const auto& [typed, expected] : std::vector<std::pair<std::string, Bytes>>{
            {"u32:0x050B", {0x0B, 0x05, 0, 0}},
            {"u32:4294967295", {0xFF, 0xFF, 0xFF, 0xFF}},
@@ -45,8 +47,6 @@ TEST(SendArguments, TypedArgumentsBecomeTheirWireBytes) {
            {"hex:", {}},
            {"file:" + dir.path() + "/arg.bin", file_bytes},
            {"file:" + dir.path() + "/empty.bin", {}}}) {
-    Bytes out;
-    std::string error;
     EXPECT_TRUE(ParseTypedArgument(typed, &out, &error)) << typed << ": " << error;
     EXPECT_EQ(out, expected) << typed;
   }
@@ -59,8 +59,6 @@ TEST(SendArguments, TypedArgumentsBecomeTheirWireBytes) {
            {"hex:01--ab", "separator"}, {"hex:01 ab", "' '"}, {"hex:0x01", "'x'"},
            {"file:" + dir.path() + "/missing", "cannot read"}, {"5", "no type"},
            {"u16:5", "unknown type 'u16'"}, {"U32:5", "unknown type"}, {":5", "unknown type"}}) {
-    Bytes out;
-    std::string error;
     EXPECT_FALSE(ParseTypedArgument(typed, &out, &error)) << typed;
     EXPECT_NE(error.find(why), std::string::npos) << typed << ": " << error;
   }
@@ -70,13 +68,10 @@ TEST(SendArguments, CommandLine) {
   SendCommandLine line;
   std::string error;
   ASSERT_TRUE(ParseSendCommandLine({"21", "u32:5"}, &line, &error)) << error;
-  EXPECT_TRUE(line.code == 21 && !line.raw && line.timeout_ms == kDefaultSendTimeoutMs &&
-              line.repeat == 1u);
+  EXPECT_TRUE(line.code == 21 && !line.raw && line.timeout_ms == kDefaultSendTimeoutMs && line.repeat == 1u);
   EXPECT_EQ(line.arguments, (std::vector<Bytes>{{5, 0, 0, 0}}));
-  ASSERT_TRUE(ParseSendCommandLine({"--raw", "--timeout", "250", "--repeat", "2", "--hold", "0x10",
-                                    "0xFFFF", "hex:", "str:x"},
-                                   &line, &error))
-      << error;
+  ASSERT_TRUE(ParseSendCommandLine(
+      {"--raw", "--timeout", "250", "--repeat", "2", "--hold", "0x10", "0xFFFF", "hex:", "str:x"}, &line, &error));
   EXPECT_TRUE(line.raw && line.timeout_ms == 250u && line.repeat == 2u && line.hold_ms == 16u &&
               line.code == 0xFFFF);
   EXPECT_EQ(line.arguments, (std::vector<Bytes>{{}, {'x', 0, 0, 0}}));
@@ -174,22 +169,19 @@ TEST(NamedCommands, BecomeTheirCodeAndArgumentWidth) {
        {text::ToWireText("K"), text::ToWireText("v"), {0x10, 0, 0, 0}, {0x10, 0, 0, 0}, {}}},
       {{"logo", "apply", "C:\\a.jpg", "jpg"}, 36, {text::ToWireText("C:\\a.jpg"), {1, 0, 0, 0}}},
   };
+  SendCommandLine command;
+  std::string error;
   for (const Case& c : cases) {
-    SendCommandLine command;
-    std::string error;
     ASSERT_TRUE(ParseNamedCommand(c.words, &command, &error)) << c.words[0] << ": " << error;
-    EXPECT_EQ(command.code, c.code) << c.words[0];
-    EXPECT_EQ(command.arguments, c.arguments) << c.words[0];
+    EXPECT_TRUE(command.code == c.code && command.arguments == c.arguments) << c.words[0];
   }
   for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
            {"op-mode"}, {"op-mode", "toggle"}, {"op-mode", "get", "1"}, {"op-mode", "set"},
            {"op-mode", "set", "4294967296"}, {"fan-speed", "set", "-1"}, {"sticky-keys", "set", "yes"},
            {"value", "create", "K", "v", "REG_WORD", "u32:1"}, {"value", "get", "K", "v", "RRF_RT_ANY"},
            {"logo", "apply", "a.png", "png"}}) {
-    SendCommandLine command;
-    std::string error;
-    EXPECT_FALSE(ParseNamedCommand(words, &command, &error)) << words.size();
-    EXPECT_FALSE(error.empty());
+    error.clear();
+    EXPECT_FALSE(ParseNamedCommand(words, &command, &error) || error.empty()) << words.size();
   }
   EXPECT_TRUE(IsNamedCommand("fan-table") && !IsNamedCommand("send"));
 }
