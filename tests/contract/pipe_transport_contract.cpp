@@ -186,7 +186,7 @@ TEST_F(PipeContract, WholeMessagesUpToTheCapArriveAndALongerOneIsRefused) {
   ASSERT_NE(client, nullptr);
   Bytes buffer;
   uint32_t size = 0;
-  for (const size_t length : {size_t{700}, size_t{3} << 20, size_t{3}}) {
+  for (const size_t length : {size_t{700}, size_t{platform::kMaxPipeMessageBytes}, size_t{3}}) {
     const Bytes message = Pattern(length, static_cast<uint8_t>(length));
     std::atomic<uint32_t> write_error{0xFFFFFFFFu};
     std::thread writer = WriteAsync(*client, message, &write_error);
@@ -196,7 +196,7 @@ TEST_F(PipeContract, WholeMessagesUpToTheCapArriveAndALongerOneIsRefused) {
     ASSERT_EQ(std::tuple(rc, write_error.load(), size_t{size}), std::tuple(0u, 0u, length));
     EXPECT_TRUE(std::equal(message.begin(), message.end(), buffer.begin())) << length;
   }
-  EXPECT_GE(buffer.size(), size_t{3} << 20) << "the buffer keeps its grown size";
+  EXPECT_GE(buffer.size(), size_t{platform::kMaxPipeMessageBytes}) << "the buffer keeps its grown size";
   client->Close();
   EXPECT_EQ(ReceivePipeMessage(*server, buffer, &size), kErrorBrokenPipe);
 
