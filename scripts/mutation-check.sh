@@ -82,6 +82,11 @@ while IFS= read -r -d '' path; do
     cp "$repo/$path" "$tree/$path"
   fi
 done < <(git -C "$repo" ls-files -z --cached --others --exclude-standard)
+# Files deleted from the working tree since an earlier run go from the copy too (a stale source
+# would still be picked up by the build's globs).
+while IFS= read -r -d '' path; do
+  [[ -e $repo/$path ]] || rm -f "$tree/$path"
+done < <(cd "$tree" && find . -path ./build -prune -o -type f -printf '%P\0')
 
 # --- Configure and build once --------------------------------------------------------------
 if command -v ccache >/dev/null; then
