@@ -203,43 +203,6 @@ TEST_F(SurveyTest, OnlyAStartAfterAModelWasPublishedWaits) {
                                          " milliseconds before execution..."});
 }
 
-struct BrandCase {
-  const char* name;
-  std::optional<std::string> model, family;
-  const char* brands;  // the brand values written, in order, separated by spaces
-};
-
-void PrintTo(const BrandCase& c, std::ostream* os) { *os << c.name; }
-
-class SurveyBrandTest : public SurveyTest, public ::testing::WithParamInterface<BrandCase> {};
-
-TEST_P(SurveyBrandTest, ModelAndFamilyGiveTheBrand) {
-  const BrandCase& c = GetParam();
-  std::string system = "[system]\n";
-  if (c.model) system += "model = " + *c.model + "\n";
-  if (c.family) system += "family = " + *c.family + "\n";
-  Boot(system);
-  IbClientCommandProcessor::Initialize();
-  std::string brands;
-  for (const std::string& w : recorder_.TakeWrites("Model_Name_1st_brand")) {
-    brands += (brands.empty() ? "" : " ") + w.substr(w.find('"') + 1, w.size() - w.find('"') - 2);
-  }
-  EXPECT_EQ(brands, c.brands);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Brands, SurveyBrandTest,
-    ::testing::Values(
-        BrandCase{"UnknownFirstWordDefaultsToVexor", "Apex 5 Gaming", std::nullopt, "Vexor"},
-        BrandCase{"ModelWithoutSpaceIsComparedWhole", "Rovanta", std::nullopt, "Rovanta"},
-        BrandCase{"OnlyASpaceEndsTheModelWord", "Zephan\tG15", std::nullopt, "Vexor"},
-        BrandCase{"FamilyWithoutBrandWordLeavesIt", "Zephan G15", "Gaming Series", "Zephan"},
-        BrandCase{"FamilyFirstBrandWordWins", "Apex 5", "Vexor\tRovanta", "Vexor Vexor"},
-        BrandCase{"FamilyWordsAreWholeWords", "Zephan G15", "Rovantas Vexor-Line", "Zephan"},
-        BrandCase{"FlitchFamiliesWriteNothing", "Zephan G15", "Flitch X", "Zephan"},
-        BrandCase{"FamilyAloneStillGivesABrand", std::nullopt, "Zephan Line", "Zephan"}),
-    [](const ::testing::TestParamInfo<BrandCase>& info) { return info.param.name; });
-
 // The values each check writes.
 constexpr std::pair<const char*, const char*> kValuesOf[] = {
     {"OperationMode_support", "Operation_Mode_Support"},
@@ -251,6 +214,7 @@ constexpr std::pair<const char*, const char*> kValuesOf[] = {
     {"get_customize_post_from_smbios", "ESP_Directory_Support Customize_POST_Support"},
     {"GetDeviceResolution", "Resolution"},
     {"check_boot_sound_switch_support", "boot_sound_switch"},
+    {"brand", "Model_Name_1st_brand"},  // from the model and the family, in no check of its own
 };
 
 // `lines` as one text, "; " between them, a leading "[INFO] " dropped.
@@ -298,13 +262,37 @@ constexpr const char* kKeyboard = "KeyboardType_support";
 constexpr const char* kPost = "get_customize_post_from_smbios GetDeviceResolution";
 constexpr const char* kEsp = "[volume]\nname = S:\\\nlabel = ESP\n";
 constexpr const char* kLcd = "check_overdrive_LCD_support";
-std::string Lcd(const char* byte6) {
-  return std::string("[state]\nlcd_overdrive = ") + byte6 + "\n";
-}
 constexpr const char* kDgpu = "check_Discrete_GPU_support";
 
+// The [system] section with the model and the family where given.
+std::string System(const char* model, const char* family = nullptr) {
+  std::string s = "[system]\n";
+  if (model != nullptr) s += std::string("model = ") + model + "\n";
+  if (family != nullptr) s += std::string("family = ") + family + "\n";
+  return s;
+}
+
+std::string Driver(const std::string& hardware_id, const char* key, const char* version) {
+  std::string s = "[driver]\nhardware_id = " + hardware_id + "\n";
+  if (key != nullptr) s += std::string("driver_key = ") + key + "\n";
+  if (version != nullptr) s += std::string("driver_version = ") + version + "\n";
+  return s;
+}
+
+const std::string kAgentId = "SWD\\DRIVERENUM\\SWComp_CorlanNBAgentServiceDriver&4&2f1e&0";
+const std::string kOtherId = "SWD\\DRIVERENUM\\SWComp_CorlanHotkeyFilter&4&1b0d&0";
+constexpr const char* kKey1 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0001";
+constexpr const char* kKey3 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0003";
+constexpr const char* kDriver = "get_driver_version_string";
+
+// A hardware ID of exactly `units` characters that names the agent driver.
+std::string AgentIdOfLength(size_t units) {
+  std::string id = "SWD\\DRIVERENUM\\SWComp_CorlanNBAgentServiceDriver&";
+  return id.append(units - id.size(), '7');
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Smbios, SurveyCheckTest,
+    Rows, SurveyCheckTest,
     ::testing::Values(
         CheckCase{"OnlyTheLowNibbleIsPublished", T172("14:0xF5"), kAc,
                   "K AC_Support = 5; K PD_Support = 1; K Two_AC_Support = 0",
@@ -328,15 +316,12 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"NoLogoFolder", T172("13:1"), kPost,
                   "K ESP_Directory_Support = 0; K Customize_POST_Support = 0", ""},
         CheckCase{"PostFunctionNotOne", kEsp + T172("13:0"), kPost,
-                  "K ESP_Directory_Support = 1; K Customize_POST_Support = 0", "False"}),
-    [](const ::testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
-
-INSTANTIATE_TEST_SUITE_P(
-    Firmware, SurveyCheckTest,
-    ::testing::Values(
+                  "K ESP_Directory_Support = 1; K Customize_POST_Support = 0", "False"},
         // Byte 6 of the profile configuration: 0xFF none, 0 or 1 plain, anything else more.
-        CheckCase{"OverdriveFF", Lcd("0xFF"), kLcd, "KA LCD_Overdrive_support = 0", nullptr},
-        CheckCase{"Overdrive1", Lcd("1"), kLcd, "KA LCD_Overdrive_support = 1", nullptr},
+        CheckCase{"OverdriveFF", "[state]\nlcd_overdrive = 0xFF\n", kLcd,
+                  "KA LCD_Overdrive_support = 0", nullptr},
+        CheckCase{"Overdrive1", "[state]\nlcd_overdrive = 1\n", kLcd, "KA LCD_Overdrive_support = 1",
+                  nullptr},
         CheckCase{"DgpuWithoutSwitchBit10", "[state]\ndgpu_setting = 0x05\n", kDgpu,
                   "KA discrete_gpu_support = 0; KA dgpu_mode_capability = 5", nullptr},
         CheckCase{"BootSoundByte1FF", "[state]\nboot_sound = 0xFF\n",
@@ -370,32 +355,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"NoSmbiosTable", "[smbios]\npresent = no\n",
                   "OperationMode_support Get_BK_Hotkey_Number get_ac_support_from_smbios "
                   "KeyboardType_support",
-                  "K Operation_Mode_Support = 0; K Two_AC_Support = 0", ""}),
-    [](const ::testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
-
-std::string Driver(const std::string& hardware_id, const char* key, const char* version) {
-  std::string s = "[driver]\nhardware_id = " + hardware_id + "\n";
-  if (key != nullptr) s += std::string("driver_key = ") + key + "\n";
-  if (version != nullptr) s += std::string("driver_version = ") + version + "\n";
-  return s;
-}
-
-const std::string kAgentId = "SWD\\DRIVERENUM\\SWComp_CorlanNBAgentServiceDriver&4&2f1e&0";
-const std::string kOtherId = "SWD\\DRIVERENUM\\SWComp_CorlanHotkeyFilter&4&1b0d&0";
-constexpr const char* kKey1 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0001";
-constexpr const char* kKey3 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0003";
-constexpr const char* kDriver = "get_driver_version_string";
-
-// A hardware ID of exactly `units` characters that names the agent driver.
-std::string AgentIdOfLength(size_t units) {
-  std::string id = "SWD\\DRIVERENUM\\SWComp_CorlanNBAgentServiceDriver&";
-  return id.append(units - id.size(), '7');
-}
-
-// The first device whose first hardware ID names the agent driver gives the logged version.
-INSTANTIATE_TEST_SUITE_P(
-    Drivers, SurveyCheckTest,
-    ::testing::Values(
+                  "K Operation_Mode_Support = 0; K Two_AC_Support = 0", ""},
+        // The first device whose first hardware ID names the agent driver gives the logged version.
         CheckCase{"NameIsMatchedCaseSensitively",
                   Driver("SWD\\DRIVERENUM\\swcomp_corlannbagentservicedriver&4", kKey3, "1.0"),
                   kDriver, "", ""},
@@ -407,7 +368,23 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"IdTooLongForThePropertyBufferIsPassedOver",
                   Driver(AgentIdOfLength(255), kKey1, "5.5") + Driver(kOtherId, kKey1, "9.9") +
                       Driver(kAgentId, kKey3, "5.6"),
-                  kDriver, "", "5.6"}),
+                  kDriver, "", "5.6"},
+        CheckCase{"UnknownFirstWordDefaultsToVexor", System("Apex 5 Gaming"), "brand",
+                  "K Model_Name_1st_brand = \"Vexor\"", nullptr},
+        CheckCase{"ModelWithoutSpaceIsComparedWhole", System("Rovanta"), "brand",
+                  "K Model_Name_1st_brand = \"Rovanta\"", nullptr},
+        CheckCase{"OnlyASpaceEndsTheModelWord", System("Zephan\tG15"), "brand",
+                  "K Model_Name_1st_brand = \"Vexor\"", nullptr},
+        CheckCase{"FamilyWithoutBrandWordLeavesIt", System("Zephan G15", "Gaming Series"), "brand",
+                  "K Model_Name_1st_brand = \"Zephan\"", nullptr},
+        CheckCase{"FamilyFirstBrandWordWins", System("Apex 5", "Vexor\tRovanta"), "brand",
+                  "K Model_Name_1st_brand = \"Vexor\"; K Model_Name_1st_brand = \"Vexor\"", nullptr},
+        CheckCase{"FamilyWordsAreWholeWords", System("Zephan G15", "Rovantas Vexor-Line"), "brand",
+                  "K Model_Name_1st_brand = \"Zephan\"", nullptr},
+        CheckCase{"FlitchFamiliesWriteNothing", System("Zephan G15", "Flitch X"), "brand",
+                  "K Model_Name_1st_brand = \"Zephan\"", nullptr},
+        CheckCase{"FamilyAloneStillGivesABrand", System(nullptr, "Zephan Line"), "brand",
+                  "K Model_Name_1st_brand = \"Zephan\"", nullptr}),
     [](const ::testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
 
 }  // namespace

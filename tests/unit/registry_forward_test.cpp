@@ -32,12 +32,7 @@ using Items = std::vector<Bytes>;
 using win::RegRoot;
 
 constexpr const char* kLocked = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked";
-constexpr uint16_t kCreateKey = 1;
-constexpr uint16_t kDeleteKey = 2;
-constexpr uint16_t kCreateValue = 3;
-constexpr uint16_t kDeleteValue = 4;
-constexpr uint16_t kSetValue = 5;
-constexpr uint16_t kGetValue = 6;
+enum : uint16_t { kCreateKey = 1, kDeleteKey, kCreateValue, kDeleteValue, kSetValue, kGetValue };
 
 uint32_t Code(uint16_t command, const Items& arguments) {
   const Items items = CallCommand(command, arguments);
