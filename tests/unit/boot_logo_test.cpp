@@ -169,9 +169,8 @@ TEST_F(BootLogoTest, RestoreRemovesEveryLogoAndSucceedsWithNothingToRemove) {
   const std::string d = In("del_bios_logo");
   for (const char* file : {kStagedGif, kStagedJpg, kEspGif, kEspJpg}) Put(file, "x");
   EXPECT_EQ(Restore(), kDone);
-  for (const char* file : {kStagedGif, kStagedJpg, kEspGif, kEspJpg}) {
+  for (const char* file : {kStagedGif, kStagedJpg, kEspGif, kEspJpg})
     EXPECT_EQ(Read(file), std::nullopt) << file;
-  }
   EXPECT_EQ(TakeLog(), (Lines{r + "kSvcCmdRestoreBIOSLogo", d + "del_bios_logo() - start",
                               d + "Delete CorlanLogo.gif on BIOSLogo folder",
                               d + "Delete CorlanLogo.jpg on BIOSLogo folder",

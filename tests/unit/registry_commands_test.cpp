@@ -22,16 +22,12 @@ constexpr uint32_t kMissing = 0xFFFFFFFF;
 
 Bytes Wire(const std::string& s) { return testsupport::Wire(s); }
 
-struct Command {
-  const char* name;
-  uint16_t code;
-};
-constexpr Command kCreateKey = {"reg_create_key", 1};
-constexpr Command kDeleteKey = {"reg_delete_key", 2};
-constexpr Command kCreateValue = {"reg_create_value", 3};
-constexpr Command kDeleteValue = {"reg_delete_value", 4};
-constexpr Command kSetValue = {"reg_set_value", 5};
-constexpr Command kGetValue = {"reg_get_value", 6};
+using Command = uint16_t;
+enum : Command { kCreateKey = 1, kDeleteKey, kCreateValue, kDeleteValue, kSetValue, kGetValue };
+// The name each command logs under, by code.
+constexpr const char* kNames[] = {nullptr,           "reg_create_key",   "reg_delete_key",
+                                  "reg_create_value", "reg_delete_value", "reg_set_value",
+                                  "reg_get_value"};
 
 // Every command writes exactly one log line, its answer's code; each test's log is compared
 // with those of the answers it got when it ends.
@@ -42,16 +38,16 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     HandlerTest::TearDown();
   }
 
-  std::vector<Bytes> Run(const Command& command, const std::vector<Bytes>& arguments) {
-    auto items = testsupport::CallCommand(command.code, arguments);
+  std::vector<Bytes> Run(Command command, const std::vector<Bytes>& arguments) {
+    auto items = testsupport::CallCommand(command, arguments);
     if (!items.empty() && items[0].size() == 4) {
-      expected_log_.push_back(testsupport::ProcessorLine(command.name) + "Rsponse error code: 0x" +
-                              std::to_string(le::LoadU32(items[0].data())));
+      expected_log_.push_back(testsupport::ProcessorLine(kNames[command]) +
+                              "Rsponse error code: 0x" + std::to_string(le::LoadU32(items[0].data())));
     }
     return items;
   }
   // The result code of a command answering one 4-byte item.
-  uint32_t Code(const Command& command, const std::vector<Bytes>& arguments) {
+  uint32_t Code(Command command, const std::vector<Bytes>& arguments) {
     const auto items = Run(command, arguments);
     EXPECT_EQ(items.size(), 1u);
     return items.size() == 1 && items[0].size() == 4 ? le::LoadU32(items[0].data())
@@ -225,7 +221,7 @@ TEST_F(RegistryCommandsTest, RequestsWithMissingOrUnterminatedArgumentsAnswer87)
       {kCreateKey, {}}, {kDeleteKey, {}}, {kCreateValue, {key, name, U32(4)}},
       {kDeleteValue, {key}}, {kSetValue, {key, name, U32(4)}}};
   for (const auto& [command, arguments] : short_requests) {
-    EXPECT_EQ(Code(command, arguments), 87u) << command.name;
+    EXPECT_EQ(Code(command, arguments), 87u) << kNames[command];
   }
   // A text without its NUL, as key or as name.
   const Bytes bad = {'H', 0, 'K', 0};
