@@ -200,7 +200,6 @@ TEST_F(SurveyTest, OnlyAStartAfterAModelWasPublishedWaits) {
                                          " milliseconds before execution..."});
 }
 
-// The values each check writes.
 constexpr std::pair<const char*, const char*> kValuesOf[] = {
     {"OperationMode_support", "Operation_Mode_Support"},
     {"Get_BK_Hotkey_Number", "BK_Hotkey_Number"},
@@ -260,7 +259,6 @@ constexpr const char* kPost = "get_customize_post_from_smbios GetDeviceResolutio
 constexpr const char* kLcd = "check_overdrive_LCD_support";
 constexpr const char* kDgpu = "check_Discrete_GPU_support";
 
-// The [system] section with the model and the family where given.
 std::string System(const char* model, const char* family = nullptr) {
   std::string s = "[system]\n";
   if (model != nullptr) s += std::string("model = ") + model + "\n";
@@ -281,7 +279,6 @@ constexpr const char* kKey1 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0001";
 constexpr const char* kKey3 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0003";
 constexpr const char* kDriver = "get_driver_version_string";
 
-// A hardware ID of exactly `units` characters that names the agent driver.
 std::string AgentIdOfLength(size_t units) {
   std::string id = "SWD\\DRIVERENUM\\SWComp_CorlanNBAgentServiceDriver&";
   return id.append(units - id.size(), '7');

@@ -16,6 +16,7 @@ namespace {
 using testsupport::Le;
 using testsupport::U32;
 using Bytes = std::vector<uint8_t>;
+using Items = std::vector<Bytes>;
 using win::RegRoot;
 using Typed = std::pair<uint32_t, Bytes>;
 constexpr uint32_t kMissing = 0xFFFFFFFF;
@@ -24,7 +25,6 @@ Bytes Wire(const std::string& s) { return testsupport::Wire(s); }
 
 using Command = uint16_t;
 enum : Command { kCreateKey = 1, kDeleteKey, kCreateValue, kDeleteValue, kSetValue, kGetValue };
-// The name each command logs under, by code.
 constexpr const char* kNames[] = {nullptr,           "reg_create_key",   "reg_delete_key",
                                   "reg_create_value", "reg_delete_value", "reg_set_value",
                                   "reg_get_value"};
@@ -41,8 +41,9 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
   std::vector<Bytes> Run(Command command, const std::vector<Bytes>& arguments) {
     auto items = testsupport::CallCommand(command, arguments);
     if (!items.empty() && items[0].size() == 4) {
+      const uint32_t code = le::LoadU32(items[0].data());
       expected_log_.push_back(testsupport::ProcessorLine(kNames[command]) +
-                              "Rsponse error code: 0x" + std::to_string(le::LoadU32(items[0].data())));
+                              "Rsponse error code: 0x" + std::to_string(code));
     }
     return items;
   }
@@ -54,16 +55,10 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
                                                      : 0xDEADBEEF;
   }
 
-  struct Value {  // reg_get_value's answer
-    uint32_t code;
-    Bytes data;
-  };
-  Value Get(const std::string& key, const std::string& name, const Bytes& flags,
+  // reg_get_value's answer: the code, then the data.
+  Items Get(const std::string& key, const std::string& name, const Bytes& flags,
             const Bytes& size, const Bytes& default_data) {
-    const auto items = Run(kGetValue, {Wire(key), Wire(name), flags, size, default_data});
-    EXPECT_EQ(items.size(), 2u);
-    if (items.size() != 2 || items[0].size() != 4) return {0xDEADBEEF, {}};
-    return {le::LoadU32(items[0].data()), items[1]};
+    return Run(kGetValue, {Wire(key), Wire(name), flags, size, default_data});
   }
 
   // The stored value's type and bytes; type kMissing when there is none.
@@ -100,7 +95,7 @@ TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
   for (const char* path : {"HKLM\\SOFTWARE\\Quellmark", "HKEY_LOCAL_MACHINE_\\Quellmark",
                            "HKEY_LOCAL\\Quellmark", "\\Quellmark", "", "HKCU"}) {
     EXPECT_EQ(Code(kCreateKey, {Wire(path)}), 2u) << path;
-    EXPECT_EQ(Get(path, "v", U32(win::kRrfRtRegDword), U32(4), U32(1)).code, 2u) << path;
+    EXPECT_EQ(Get(path, "v", U32(win::kRrfRtRegDword), U32(4), U32(1)).at(0), U32(2)) << path;
   }
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark"));
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "Quellmark"));
@@ -154,7 +149,7 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
   const std::string sub = "SOFTWARE\\OEM\\Calvane";
 
   // RRF_RT_ANY: the read's error, nothing written, not even the key.
-  EXPECT_EQ(Get(key, "Lamp", U32(win::kRrfRtAny), U32(4), U32(7)).code, 2u);
+  EXPECT_EQ(Get(key, "Lamp", U32(win::kRrfRtAny), U32(4), U32(7)).at(0), U32(2));
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "SOFTWARE\\OEM"));
 
   ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, "Mixed", win::kRegSz,
@@ -188,9 +183,8 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
       {"Wide", win::kRrfRtRegDword, 8, U32(6), 0, U32(6), win::kRegDword, U32(6)},
   };
   for (const auto& c : cases) {
-    const Value v = Get(key, c.name, U32(c.flags), U32(c.size), c.default_data);
-    EXPECT_EQ(v.code, c.code) << c.name;
-    EXPECT_EQ(v.data, c.data) << c.name;
+    EXPECT_EQ(Get(key, c.name, U32(c.flags), U32(c.size), c.default_data),
+              (Items{U32(c.code), c.data})) << c.name;
     EXPECT_EQ(Stored(RegRoot::kLocalMachine, sub, c.name), Typed(c.type, c.stored)) << c.name;
   }
 }
@@ -202,16 +196,15 @@ TEST_F(RegistryCommandsTest, GetValueWithTooSmallABufferLeavesTheValueAlone) {
             0u);
   for (const uint32_t flags : {win::kRrfRtRegSz, win::kRrfRtAny}) {
     for (const uint32_t size : {0u, 1u, 17u}) {
-      const Value v = Get(key, "Model", U32(flags), U32(size), Wire("default"));
-      EXPECT_EQ(v.code, win::kErrorMoreData) << flags << " " << size;
-      EXPECT_TRUE(v.data.empty());
+      EXPECT_EQ(Get(key, "Model", U32(flags), U32(size), Wire("default")),
+                (Items{U32(win::kErrorMoreData), {}})) << flags << " " << size;
     }
   }
-  EXPECT_EQ(Get(key, "Model", U32(win::kRrfRtRegSz), U32(18), {}).data, Wire("Vexor 17"));
+  EXPECT_EQ(Get(key, "Model", U32(win::kRrfRtRegSz), U32(18), {}).at(1), Wire("Vexor 17"));
 
   // Any SIZE that holds the value reads it, however large: nothing that size is reserved.
-  EXPECT_EQ(Get(key, "Model", U32(win::kRrfRtAny), U32(0x1000001), {}).data, Wire("Vexor 17"));
-  EXPECT_EQ(Get(key, "New", U32(win::kRrfRtRegDword), U32(0xFFFFFFFF), U32(5)).data, U32(5));
+  EXPECT_EQ(Get(key, "Model", U32(win::kRrfRtAny), U32(0x1000001), {}).at(1), Wire("Vexor 17"));
+  EXPECT_EQ(Get(key, "New", U32(win::kRrfRtRegDword), U32(0xFFFFFFFF), U32(5)).at(1), U32(5));
 }
 
 TEST_F(RegistryCommandsTest, RequestsWithMissingOrUnterminatedArgumentsAnswer87) {
