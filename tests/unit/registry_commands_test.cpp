@@ -152,12 +152,11 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
   EXPECT_EQ(Get(key, "Lamp", U32(win::kRrfRtAny), U32(4), U32(7)).at(0), U32(2));
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "SOFTWARE\\OEM"));
 
-  ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, "Mixed", win::kRegSz,
-                                  Wire("x").data(), 4),
-            0u);
-  ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, "Wide", win::kRegDword,
-                                  Bytes(8, 1).data(), 8),
-            0u);
+  for (const auto& [name, type, data] : {std::tuple{"Mixed", win::kRegSz, Wire("x")},
+                                         std::tuple{"Wide", win::kRegDword, Bytes(8, 1)}}) {
+    ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, name, type, data.data(),
+                                    uint32_t(data.size())), 0u);
+  }
   const struct {
     const char* name;
     uint32_t flags;

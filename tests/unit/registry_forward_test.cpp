@@ -34,6 +34,11 @@ using win::RegRoot;
 constexpr const char* kLocked = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Locked";
 enum : uint16_t { kCreateKey = 1, kDeleteKey, kCreateValue, kDeleteValue, kSetValue, kGetValue };
 
+// reg_get_value's request for a value the locked key lacks, with the client's buffer size.
+Items GetMissing(uint32_t size) {
+  return {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(size), U32(5)};
+}
+
 uint32_t Code(uint16_t command, const Items& arguments) {
   const Items items = CallCommand(command, arguments);
   return !items.empty() && items[0].size() == 4 ? le::LoadU32(items[0].data())
@@ -61,11 +66,7 @@ TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassed
   // forward, so a refused request is answered 5 there and then, and logged once.
   auto client = Connect();
   Bytes response;
-  ASSERT_EQ(Exchange(*client,
-                     ironbark::EncodeRequest(6, Items{Wire(kLocked), Wire("Missing"),
-                                                      U32(win::kRrfRtRegDword), U32(4), U32(5)}),
-                     &response),
-            0u);
+  ASSERT_EQ(Exchange(*client, ironbark::EncodeRequest(6, GetMissing(4)), &response), 0u);
   EXPECT_EQ(response, (Bytes{2, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(testsupport::CountOf(ReadLog(), "reg_get_value | Rsponse error code: 0x5\r\n"), 1u);
 }
@@ -73,9 +74,7 @@ TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassed
 TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
   // No server: the connection fails, so the write has no handle.
   EXPECT_EQ(Code(kCreateKey, {Wire(kLocked)}), win::kErrorInvalidHandle);
-  EXPECT_EQ(CallCommand(kGetValue,
-                        {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(4), U32(5)}),
-            (Items{U32(win::kErrorInvalidHandle), {}}));
+  EXPECT_EQ(CallCommand(kGetValue, GetMissing(4)), (Items{U32(win::kErrorInvalidHandle), {}}));
 }
 
 // A stand-in for the command pipe: each command of its table records the request and answers
@@ -100,11 +99,9 @@ class FakeCommandPipe {
  public:
   explicit FakeCommandPipe(std::map<uint16_t, Items> answers) {
     for (const auto& entry : answers) table_[entry.first] = {&Answer, "answer"};
-    {
-      std::lock_guard<std::mutex> lock(g_mutex);
-      g_answers = std::move(answers);
-      g_recorded.clear();
-    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_answers = std::move(answers);
+    g_recorded.clear();
     auto first = std::make_unique<NamedPipeServer>(kCommandPipeName, 2, 1, 512, 512);
     thread_ = std::thread([this, instance = std::move(first)]() mutable {
       for (;;) {
@@ -158,12 +155,10 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
   EXPECT_EQ(Code(kSetValue, set), 0u);
 
   const Bytes pattern = Pattern(600);
-  const Items get = {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword), U32(599), U32(5)};
+  const Items get = GetMissing(599);
   EXPECT_EQ(CallCommand(kGetValue, get), (Items{U32(0), Bytes(pattern.begin(), pattern.end() - 1)}))
       << "no more than the reserved buffer";
-  EXPECT_EQ(CallCommand(kGetValue, {Wire(kLocked), Wire("Missing"), U32(win::kRrfRtRegDword),
-                                    U32(4096), U32(5)}),
-            (Items{U32(0), pattern}));
+  EXPECT_EQ(CallCommand(kGetValue, GetMissing(4096)), (Items{U32(0), pattern}));
 
   const Items recorded = FakeCommandPipe::Recorded();
   ASSERT_EQ(recorded.size(), 7u);

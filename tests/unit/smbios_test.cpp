@@ -42,9 +42,8 @@ TEST(SmbiosWalk, FramesStructuresAndTheirStrings) {
   const SmbiosRawTable table = Table(kTable);
   const auto all = walk_smbios_structures(table);  // views into `table`
   Ints offsets, types, handles;
-  for (const auto& s : all) {
+  for (const auto& s : all)
     offsets.push_back(int(s.offset)), types.push_back(s.type), handles.push_back(s.handle);
-  }
   EXPECT_EQ(offsets, (Ints{0, 15, 32, 53}));
   EXPECT_EQ(types, (Ints{1, 172, 170, 127}));
   EXPECT_EQ(handles, (Ints{0x0100, 0x1234, 0x0010, 0xFEFF}));
