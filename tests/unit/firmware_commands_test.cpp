@@ -27,9 +27,7 @@ const std::string kGpuLine = "[INFO] gpu_set_oc_level | gpu_set_oc_level";
 
 class FirmwareCommandsTest : public testsupport::HandlerTest {
  protected:
-  static Bytes Call(uint16_t code, const std::vector<Bytes>& arguments = {}) {
-    return testsupport::CallForItem(code, arguments);
-  }
+  static Bytes Call(uint16_t code, const std::vector<Bytes>& arguments = {}) { return testsupport::CallForItem(code, arguments); }
 };
 
 TEST_F(FirmwareCommandsTest, OperationModeIsSetReadBackAndDrivesTheOverclockLevel) {
@@ -57,16 +55,13 @@ TEST_F(FirmwareCommandsTest, OperationModeIsSetReadBackAndDrivesTheOverclockLeve
 
 TEST(OverclockLevelForMode, TurboAndPerformanceModesRaiseTheLevelQuietAndOffDropIt) {
   const uint32_t levels[] = {0, 1, 1, 1, 2, 3, 0, 1, 1};  // for modes 0 to 8
-  for (uint32_t mode = 0; mode < std::size(levels); ++mode) {
-    EXPECT_EQ(ironbark::OverclockLevelForMode(mode), levels[mode]) << mode;
-  }
+  for (uint32_t mode = 0; mode < std::size(levels); ++mode) EXPECT_EQ(ironbark::OverclockLevelForMode(mode), levels[mode]) << mode;
   EXPECT_EQ(ironbark::OverclockLevelForMode(0x100 | 5), 1u);
 }
 
 TEST_F(FirmwareCommandsTest, WhisperModeValueOfAnotherTypeBecomesDwordZero) {
   Boot("vexor-default.profile");
-  const char* key = "SOFTWARE\\OEM\\Calvane";
-  const char* name = "NV_WhisperMode20_Support";
+  const char *key = "SOFTWARE\\OEM\\Calvane", *name = "NV_WhisperMode20_Support";
   // Sets a mode, then reads the value back: its registry code and, as a DWORD, its number.
   const auto after_set_mode = [&] {
     Call(21, {U32(1)});
@@ -94,12 +89,10 @@ TEST_F(FirmwareCommandsTest, ArgumentsAreReadAtTheCommandsWidth) {
                                  "WMI GetGamingMiscSettingFunction input: 0x0");
 }
 
-// Two system-information requests at once: the second waits, entry line included, until the
-// first has answered, so each request's four lines stay together.
+// Two system-information requests at once: the second waits, entry line included, until the first
+// has answered (the firmware's pause takes real time here), so each request's lines stay together.
 TEST_F(FirmwareCommandsTest, SystemInformationRequestsRunOneAtATime) {
   Boot("vexor-default.profile");
-  // The firmware's pause after each call takes real time here, long enough for the other
-  // request to arrive meanwhile.
   services_.clock = &platform::SteadyClock();
   std::thread other([] { Call(7, {U32(0)}); });
   Call(7, {U32(0)});
@@ -115,25 +108,16 @@ TEST_F(FirmwareCommandsTest, SystemInformationRequestsRunOneAtATime) {
 TEST_F(FirmwareCommandsTest, FailedFirmwareAnswersTheFailureValueOfTheCommandsWidth) {
   Boot("bare.profile");
   // Each command's failure line and response format (signed, unsigned, hex).
-  const struct {
-    uint16_t code;
-    const char* name;
-    Lines lines;
-    Bytes answer;
-  } cases[] = {
-      {27, "wmi_get_gaming_misc_setting",
+  const struct { uint16_t code; const char* name; Bytes answer; Lines lines; } cases[] = {
+      {27, "wmi_get_gaming_misc_setting", kReadFailed,
        {"kSvcCmdWMIGetGamingMiscSetting", "WMI GetGamingMiscSettingFunction input: 0x9",
-        "GetGamingMiscSettingBehavior is fail!!", "Rsponse data: 4294967295"},
-       kReadFailed},
-      {14, "wmi_get_gaming_fan_group_behavior",
+        "GetGamingMiscSettingBehavior is fail!!", "Rsponse data: 4294967295"}},
+      {14, "wmi_get_gaming_fan_group_behavior", kReadFailed,
        {"kSvcCmdWMIGetGamingFanGroupBehavior", "WMI GetGamingFanGroupBehaviorFunction input: 0x9",
-        "GetCorlanGamingSystemConfiguration is fail!!", "Rsponse data: 0xFFFFFFFF"},
-       kReadFailed},
-      {15, "wmi_set_gaming_fan_group_speed",
+        "GetCorlanGamingSystemConfiguration is fail!!", "Rsponse data: 0xFFFFFFFF"}},
+      {15, "wmi_set_gaming_fan_group_speed", kWriteFailed,
        {"kSvcCmdWMISetGamingFanGroupSpeed", "WMI SetGamingFanGroupSpeedFunction input: 0x9",
-        "SetCorlanGamingLEDBehavior is fail!!", "Rsponse data: -1"},
-       kWriteFailed},
-  };
+        "SetCorlanGamingLEDBehavior is fail!!", "Rsponse data: -1"}}};
   for (const auto& c : cases) {
     EXPECT_EQ(Call(c.code, {U32(9)}), c.answer) << c.name;
     Lines expected;

@@ -81,8 +81,7 @@ using Bytes = std::vector<uint8_t>;
 constexpr win::RegRoot kLm = win::RegRoot::kLocalMachine;
 constexpr win::RegRoot kCu = win::RegRoot::kCurrentUser;
 
-uint32_t SetDword(SqliteRegistry& reg, std::string_view key, std::string_view name, uint32_t v,
-                  win::RegRoot root = kLm) {
+uint32_t SetDword(SqliteRegistry& reg, std::string_view key, std::string_view name, uint32_t v, win::RegRoot root = kLm) {
   return reg.SetKeyValue(root, key, name, win::kRegDword, &v, sizeof v);
 }
 
