@@ -79,17 +79,6 @@ TEST_F(FirmwareCommandsTest, WhisperModeValueOfAnotherTypeBecomesDwordZero) {
   EXPECT_EQ(after_set_mode().first, win::kErrorFileNotFound) << "a missing value stays missing";
 }
 
-TEST_F(FirmwareCommandsTest, ArgumentsAreReadAtTheCommandsWidth) {
-  Boot("vexor-default.profile");
-  // Writing commands take 64 bits; reading ones 32, so that five bytes count as 0.
-  Call(17, {Le(0x1122334455667788, 8)});
-  EXPECT_EQ(TakeLog().at(1), ProcessorLine("wmi_set_gaming_fan_table") +
-                                 "WMI SetGamingFanTableFunction input: 0x1122334455667788");
-  Call(27, {Bytes{10, 0, 0, 0, 0}});
-  EXPECT_EQ(TakeLog().at(1), ProcessorLine("wmi_get_gaming_misc_setting") +
-                                 "WMI GetGamingMiscSettingFunction input: 0x0");
-}
-
 // Two system-information requests at once: the second waits, entry line included, until the first
 // has answered (the firmware's pause takes real time here), so each request's lines stay together.
 TEST_F(FirmwareCommandsTest, SystemInformationRequestsRunOneAtATime) {
@@ -106,21 +95,22 @@ TEST_F(FirmwareCommandsTest, SystemInformationRequestsRunOneAtATime) {
   EXPECT_EQ(TakeLog(), twice);
 }
 
-TEST_F(FirmwareCommandsTest, FailedFirmwareAnswersTheFailureValueOfTheCommandsWidth) {
+TEST_F(FirmwareCommandsTest, ArgumentsAndFailureValuesFollowTheCommandsWidth) {
   Boot("bare.profile");
-  // Each command's failure line and response format (signed, unsigned, hex).
-  const struct { uint16_t code; const char* name; Bytes answer; Lines lines; } cases[] = {
-      {27, "wmi_get_gaming_misc_setting", kReadFailed,
-       {"kSvcCmdWMIGetGamingMiscSetting", "WMI GetGamingMiscSettingFunction input: 0x9",
+  // Each command's failure line and response format (signed, unsigned, hex). Writing commands take
+  // 64-bit arguments; reading ones 32, so that five bytes count as 0.
+  const struct { uint16_t code; const char* name; Bytes argument, answer; Lines lines; } cases[] = {
+      {27, "wmi_get_gaming_misc_setting", Bytes{9, 0, 0, 0, 0}, kReadFailed,
+       {"kSvcCmdWMIGetGamingMiscSetting", "WMI GetGamingMiscSettingFunction input: 0x0",
         "GetGamingMiscSettingBehavior is fail!!", "Rsponse data: 4294967295"}},
-      {14, "wmi_get_gaming_fan_group_behavior", kReadFailed,
+      {14, "wmi_get_gaming_fan_group_behavior", U32(9), kReadFailed,
        {"kSvcCmdWMIGetGamingFanGroupBehavior", "WMI GetGamingFanGroupBehaviorFunction input: 0x9",
         "GetCorlanGamingSystemConfiguration is fail!!", "Rsponse data: 0xFFFFFFFF"}},
-      {15, "wmi_set_gaming_fan_group_speed", kWriteFailed,
-       {"kSvcCmdWMISetGamingFanGroupSpeed", "WMI SetGamingFanGroupSpeedFunction input: 0x9",
+      {15, "wmi_set_gaming_fan_group_speed", Le(0x1122334455667788, 8), kWriteFailed,
+       {"kSvcCmdWMISetGamingFanGroupSpeed", "WMI SetGamingFanGroupSpeedFunction input: 0x1122334455667788",
         "SetCorlanGamingLEDBehavior is fail!!", "Rsponse data: -1"}}};
   for (const auto& c : cases) {
-    EXPECT_EQ(Call(c.code, {U32(9)}), c.answer) << c.name;
+    EXPECT_EQ(Call(c.code, {c.argument}), c.answer) << c.name;
     Lines expected;
     for (const std::string& message : c.lines) expected.push_back(ProcessorLine(c.name) + message);
     EXPECT_EQ(TakeLog(), expected);
