@@ -15,20 +15,15 @@
 
 namespace {
 
-using testsupport::Le;
-using testsupport::ProcessorLine;
-using testsupport::U32;
+using testsupport::Le, testsupport::ProcessorLine, testsupport::U32;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
-const Bytes kReadFailed = Le(0xFFFFFFFF, 8);
-const Bytes kWriteFailed = U32(0xFFFFFFFF);
+const Bytes kReadFailed = Le(0xFFFFFFFF, 8), kWriteFailed = U32(0xFFFFFFFF);
 const std::string kGpuLine = "[INFO] gpu_set_oc_level | gpu_set_oc_level";
 
-class FirmwareCommandsTest : public testsupport::HandlerTest {
- protected:
-  static Bytes Call(uint16_t code, const std::vector<Bytes>& args = {}) { return testsupport::CallForItem(code, args); }
-};
+using FirmwareCommandsTest = testsupport::HandlerTest;
+Bytes Call(uint16_t code, const std::vector<Bytes>& args = {}) { return testsupport::CallForItem(code, args); }
 
 TEST_F(FirmwareCommandsTest, OperationModeIsSetReadBackAndDrivesTheOverclockLevel) {
   Boot("vexor-default.profile");

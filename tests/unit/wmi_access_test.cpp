@@ -21,11 +21,9 @@
 
 namespace {
 
-using wmi::HRESULT;
-using wmi::Variant;
+using wmi::HRESULT, wmi::Variant, wmi::VarType;
 using Obj = std::unique_ptr<platform::WmiObject>;
 using Enum = std::unique_ptr<platform::WmiEnumerator>;
-using wmi::VarType;
 
 constexpr HRESULT kDenied = static_cast<HRESULT>(0x80041003);  // WBEM_E_ACCESS_DENIED
 constexpr HRESULT kThrow = 0x7EADBEEF;                         // the step throws
