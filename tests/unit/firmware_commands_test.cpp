@@ -62,8 +62,7 @@ TEST_F(FirmwareCommandsTest, WhisperModeValueOfAnotherTypeBecomesDwordZero) {
   const auto after_set_mode = [&] {
     Call(21, {U32(1)});
     uint32_t type = 0, value = 0xAAAA, size = sizeof value;
-    const uint32_t rc = registry_.GetValue(win::RegRoot::kLocalMachine, key, name,
-                                           win::kRrfRtAny, &type, &value, &size);
+    const uint32_t rc = registry_.GetValue(win::RegRoot::kLocalMachine, key, name, win::kRrfRtAny, &type, &value, &size);
     return std::make_pair(rc, type == win::kRegDword ? value : 0xBAD);
   };
   ASSERT_EQ(write_reg_string(key, name, "1"), 0u);

@@ -169,12 +169,6 @@ TEST_F(WmiAccessTest, ConnectionsBalanceComAndFailedOnesReleaseAtOnce) {
     uint64_t out = 0;
     EXPECT_TRUE(GetGamingMiscSettingFunction(11, &out));
   }
-  wmi_->real.LeaveSingleThreadedApartment();
-  wmi_->fail = "CreateLocator";
-  uint32_t out = 0xA5A5A5A5u;
-  EXPECT_FALSE(SetFunction(1, &out));
-  EXPECT_EQ(out, 0xA5A5A5A5u);
-  EXPECT_EQ(pauses_.load(), 2);
 }
 
 TEST_F(WmiAccessTest, PathUsesFirstInstanceWithANameAndFitsTwoHundredSixtyUnits) {
