@@ -125,8 +125,7 @@ class WmiAccessTest : public ::testing::Test {
   }
   void Fail(const std::string& step, HRESULT hr) { wmi_->fail = step, wmi_->fail_hr = hr; }
   void ExpectBalanced() {
-    EXPECT_EQ(wmi_->live.load(), 0) << "an object was not released";
-    EXPECT_EQ(wmi_->com.load(), 0) << "COM not balanced";
+    EXPECT_EQ(std::pair(wmi_->live.load(), wmi_->com.load()), std::pair(0, 0)) << "live objects, COM initialisations";
   }
 
   std::unique_ptr<Counting> wmi_;
@@ -173,7 +172,6 @@ TEST_F(WmiAccessTest, ConnectionsBalanceComAndFailedOnesReleaseAtOnce) {
 
 TEST_F(WmiAccessTest, PathUsesFirstInstanceWithANameAndFitsTwoHundredSixtyUnits) {
   // "FwxAction" + ".InstanceName=\"" + name + "\"" is 25 units plus the name; 259 fit.
-  const std::string emoji = "\xF0\x9F\x98\x80";  // 4 bytes, 2 UTF-16 units
   std::string acutes;
   for (int i = 0; i < 234; ++i) acutes += "\xC3\xA9";  // 2 bytes, 1 unit each
   const std::pair<std::string, std::string> cases[] = {
@@ -182,7 +180,7 @@ TEST_F(WmiAccessTest, PathUsesFirstInstanceWithANameAndFitsTwoHundredSixtyUnits)
       {std::string(235, 'x'), ""}, {std::string(233, 'x') + "\\", ""},  // doubled: 235
       {std::string(232, 'x') + "\\", "FwxAction.InstanceName=\"" + std::string(232, 'x') + "\\\\\""},
       {acutes, "FwxAction.InstanceName=\"" + acutes + "\""},
-      {std::string(233, 'x') + emoji, ""}};
+      {std::string(233, 'x') + "\xF0\x9F\x98\x80", ""}};  // the emoji: 4 bytes, 2 UTF-16 units
   for (const auto& [name, expected] : cases) {
     Boot("[FwxAction]\ninstance_name = " + name + "\nleading_instances = missing, null, empty\n");
     WmiConnection c;
