@@ -78,11 +78,9 @@ namespace {
 
 using platform::posix::SqliteRegistry;
 using Bytes = std::vector<uint8_t>;
-constexpr win::RegRoot kLm = win::RegRoot::kLocalMachine;
-constexpr win::RegRoot kCu = win::RegRoot::kCurrentUser;
+constexpr win::RegRoot kLm = win::RegRoot::kLocalMachine, kCu = win::RegRoot::kCurrentUser;
 
-uint32_t SetDword(SqliteRegistry& reg, std::string_view key, std::string_view name, uint32_t v,
-                  win::RegRoot root = kLm) {
+uint32_t SetDword(SqliteRegistry& reg, std::string_view key, std::string_view name, uint32_t v, win::RegRoot root = kLm) {
   return reg.SetKeyValue(root, key, name, win::kRegDword, &v, sizeof v);
 }
 
@@ -199,9 +197,7 @@ TEST_F(SqliteRegistryTest, ThreadsAndAProcessKilledMidWriteShareTheFile) {
     EXPECT_TRUE(std::filesystem::exists(db() + "-wal")) << "not in WAL mode";
   }
   uint32_t last = 0;
-  do {
-    ASSERT_EQ(::read(fds[0], &last, sizeof last), ssize_t{sizeof last}) << "writer died early";
-  } while (last < 300);
+  while (last < 300) ASSERT_EQ(::read(fds[0], &last, sizeof last), ssize_t{sizeof last}) << "writer died early";
   ASSERT_EQ(::kill(child, SIGKILL), 0);
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

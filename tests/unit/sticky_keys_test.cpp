@@ -19,56 +19,36 @@ const std::string kGet = testsupport::ProcessorLine("get_stickykey");
 
 class StickyKeysTest : public testsupport::HandlerTest {
  protected:
-  sim::SimAccessibility& Session(uint32_t flags, bool query_fails = false,
-                                 bool store_fails = false) {
-    session_ = std::make_unique<sim::SimAccessibility>(
-        sim::AccessibilityProfile{flags, query_fails, store_fails});
+  sim::SimAccessibility& Session(uint32_t flags, bool query_fails = false, bool store_fails = false) {
+    session_ = std::make_unique<sim::SimAccessibility>(sim::AccessibilityProfile{flags, query_fails, store_fails});
     services_.accessibility = session_.get();
     return *session_;
   }
-  static Bytes Set(const std::vector<Bytes>& arguments) {
-    return testsupport::CallForItem(28, arguments);  // set_stickykey
-  }
+  static Bytes Set(const std::vector<Bytes>& arguments) { return testsupport::CallForItem(28, arguments); }
   static Bytes Get() { return testsupport::CallForItem(29, {}); }  // get_stickykey
 
   std::unique_ptr<sim::SimAccessibility> session_;
 };
 
-TEST_F(StickyKeysTest, SetMovesBothFlagsTogetherAndKeepsTheOthers) {
-  const struct {
-    uint32_t flags;
-    Bytes argument;
-    uint32_t answer;
-    uint32_t flags_after;
-  } cases[] = {
-      // On: only when not fully on already; half on counts as off.
-      {0x1FF, U32(1), 1, 0x1FF},
-      {0x1FE, U32(1), 0, 0x1FF},  // hot key alone
-      {0x1FB, U32(1), 0, 0x1FF},  // sticky keys alone
-      {0x000, U32(1), 0, 0x005},
+TEST_F(StickyKeysTest, GetWantsBothFlagsAndSetMovesThemTogetherKeepingTheOthers) {
+  const struct { uint32_t flags, on; Bytes argument; uint32_t answer, flags_after; } cases[] = {
+      // On: only when not fully on already; half on (hot key alone, sticky keys alone) counts as off.
+      {0x005, 1, U32(1), 1, 0x005}, {0x1FE, 0, U32(1), 0, 0x1FF}, {0x1FB, 0, U32(1), 0, 0x1FF},
+      {0x000, 0, U32(1), 0, 0x005},
       // Off: any other state, whenever either flag is set; half on counts as on.
-      {0x1FF, U32(0), 0, 0x1FA},
-      {0x1FE, U32(2), 0, 0x1FA},  // hot key alone
-      {0xFFFFFFFF, U32(0x101), 0, 0xFFFFFFFA},
-      {0x1FA, U32(0), 1, 0x1FA},
-      {0x1FF, Bytes{1, 0, 0, 0, 0}, 0, 0x1FA},  // too long for 32 bits: state 0
-  };
+      {0x1FF, 1, U32(0), 0, 0x1FA}, {0x1FE, 0, U32(2), 0, 0x1FA}, {0xFFFFFFFF, 1, U32(0x101), 0, 0xFFFFFFFA},
+      {0x1FA, 0, U32(0), 1, 0x1FA}, {0x1FF, 1, Bytes{1, 0, 0, 0, 0}, 0, 0x1FA}};  // last: too long for 32 bits, state 0
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << std::hex << c.flags << " " << c.argument.size());
     sim::SimAccessibility& session = Session(c.flags);
+    EXPECT_EQ(Get(), U32(c.on));
     EXPECT_EQ(Set({c.argument}), U32(c.answer));
     EXPECT_EQ(session.sticky_keys(), c.flags_after);
     EXPECT_EQ(session.store_attempts(), c.answer == 0 ? 1u : 0u);
   }
 }
 
-TEST_F(StickyKeysTest, GetWantsBothFlagsAndFailuresAnswerUnchanged) {
-  for (const auto& [flags, answer] : std::vector<std::pair<uint32_t, uint32_t>>{
-           {0x005, 1}, {0xFFFFFFFF, 1}, {0x1FE, 0}, {0x1FB, 0}}) {
-    Session(flags);
-    EXPECT_EQ(Get(), U32(answer)) << std::hex << flags;
-  }
-
+TEST_F(StickyKeysTest, FailuresAnswerUnchanged) {
   sim::SimAccessibility& no_query = Session(0x1FF, /*query_fails=*/true);
   EXPECT_EQ(Set({U32(1)}), U32(1));
   EXPECT_EQ(Set({U32(0)}), U32(1));
