@@ -8,6 +8,7 @@
 #include "integration/broker_fixture.h"
 #include "pipe/protocol.h"
 #include "support/handler_harness.h"
+#include "support/pipe_client.h"
 
 namespace {
 
@@ -80,11 +81,11 @@ TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
   ASSERT_TRUE(WaitForLog("Response namedpipe error: 0\r\n", 2));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // room for a runaway chain
   const std::string log = ReadLog();
-  EXPECT_EQ(testsupport::CountOf(log, "| ironbark::IbClientCommandProcessor::reg_create_value | "
+  EXPECT_EQ(testsupport::Occurrences(log, "| ironbark::IbClientCommandProcessor::reg_create_value | "
                                       "Rsponse error code: 0x5\r\n"),
             2u)
       << log;
-  EXPECT_EQ(testsupport::CountOf(log, "Response namedpipe error"), 2u) << log;
+  EXPECT_EQ(testsupport::Occurrences(log, "Response namedpipe error"), 2u) << log;
   // Lifting the mark takes effect at once: the broker reads it from the shared database.
   EXPECT_EQ(Named({"reg", "unprotect", "HKLM\\SOFTWARE\\Locked"}),
             "The operation completed successfully.\n");

@@ -57,13 +57,6 @@ std::vector<uint8_t> CallForItem(uint16_t code, const std::vector<std::vector<ui
   return items.size() == 1 ? std::move(items[0]) : std::vector<uint8_t>{};
 }
 
-size_t CountOf(const std::string& text, const std::string& needle) {
-  size_t count = 0;
-  for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1))
-    ++count;
-  return count;
-}
-
 std::vector<std::string> LogReader::Take() {
   const std::string all = ReadFile(path).value_or("");
   constexpr std::string_view kProduct = " | Quellmark | ";

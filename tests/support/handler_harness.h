@@ -44,9 +44,6 @@ std::vector<std::vector<uint8_t>> CallCommand(uint16_t code,
 // The single item of the answer; a failure and {} when there is not exactly one.
 std::vector<uint8_t> CallForItem(uint16_t code, const std::vector<std::vector<uint8_t>>& arguments);
 
-// How often `needle` occurs in `text`, overlaps included.
-size_t CountOf(const std::string& text, const std::string& needle);
-
 // Hands out the whole lines of a log file each once, as "[LEVEL] function | message" (time
 // stamp and product column dropped).
 struct LogReader {

@@ -26,13 +26,6 @@ class PipeServerFixture : public ::testing::Test {
   void StartServer();
 
   static std::unique_ptr<NamedPipeClient> Connect() { return ConnectCommandPipe(2000); }
-  static uint32_t SendRaw(NamedPipeClient& client, const std::vector<uint8_t>& message) {
-    return testsupport::SendRaw(client, message);
-  }
-  static uint32_t Exchange(NamedPipeClient& client, const std::vector<uint8_t>& message,
-                           std::vector<uint8_t>* response) {
-    return testsupport::Exchange(client, message, response);
-  }
   std::string LogPath() const { return root_.path() + "/C/test.log"; }
   std::string ReadLog() const { return ReadText(LogPath()); }
   bool WaitForLog(const std::string& text) const { return WaitForText(LogPath(), text); }

@@ -23,6 +23,8 @@ namespace {
 
 using testsupport::Bytes;
 using testsupport::EchoText;
+using testsupport::Exchange;
+using testsupport::SendRaw;
 using testsupport::PipeServerFixture;
 
 using CommandPipe = PipeServerFixture;

@@ -25,6 +25,8 @@
 namespace {
 
 using testsupport::CallCommand;
+using testsupport::Exchange;
+using testsupport::SendRaw;
 using testsupport::U32;
 using testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
@@ -68,7 +70,7 @@ TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassed
   Bytes response;
   ASSERT_EQ(Exchange(*client, ironbark::EncodeRequest(6, GetMissing(4)), &response), 0u);
   EXPECT_EQ(response, (Bytes{2, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(testsupport::CountOf(ReadLog(), "reg_get_value | Rsponse error code: 0x5\r\n"), 1u);
+  EXPECT_EQ(testsupport::Occurrences(ReadLog(), "reg_get_value | Rsponse error code: 0x5\r\n"), 1u);
 }
 
 TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
