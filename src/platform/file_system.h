@@ -1,6 +1,7 @@
 // File-system seam. Paths are Windows paths ("C:\ProgramData\OEM\...", "\OEM\..."); the Linux
 // backend maps them below its root directory through one mapping function.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,6 +54,14 @@ class FileSystem {
   // GetFileAttributesW: kInvalidFileAttributes when `path` does not exist, otherwise its
   // attributes; kFileAttributeDirectory marks a directory.
   virtual uint32_t GetFileAttributesW(std::string_view path) = 0;
+  // GetPrivateProfileStringW(section, key, default, buffer of `buffer_chars` UTF-16 units,
+  // path): the value of `key` in `[section]` of the INI file `path`, section and key names
+  // compared without regard to case, the first match winning; the value without the blanks
+  // around it and without one pair of enclosing quotes. `default_value` when the file, the
+  // section or the key is missing. Cut to buffer_chars - 1 units (whole characters).
+  virtual std::string GetPrivateProfileStringW(std::string_view section, std::string_view key,
+                                               std::string_view default_value,
+                                               size_t buffer_chars, std::string_view path) = 0;
 };
 
 }  // namespace platform

@@ -37,6 +37,8 @@ PipeTransport& Pipes() { return Require(Current().pipes, "pipes"); }
 WmiProvider& Wmi() { return Require(Current().wmi, "wmi"); }
 Accessibility& A11y() { return Require(Current().accessibility, "accessibility"); }
 DeviceSetup& Devices() { return Require(Current().device_setup, "device setup"); }
+Hid& HidDevices() { return Require(Current().hid, "HID devices"); }
+NamedMutexes& Mutexes() { return Require(Current().mutexes, "named mutexes"); }
 Clock& Time() {
   Clock* clock = Current().clock;
   return clock != nullptr ? *clock : SteadyClock();

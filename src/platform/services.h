@@ -6,7 +6,9 @@
 #include "platform/clock.h"
 #include "platform/device_setup.h"
 #include "platform/file_system.h"
+#include "platform/hid.h"
 #include "platform/main_thread.h"
+#include "platform/named_mutex.h"
 #include "platform/pipe_transport.h"
 #include "platform/process_environment.h"
 #include "platform/registry.h"
@@ -22,6 +24,8 @@ struct Services {
   WmiProvider* wmi = nullptr;
   Accessibility* accessibility = nullptr;
   DeviceSetup* device_setup = nullptr;
+  Hid* hid = nullptr;
+  NamedMutexes* mutexes = nullptr;
   Clock* clock = nullptr;  // null: the steady clock
   MainThread* main_thread = nullptr;
 };
@@ -39,6 +43,8 @@ PipeTransport& Pipes();
 WmiProvider& Wmi();
 Accessibility& A11y();
 DeviceSetup& Devices();
+Hid& HidDevices();
+NamedMutexes& Mutexes();
 // The installed clock; the real steady clock when none is installed.
 Clock& Time();
 MainThread& Main();

@@ -5,11 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include "base/win_codes.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/path_mapping.h"
+#include "platform/private_profile.h"
 
 namespace platform::posix {
 namespace {
@@ -176,6 +179,19 @@ uint32_t PosixFileSystem::GetFileAttributesW(std::string_view path) {
   uint32_t attributes = win::kFileAttributeArchive;
   if ((st.st_mode & S_IWUSR) == 0) attributes |= win::kFileAttributeReadonly;
   return attributes;
+}
+
+std::string PosixFileSystem::GetPrivateProfileStringW(std::string_view section,
+                                                      std::string_view key,
+                                                      std::string_view default_value,
+                                                      size_t buffer_chars,
+                                                      std::string_view path) {
+  std::string ini;
+  if (!path.empty()) {
+    std::ifstream in(MapWindowsPath(root_, path), std::ios::binary);
+    ini.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  return platform::ReadPrivateProfileText(ini, section, key, default_value, buffer_chars);
 }
 
 }  // namespace platform::posix

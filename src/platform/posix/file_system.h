@@ -41,6 +41,11 @@ class PosixFileSystem : public platform::FileSystem {
   // stat(2): a directory is kFileAttributeDirectory, anything else kFileAttributeArchive, with
   // kFileAttributeReadonly added when the owner may not write it.
   uint32_t GetFileAttributesW(std::string_view path) override;
+  // The file's text read through platform::ReadPrivateProfileText; a missing or unreadable
+  // file reads as empty.
+  std::string GetPrivateProfileStringW(std::string_view section, std::string_view key,
+                                       std::string_view default_value, size_t buffer_chars,
+                                       std::string_view path) override;
 
   const std::string& root() const { return root_; }
 

@@ -96,4 +96,18 @@ uint32_t Win32FileSystem::GetFileAttributesW(std::string_view path) {
   return ::GetFileAttributesW(ToWide(path).c_str());
 }
 
+std::string Win32FileSystem::GetPrivateProfileStringW(std::string_view section,
+                                                      std::string_view key,
+                                                      std::string_view default_value,
+                                                      size_t buffer_chars,
+                                                      std::string_view path) {
+  if (buffer_chars == 0) return {};
+  std::wstring buffer(buffer_chars, L'\0');
+  const DWORD copied = ::GetPrivateProfileStringW(
+      ToWide(section).c_str(), ToWide(key).c_str(), ToWide(default_value).c_str(), buffer.data(),
+      static_cast<DWORD>(buffer_chars), ToWide(path).c_str());
+  buffer.resize(copied);
+  return FromWide(buffer);
+}
+
 }  // namespace platform::win32

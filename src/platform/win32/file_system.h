@@ -25,6 +25,9 @@ class Win32FileSystem : public platform::FileSystem {
   // _wstat.
   bool PathExists(std::string_view path) override;
   uint32_t GetFileAttributesW(std::string_view path) override;
+  std::string GetPrivateProfileStringW(std::string_view section, std::string_view key,
+                                       std::string_view default_value, size_t buffer_chars,
+                                       std::string_view path) override;
 };
 
 }  // namespace platform::win32

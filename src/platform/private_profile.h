@@ -1,0 +1,23 @@
+// The private-profile (INI) reading of GetPrivateProfileStringW over a file's text, for the
+// builds whose system has no such call. The Windows build asks the system instead.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The value of `key` in `[section]` of the INI text `ini` (UTF-8, or UTF-16LE after its byte
+// order mark), as GetPrivateProfileStringW answers it:
+// - section and key names are compared without regard to case, blanks around them ignored;
+//   the first matching section and, in it, the first matching key win;
+// - a line "key=value" gives the value with the blanks around it removed and, when it starts
+//   and ends with the same quote character (" or '), that pair removed;
+// - lines starting with ';' and lines without '=' are not keys;
+// - `default_value` (trailing blanks removed) when no key matches;
+// - the answer is cut to buffer_chars - 1 UTF-16 units; an empty string for buffer_chars 0.
+std::string ReadPrivateProfileText(std::string_view ini, std::string_view section,
+                                   std::string_view key, std::string_view default_value,
+                                   size_t buffer_chars);
+
+}  // namespace platform
