@@ -70,10 +70,26 @@ constexpr CommandRow kCatalogue[] = {
     {31, {IB_OP(wmi_set_function), "kSvcCmdWMISetFunction"}, kItem32, "function", "set",
      {{kU64, "VALUE"}}},
 
+    // The USB keyboard's own switches.
+    {32, {IB_OP(usb_get_keyborad_backlight30s), "kSvcCmdGetKBBLoff30sControl"}, kItem32,
+     "kb-backlight-30s", "get"},
+    {33, {IB_OP(usb_set_keyborad_backlight30s), "kSvcCmdSetKBBLoff30sControl"}, kItem32,
+     "kb-backlight-30s", "set", {{kOnOff, "on|off"}}},
+    {34, {IB_OP(usb_set_win_menu_key_control), "kSvcCmdSetWinMenuKeyControl"}, kItem32,
+     "win-key-lock", "set", {{kOnOff, "on|off"}}},
+    {35, {IB_OP(usb_get_win_menu_key_control), "kSvcCmdGetWinMenuKeyControl"}, kItem32,
+     "win-key-lock", "get"},
+
     {36, {IB_OP(apply_bios_logo), "kSvcCmdApplyBIOSLogo"}, kItem32, "logo", "apply",
      {{kText, "IMAGE"}, {kImageFormat, "gif|jpg"}}},
     {37, {IB_OP(restore_bios_logo), "kSvcCmdRestoreBIOSLogo"}, kItem32, "logo", "restore"},
     {38, {IB_OP(get_bios_logo), "kSvcCmdGetBIOSLogo"}, kItem32, "logo", "get"},
+
+    // The keyboard backlight as the embedded controller keeps it.
+    {65, {IB_OP(hid_get_keyborad_backlight30s), "kSvcCmdHIDGetKBBLoff30sControl"}, kItems32x3,
+     "ec-backlight", "get"},
+    {66, {IB_OP(hid_set_keyborad_backlight30s), "kSvcCmdHIDSetKBBLoff30sControl"}, kItem32,
+     "ec-backlight", "set", {{kU32, "BRIGHTNESS"}, {kU32, "SECONDS"}}},
 };
 
 #undef IB_OP

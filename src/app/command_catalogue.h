@@ -11,6 +11,7 @@
 #include <span>
 
 #include "firmware/firmware_commands.h"
+#include "hid/hid_commands.h"
 #include "input/sticky_keys.h"
 #include "pipe/command_processor.h"
 #include "survey/boot_logo.h"
@@ -23,6 +24,7 @@ class IbClientCommandProcessor : public PipeOperations,
                                  public RegistryCommands,
                                  public FirmwareCommands,
                                  public StickyKeyCommands,
+                                 public HidCommands,
                                  public BootLogo,
                                  public CapabilitySurvey {};
 
@@ -50,6 +52,7 @@ struct CommandArg {
 enum class AnswerKind : uint8_t {
   kItem32,        // one 4-byte item
   kItem64,        // one 8-byte item
+  kItems32x3,     // three 4-byte items
   kCodeThenData,  // a 4-byte result code, then the data read
   kTextItem,      // one UTF-16LE text with its NUL
 };

@@ -4,6 +4,8 @@
 #include <exception>
 
 #include "app/command_catalogue.h"
+#include "hid/ec_hid.h"
+#include "hid/keyboard_hid.h"
 #include "log/log_file.h"
 #include "log/log_setup.h"
 #include "log/message_format.h"
@@ -33,10 +35,12 @@ void TerminateAdlx() {}
 // connection (its interfaces released, COM balanced), then the sink's release.
 void ReleaseFirmwareEvents() {}
 
-// After the main loop, before the log goes. HID devices (hid/): EcHID's device and global
-// mutex handles, then KeyboardHID's device handle, each closed under its class's lock and left
-// marked closed.
-void CloseHidHandles() {}
+// After the main loop, before the log goes: the embedded controller's device and mutex
+// handles, then the keyboard's device handle, each closed under its class's lock.
+void CloseHidHandles() {
+  corlan::QRN300::EcHID::CloseHIDDeviceHandle();
+  corlan::QRN300::KeyboardHID::CloseHIDDeviceHandle();
+}
 
 }  // namespace
 

@@ -31,4 +31,9 @@ inline uint64_t Load(std::span<const uint8_t> bytes) {
 inline uint16_t LoadU16(const uint8_t* p) { return static_cast<uint16_t>(Load({p, 2})); }
 inline uint32_t LoadU32(const uint8_t* p) { return static_cast<uint32_t>(Load({p, 4})); }
 
+inline void StoreU16(uint8_t* p, uint16_t value) {
+  p[0] = static_cast<uint8_t>(value);
+  p[1] = static_cast<uint8_t>(value >> 8);
+}
+
 }  // namespace le

@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include <algorithm>
+
 namespace text {
 namespace {
 
@@ -172,6 +174,19 @@ std::string AsciiLower(std::string_view s) {
   for (char& c : out)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
+}
+
+int32_t LeadingDecimal(std::string_view s) {
+  size_t at = 0;
+  while (at < s.size() && (s[at] == ' ' || (s[at] >= '\t' && s[at] <= '\r'))) ++at;
+  const bool negative = at < s.size() && s[at] == '-';
+  if (at < s.size() && (s[at] == '-' || s[at] == '+')) ++at;
+  int64_t value = 0;
+  for (; at < s.size() && s[at] >= '0' && s[at] <= '9'; ++at) {
+    value = std::min<int64_t>(value * 10 + (s[at] - '0'), int64_t{INT32_MAX} + 1);
+  }
+  if (negative) return static_cast<int32_t>(-value);
+  return static_cast<int32_t>(std::min<int64_t>(value, INT32_MAX));
 }
 
 }  // namespace text

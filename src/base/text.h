@@ -41,4 +41,9 @@ std::string TruncateToUtf16Units(std::string_view utf8, size_t max_units);
 std::string AsciiUpper(std::string_view s);
 std::string AsciiLower(std::string_view s);
 
+// The decimal number at the start of `s`, as _wtoi reads it: leading blanks skipped, one
+// optional sign, then digits up to the first other character; 0 when there are none. A value
+// beyond the 32-bit range gives INT32_MAX or INT32_MIN.
+int32_t LeadingDecimal(std::string_view s);
+
 }  // namespace text

@@ -26,6 +26,8 @@
 #include "pipe/handler_log.h"
 #include "platform/services.h"
 #include "registry/registry_values.h"
+#include "hid/hid_commands.h"
+#include "hid/keyboard_hid.h"
 #include "survey/boot_logo.h"
 
 int survey_draw_startup_delay_ms() {
@@ -198,7 +200,7 @@ void CapabilitySurvey::Initialize() {
   // flags).
   // GPU overclock profiles plug in here: search_cpu_gpu_oc_support(model), given the model
   // text read above (empty when it was not read).
-  // The embedded controller's HID protocol plugs in here: check_EC_HID_support().
+  RunStep([] { HidCommands::check_EC_HID_support(); });
 
   RunStep([] { get_ac_support_from_smbios(); });
   RunStep([] { KeyboardType_support(); });
@@ -303,7 +305,7 @@ void CapabilitySurvey::get_ac_support_from_smbios() {
 void CapabilitySurvey::KeyboardType_support() {
   constexpr std::string_view kCheck = "KeyboardType_support";
   try {
-    [[maybe_unused]] bool per_key = false;
+    bool per_key = false;
     if (const std::optional<stSMBiosType172> record = ReadType172()) {
       for (int i = 0; i < record->count; ++i) {
         const uint8_t function = record->funNum[i];
@@ -340,10 +342,18 @@ void CapabilitySurvey::KeyboardType_support() {
         }
       }
     }
-    // The keyboard HID plugs in here: ask corlan::QRN300::KeyboardHID::GetKeyboardType for the
-    // language code, re-ask a per-key keyboard (`per_key`) that answers 3 up to 5 more times
-    // with a 10 ms platform::Time().SleepFor after each repeated 3, log "Keyboard lang = %u" and write
-    // "Keyboard_Lang" under K; an exception from the query ends the check without it.
+    // A per-key keyboard may still be starting up: while it answers "none known", ask again,
+    // five more times at most.
+    int32_t language = corlan::QRN300::KeyboardHID::GetKeyboardType();
+    for (int again = 0; per_key && language == corlan::QRN300::kNoKeyboard && again < 5; ++again) {
+      language = corlan::QRN300::KeyboardHID::GetKeyboardType();
+      if (language == corlan::QRN300::kNoKeyboard) {
+        platform::Time().SleepFor(std::chrono::milliseconds(10));
+      }
+    }
+    Log(kCheck, FormatMessageSized(kMessageChars, "Keyboard lang = %u",
+                                   static_cast<unsigned>(language)));
+    write_reg_dword(kCalvaneKey, "Keyboard_Lang", static_cast<uint32_t>(language));
   } catch (...) {
   }
 }

@@ -121,6 +121,7 @@ const char* AnswerText(AnswerKind answer) {
   switch (answer) {
     case AnswerKind::kItem32: return "32-bit";
     case AnswerKind::kItem64: return "64-bit";
+    case AnswerKind::kItems32x3: return "three 32-bit";
     case AnswerKind::kCodeThenData: return "32-bit code, data";
     case AnswerKind::kTextItem: return "text";
   }
