@@ -10,6 +10,7 @@
 #include "sim/accessibility.h"
 #include "sim/default_profile.h"
 #include "sim/device_setup.h"
+#include "sim/hid.h"
 #include "sim/machine_profile.h"
 #include "sim/simulated_notebook.h"
 #include "sim/wmi.h"
@@ -47,6 +48,8 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   device_setup_ = std::make_unique<sim::SimulatedDeviceSetup>(notebook->profile().drivers);
   // The installed drivers' class keys, as Windows has them before the broker starts.
   sim::SeedDriverRegistry(*registry_, notebook->profile().drivers);
+  hid_ = std::make_unique<sim::SimulatedHid>(notebook->profile().hid_interfaces,
+                                             notebook->profile().ec, notebook->profile().keyboard);
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   services_.registry = registry_.get();
   services_.files = files_.get();
@@ -55,6 +58,7 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   services_.wmi = wmi_.get();
   services_.accessibility = accessibility_.get();
   services_.device_setup = device_setup_.get();
+  services_.hid = hid_.get();
 }
 
 HostServices::~HostServices() = default;
