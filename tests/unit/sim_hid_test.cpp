@@ -3,6 +3,7 @@
 // driver's handles.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,6 +16,7 @@
 #include "sim/machine_profile.h"
 #include "support/bytes.h"
 #include "support/handler_harness.h"
+#include "support/manual_clock.h"
 
 namespace {
 
@@ -101,7 +103,11 @@ TEST(SimEcTest, AnswersEveryRequestAsTheFirmwareDoes) {
 TEST(SimKeyboardTest, RefusesABadChecksumAndKeepsItsState) {
   auto hid = Machine(
       "[hid]\nvendor_id = 0x0D62\nproduct_id = 0x0B9D\nfeature_report_length = 9\n"
-      "device = keyboard\n[keyboard]\nbacklight_off_30s = 1\nwin_key_byte = 0x02\n");
+      "device = keyboard\ndelay_ms = 20\n[keyboard]\nbacklight_off_30s = 1\nwin_key_byte = 0x02\n");
+  testsupport::ManualClock clock;
+  platform::Services services;
+  services.clock = &clock;
+  platform::InstallServices(&services);
   const HidHandle h = hid->Open(hid->Path(0));
   const auto command = [&](std::vector<uint8_t> block) { return Exchange(*hid, h, 0, 9, block); };
   EXPECT_EQ(command(Bytes({0xB0, 0, 0, 0, 0, 0, 0, 0x4F})), Bytes({0xB0, 1, 1, 0, 0, 0, 0, 0x4D}));
@@ -117,6 +123,9 @@ TEST(SimKeyboardTest, RefusesABadChecksumAndKeepsItsState) {
   EXPECT_TRUE(command(Bytes({0x03, 0, 0, 0, 0, 0, 0, 0xFC})).has_value());
   EXPECT_EQ(command(Bytes({0xB0, 0, 0, 0, 0, 0, 0, 0x4F})), Bytes({0xB0, 1, 0, 0, 0, 0, 0, 0x4E}));
   EXPECT_EQ(command(Bytes({0x83, 0, 0, 0, 0, 0, 0, 0x7C})), Bytes({0x83, 0, 0, 0, 0, 0, 0, 0x7C}));
+  // Fifteen reports of 20 ms each, the refused one included.
+  EXPECT_EQ(clock.Now(), std::chrono::milliseconds(300));
+  platform::InstallServices(nullptr);
 }
 
 TEST(SimHidTest, HandlesDieWithCloseAndUnplugAndNoneLeaks) {
