@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "platform/posix/file_system.h"
+#include "platform/posix/named_mutex.h"
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/registry.h"
@@ -43,6 +44,8 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   }
   environment_ = std::make_unique<PosixEnvironment>();
   pipes_ = std::make_unique<UnixStreamPipeTransport>(root_);
+  // The broker is the privileged service: it creates the named mutexes its clients open.
+  mutexes_ = std::make_unique<PosixNamedMutexes>(root_, /*elevated=*/true);
   accessibility_ = std::make_unique<sim::SimAccessibility>(notebook->profile().accessibility);
   device_setup_ = std::make_unique<sim::SimulatedDeviceSetup>(notebook->profile().drivers);
   // The installed drivers' class keys, as Windows has them before the broker starts.
@@ -52,6 +55,7 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   services_.files = files_.get();
   services_.environment = environment_.get();
   services_.pipes = pipes_.get();
+  services_.mutexes = mutexes_.get();
   services_.wmi = wmi_.get();
   services_.accessibility = accessibility_.get();
   services_.device_setup = device_setup_.get();

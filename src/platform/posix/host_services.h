@@ -1,6 +1,7 @@
 // The Linux backends of the platform services, over one root directory:
 //   ROOT/registry.db   the registry (SQLite, WAL)
 //   ROOT/pipe/NAME     named pipes (AF_UNIX stream sockets)
+//   ROOT/mutex/NAME    named mutexes (flock on a file)
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
 // and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI, the
 // accessibility settings and the device list.
@@ -40,6 +41,7 @@ class HostServices {
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<ProcessEnvironment> environment_;
   std::unique_ptr<PipeTransport> pipes_;
+  std::unique_ptr<NamedMutexes> mutexes_;
   std::unique_ptr<sim::SimWmiProvider> wmi_;
   std::unique_ptr<sim::SimAccessibility> accessibility_;
   std::unique_ptr<DeviceSetup> device_setup_;
