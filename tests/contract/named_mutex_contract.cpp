@@ -31,11 +31,13 @@ class NamedMutexContract : public ::testing::Test {
 
 TEST_F(NamedMutexContract, OneHolderAtATimeAcrossHandles) {
   uint32_t error = 0;
-  EXPECT_EQ(m_.Open(name_, &error), platform::kNoMutex);
-  EXPECT_EQ(error, win::kErrorFileNotFound) << "nobody created it";
-
-  const platform::MutexHandle created = m_.Create(name_, &error);
-  ASSERT_NE(created, platform::kNoMutex) << error;
+  platform::MutexHandle created = platform::kNoMutex;
+  for (const std::string& name : {name_, name_ + "_none"}) {  // before any and beside another
+    EXPECT_EQ(m_.Open(name, &error), platform::kNoMutex) << name;
+    EXPECT_EQ(error, win::kErrorFileNotFound) << "nobody created " << name;
+    if (created == platform::kNoMutex) created = m_.Create(name_, &error);
+    ASSERT_NE(created, platform::kNoMutex) << error;
+  }
   const platform::MutexHandle opened = m_.Open(name_, &error);
   ASSERT_NE(opened, platform::kNoMutex) << error;
 
