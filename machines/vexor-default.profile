@@ -93,3 +93,52 @@ driver_key = {5c4c3332-344d-483c-8739-259e934c9cc8}\0001
 hardware_id = SWD\DRIVERENUM\SWComp_CorlanNBAgentServiceDriver&4&2f1e6a3c&0
 driver_key = {5c4c3332-344d-483c-8739-259e934c9cc8}\0003
 driver_version = 2.1.1407.0
+
+# HID device interfaces, in enumeration order: the touchpad, the keyboard's two interfaces (the
+# boot keyboard, then the vendor command interface with 9-byte feature reports) and the
+# embedded controller's vendor-defined interface (report 0xA0 with a 64-byte block).
+[hid]
+vendor_id = 0x3A1F
+product_id = 0x0021
+usage_page = 0x000D
+usage = 0x0005
+feature_report_length = 3
+
+[hid]
+vendor_id = 0x0D62
+product_id = 0x0B9D
+usage_page = 0x0001
+usage = 0x0006
+feature_report_length = 2
+
+[hid]
+vendor_id = 0x0D62
+product_id = 0x0B9D
+usage_page = 0xFF02
+usage = 0x0001
+feature_report_length = 9
+device = keyboard
+
+[hid]
+vendor_id = 0x2E5C
+product_id = 0x174B
+usage_page = 0xFF05
+usage = 0x0001
+feature_report_length = 65
+device = ec
+
+# EC firmware 6.1 (low byte 6, high byte 1): system status in the current layout; AC plugged in,
+# no battery boost, overclocking supported.
+[ec]
+data_version = 0x0106
+ac_status = 1
+battery_boost = 0
+oc_capability = 1
+oc_profile = 1, 0x00C8, 0x0BB8, 0x0064, 0x01F4, 0x0032, 2, 3, 1, 0x0190, 0x00FA, 0x012C
+backlight_brightness = 100
+backlight_timeout = 30
+
+[keyboard]
+backlight_off_30s = 0
+# Windows and Menu keys both working
+win_key_byte = 0x03

@@ -44,23 +44,36 @@ std::string AsUtf8(std::string_view ini) {
   return std::string(ini);
 }
 
+// The text without one pair of enclosing quotes: the same character (" or ') first and last.
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
 std::optional<std::string> FindValue(std::string_view ini, std::string_view section,
                                      std::string_view key) {
-  bool in_section = false, seen_section = false;
+  // The lines before the first "[...]" form a section of their own, the nameless one, which
+  // comes before every other: a later "[]" is a second section of that name.
+  bool in_section = Trim(section).empty();
+  bool seen_section = in_section;
   size_t at = 0;
   while (at <= ini.size()) {
     size_t end = ini.find('\n', at);
     if (end == std::string_view::npos) end = ini.size();
     const std::string_view line = Trim(ini.substr(at, end - at));
     at = end + 1;
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      const size_t close = line.find(']');
-      const std::string_view name =
-          Trim(line.substr(1, close == std::string_view::npos ? line.size() - 1 : close - 1));
+    // A comment ("; ...") is no different from other text: it only holds no key anybody asks
+    // for.
+    if (line.empty()) continue;
+    // A section line runs from '[' to the last ']' of the line; without one it is no section.
+    const size_t close = line[0] == '[' ? line.rfind(']') : std::string_view::npos;
+    if (close != std::string_view::npos) {
       // Only the first section of the name is read.
       if (in_section) return std::nullopt;
-      in_section = !seen_section && SameName(name, Trim(section));
+      in_section = !seen_section && SameName(Trim(line.substr(1, close - 1)), Trim(section));
       seen_section = seen_section || in_section;
       continue;
     }
@@ -69,12 +82,7 @@ std::optional<std::string> FindValue(std::string_view ini, std::string_view sect
     if (equals == std::string_view::npos || !SameName(Trim(line.substr(0, equals)), Trim(key))) {
       continue;
     }
-    std::string_view value = Trim(line.substr(equals + 1));
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-      value = value.substr(1, value.size() - 2);
-    }
-    return std::string(value);
+    return std::string(Unquote(Trim(line.substr(equals + 1))));
   }
   return std::nullopt;
 }
@@ -87,8 +95,10 @@ std::string ReadPrivateProfileText(std::string_view ini, std::string_view sectio
   if (buffer_chars == 0) return {};
   std::optional<std::string> value = FindValue(AsUtf8(ini), section, key);
   if (!value) {
+    // The default keeps its leading blanks; its trailing ones and one pair of quotes go.
     const size_t last = default_value.find_last_not_of(kBlanks);
-    value = std::string(default_value.substr(0, last == std::string_view::npos ? 0 : last + 1));
+    value = std::string(
+        Unquote(default_value.substr(0, last == std::string_view::npos ? 0 : last + 1)));
   }
   return text::TruncateToUtf16Units(*value, buffer_chars - 1);
 }

@@ -60,6 +60,18 @@ constexpr SectionRow kSections[] = {
      [](MachineProfile& m, const std::string&) { return DriverSection(m.drivers.emplace_back()); }},
     {"smbios", Occurs::kOnce,
      [](MachineProfile& m, const std::string&) { return SmbiosSection(m.smbios); }},
+    {"hid", Occurs::kRepeated,
+     [](MachineProfile& m, const std::string&) {
+       return HidSection(m.hid_interfaces.emplace_back());
+     }},
+    {"ec", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return EcSection(m.ec); }},
+    {"ec_fault", Occurs::kRepeated,
+     [](MachineProfile& m, const std::string&) {
+       return EcFaultSection(m.ec.faults.emplace_back());
+     }},
+    {"keyboard", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return KeyboardSection(m.keyboard); }},
 };
 
 const SectionRow* FindSection(std::string_view name) {

@@ -2,9 +2,9 @@
 //
 // Format. Plain UTF-8 text, one item per line:
 //   # comment                     (also "; comment"; only as a whole line)
-//   [section]                     starts a section; [volume], [video_mode], [driver] and
-//                                 [fault METHOD] may appear many times, every other section at
-//                                 most once
+//   [section]                     starts a section; [volume], [video_mode], [driver], [hid],
+//                                 [ec_fault] and [fault METHOD] may appear many times, every
+//                                 other section at most once
 //   key = value                   the value is the rest of the line, blanks trimmed, taken
 //                                 literally (no quotes, backslashes are plain characters)
 // Numbers are decimal or 0x-hexadecimal; switches are yes/no (also true/false); lists are
@@ -20,6 +20,9 @@
 //   [fault METHOD]                               sim/firmware.h
 //   [accessibility]                              sim/accessibility.h
 //   [driver]                                     sim/device_setup.h
+//   [hid]                                        sim/hid.h
+//   [ec], [ec_fault]                             sim/ec.h
+//   [keyboard]                                   sim/keyboard.h
 // machines/README.md describes them all for the profile's author.
 #pragma once
 #include <stdexcept>
@@ -29,7 +32,10 @@
 
 #include "sim/accessibility.h"
 #include "sim/device_setup.h"
+#include "sim/ec.h"
 #include "sim/firmware.h"
+#include "sim/hid.h"
+#include "sim/keyboard.h"
 #include "sim/smbios_table.h"
 #include "sim/wmi.h"
 
@@ -53,6 +59,9 @@ struct MachineProfile {
   std::vector<VideoModeProfile> video_modes;
   std::vector<DriverProfile> drivers;
   SmbiosProfile smbios;
+  std::vector<HidInterfaceProfile> hid_interfaces;  // in enumeration order
+  EcProfile ec;
+  KeyboardProfile keyboard;
 };
 
 // Parses profile text; `source` names it in error messages. Throws ProfileError.

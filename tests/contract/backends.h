@@ -6,6 +6,7 @@
 
 #include "base/win_codes.h"
 #include "platform/file_system.h"
+#include "platform/named_mutex.h"
 #include "platform/pipe_transport.h"
 #include "platform/registry.h"
 #include "platform/wmi.h"
@@ -47,5 +48,16 @@ struct WmiBackend {
   platform::WmiProvider* provider = nullptr;
 };
 std::unique_ptr<WmiBackend> MakeWmiBackend();
+
+struct MutexBackend {
+  virtual ~MutexBackend() = default;
+  platform::NamedMutexes* mutexes = nullptr;
+  // "Global\NAME" with a NAME no other test or run uses.
+  virtual std::string UniqueName() = 0;
+  // A holder elsewhere opens the mutex `name` (which exists), takes it and dies holding it;
+  // returns once it is gone.
+  virtual void DieHolding(const std::string& name) = 0;
+};
+std::unique_ptr<MutexBackend> MakeMutexBackend();
 
 }  // namespace contract

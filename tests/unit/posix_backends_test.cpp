@@ -16,6 +16,7 @@
 
 #include "contract/backends.h"
 #include "platform/posix/file_system.h"
+#include "platform/posix/named_mutex.h"
 #include "platform/posix/os_error.h"
 #include "platform/posix/path_mapping.h"
 #include "platform/posix/pipe_transport.h"
@@ -68,6 +69,40 @@ std::unique_ptr<WmiBackend> MakeWmiBackend() {
     Backend() { provider = &sim; }
     sim::SimWmiProvider sim{std::make_shared<sim::SimulatedNotebook>(
         sim::ParseMachineProfile("[system]\nmodel = Contract\n", "contract.profile"))};
+  };
+  return std::make_unique<Backend>();
+}
+
+std::unique_ptr<MutexBackend> MakeMutexBackend() {
+  struct Backend : MutexBackend {
+    Backend() { mutexes = &posix; }
+    std::string UniqueName() override { return "Global\\QuellmarkTest_" + std::to_string(++count); }
+    // A forked child takes the lock through a handle of its own and is killed holding it.
+    void DieHolding(const std::string& name) override {
+      int ready[2];
+      ASSERT_EQ(::pipe(ready), 0);
+      const pid_t child = ::fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        uint32_t error = 0;
+        const platform::MutexHandle own = posix.Open(name, &error);
+        const char taken = own != platform::kNoMutex &&
+                           posix.Wait(own, std::chrono::seconds(10), &error) == platform::MutexWait::kAcquired;
+        if (::write(ready[1], &taken, 1) != 1) ::_exit(3);
+        for (;;) ::pause();
+      }
+      ::close(ready[1]);
+      char taken = 0;
+      EXPECT_EQ(::read(ready[0], &taken, 1), 1);
+      EXPECT_TRUE(taken) << "the child could not take the lock";
+      ::close(ready[0]);
+      ::kill(child, SIGKILL);
+      int status = 0;
+      EXPECT_EQ(::waitpid(child, &status, 0), child);
+    }
+    testsupport::TempDir dir;
+    platform::posix::PosixNamedMutexes posix{dir.path(), true};
+    int count = 0;
   };
   return std::make_unique<Backend>();
 }

@@ -9,10 +9,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 
 #include "contract/backends.h"
 #include "pipe/named_pipe.h"
 #include "platform/win32/file_system.h"
+#include "platform/win32/hid.h"
+#include "platform/win32/named_mutex.h"
 #include "platform/win32/pipe_transport.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/wide_text.h"
@@ -89,6 +92,26 @@ std::unique_ptr<WmiBackend> MakeWmiBackend() {
   return std::make_unique<Backend>();
 }
 
+std::unique_ptr<MutexBackend> MakeMutexBackend() {
+  struct Backend : MutexBackend {
+    Backend() { mutexes = &win32; }
+    std::string UniqueName() override { return "Global\\" + ::UniqueName("QuellmarkTest"); }
+    // A thread takes the mutex through a handle of its own and ends without releasing it: the
+    // system abandons it, as it does for every thread of a process that dies.
+    void DieHolding(const std::string& name) override {
+      std::thread([&] {
+        uint32_t error = 0;
+        const platform::MutexHandle own = win32.Open(name, &error);
+        ASSERT_NE(own, platform::kNoMutex) << error;
+        EXPECT_EQ(win32.Wait(own, std::chrono::seconds(10), &error), platform::MutexWait::kAcquired);
+        win32.Close(own);  // closing the handle does not release the mutex
+      }).join();
+    }
+    platform::win32::Win32NamedMutexes win32;
+  };
+  return std::make_unique<Backend>();
+}
+
 }  // namespace contract
 
 namespace {
@@ -125,6 +148,43 @@ TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
     CloseHandle(other);
   }
   EXPECT_EQ(ReadWholeFile(path), "ab");
+}
+
+}  // namespace
+
+namespace {
+
+// Wine has no HID devices: the set is empty, or holds interfaces that open or are refused.
+// Calls on a handle that is no device fail cleanly with the system's code.
+TEST(Win32HidTest, TheInterfaceSetIsListedAndEachEntryOpensOrIsRefused) {
+  platform::win32::Win32Hid hid;
+  std::vector<platform::HidInterface> interfaces{{platform::HidInterface::Detail::kNoMemory, "stale"}};
+  ASSERT_TRUE(hid.ListInterfaces(&interfaces));
+  for (const platform::HidInterface& entry : interfaces) {
+    ASSERT_NE(entry.path, "stale") << "the list is the present set alone";
+    if (entry.detail != platform::HidInterface::Detail::kRead) continue;
+    const platform::HidHandle handle = hid.Open(entry.path);
+    platform::HidAttributes attributes;
+    platform::HidCaps caps;
+    if (handle != platform::kInvalidHidHandle && hid.GetAttributes(handle, &attributes)) hid.GetCaps(handle, &caps);
+    hid.Close(handle);
+  }
+  EXPECT_EQ(hid.Open("\\\\?\\hid#vid_2e5c&pid_174b#none#{4d1e55b2-f16f-11cf-88cb-001111000030}"),
+            platform::kInvalidHidHandle);
+  const HANDLE file = CreateFileW(L"NUL", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  const auto not_a_device = reinterpret_cast<platform::HidHandle>(file);
+  platform::HidAttributes attributes;
+  platform::HidCaps caps;
+  EXPECT_FALSE(hid.GetAttributes(not_a_device, &attributes));
+  EXPECT_NE(hid.GetCaps(not_a_device, &caps), platform::HidCapsResult::kOk);
+  uint8_t report[65] = {0xA0};
+  uint32_t error = 0;
+  EXPECT_FALSE(hid.SetFeature(not_a_device, report, sizeof report, &error));
+  EXPECT_NE(error, 0u);
+  EXPECT_FALSE(hid.GetFeature(not_a_device, report, sizeof report));
+  hid.Close(not_a_device);
+  hid.Close(platform::kInvalidHidHandle);
 }
 
 }  // namespace

@@ -4,12 +4,14 @@
 #include <stdexcept>
 
 #include "platform/posix/file_system.h"
+#include "platform/posix/named_mutex.h"
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/registry.h"
 #include "sim/accessibility.h"
 #include "sim/default_profile.h"
 #include "sim/device_setup.h"
+#include "sim/hid.h"
 #include "sim/machine_profile.h"
 #include "sim/simulated_notebook.h"
 #include "sim/wmi.h"
@@ -43,18 +45,24 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   }
   environment_ = std::make_unique<PosixEnvironment>();
   pipes_ = std::make_unique<UnixStreamPipeTransport>(root_);
+  // The broker is the privileged service: it creates the named mutexes its clients open.
+  mutexes_ = std::make_unique<PosixNamedMutexes>(root_, /*elevated=*/true);
   accessibility_ = std::make_unique<sim::SimAccessibility>(notebook->profile().accessibility);
   device_setup_ = std::make_unique<sim::SimulatedDeviceSetup>(notebook->profile().drivers);
   // The installed drivers' class keys, as Windows has them before the broker starts.
   sim::SeedDriverRegistry(*registry_, notebook->profile().drivers);
+  hid_ = std::make_unique<sim::SimulatedHid>(notebook->profile().hid_interfaces,
+                                             notebook->profile().ec, notebook->profile().keyboard);
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
   services_.pipes = pipes_.get();
+  services_.mutexes = mutexes_.get();
   services_.wmi = wmi_.get();
   services_.accessibility = accessibility_.get();
   services_.device_setup = device_setup_.get();
+  services_.hid = hid_.get();
 }
 
 HostServices::~HostServices() = default;

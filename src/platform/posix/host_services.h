@@ -1,9 +1,10 @@
 // The Linux backends of the platform services, over one root directory:
 //   ROOT/registry.db   the registry (SQLite, WAL)
 //   ROOT/pipe/NAME     named pipes (AF_UNIX stream sockets)
+//   ROOT/mutex/NAME    named mutexes (flock on a file)
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
 // and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI, the
-// accessibility settings and the device list.
+// accessibility settings, the device list and the HID devices.
 #pragma once
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 
 namespace sim {
 class SimAccessibility;
+class SimulatedHid;
 class SimWmiProvider;
 }
 
@@ -33,6 +35,7 @@ class HostServices {
   const Services& services() const { return services_; }
   sim::SimWmiProvider& wmi() const { return *wmi_; }
   sim::SimAccessibility& accessibility() const { return *accessibility_; }
+  sim::SimulatedHid& hid() const { return *hid_; }
 
  private:
   std::string root_;
@@ -40,9 +43,11 @@ class HostServices {
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<ProcessEnvironment> environment_;
   std::unique_ptr<PipeTransport> pipes_;
+  std::unique_ptr<NamedMutexes> mutexes_;
   std::unique_ptr<sim::SimWmiProvider> wmi_;
   std::unique_ptr<sim::SimAccessibility> accessibility_;
   std::unique_ptr<DeviceSetup> device_setup_;
+  std::unique_ptr<sim::SimulatedHid> hid_;
   Services services_;
 };
 

@@ -3,6 +3,8 @@
 #include "platform/win32/accessibility.h"
 #include "platform/win32/device_setup.h"
 #include "platform/win32/file_system.h"
+#include "platform/win32/hid.h"
+#include "platform/win32/named_mutex.h"
 #include "platform/win32/pipe_transport.h"
 #include "platform/win32/process_environment.h"
 #include "platform/win32/registry.h"
@@ -17,7 +19,9 @@ HostServices::HostServices()
       pipes_(std::make_unique<Win32PipeTransport>()),
       wmi_(std::make_unique<Win32WmiProvider>()),
       accessibility_(std::make_unique<Win32Accessibility>()),
-      device_setup_(std::make_unique<Win32DeviceSetup>()) {
+      device_setup_(std::make_unique<Win32DeviceSetup>()),
+      hid_(std::make_unique<Win32Hid>()),
+      mutexes_(std::make_unique<Win32NamedMutexes>()) {
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
@@ -25,6 +29,8 @@ HostServices::HostServices()
   services_.wmi = wmi_.get();
   services_.accessibility = accessibility_.get();
   services_.device_setup = device_setup_.get();
+  services_.hid = hid_.get();
+  services_.mutexes = mutexes_.get();
 }
 
 HostServices::~HostServices() = default;

@@ -1,5 +1,6 @@
 // The Windows backends of the platform services: the real registry, file system, process
-// environment and named pipes. No root directory: paths and pipe names are used as given.
+// environment, named pipes, HID devices and named mutexes. No root directory: paths and pipe
+// names are used as given.
 #pragma once
 #include <memory>
 
@@ -24,6 +25,8 @@ class HostServices {
   std::unique_ptr<WmiProvider> wmi_;
   std::unique_ptr<Accessibility> accessibility_;
   std::unique_ptr<DeviceSetup> device_setup_;
+  std::unique_ptr<Hid> hid_;
+  std::unique_ptr<NamedMutexes> mutexes_;
   Services services_;
 };
 
