@@ -134,13 +134,16 @@ void EcHID::CloseHIDDeviceHandle() {
   }
 }
 
+std::string EcHID::GlobalMutexName(uint16_t vendorId, uint16_t productId) {
+  return FormatMessageSized(kMessageChars, "Global\\ECHIDFeatureVID_%04X&PID_%04X",
+                            unsigned{vendorId}, unsigned{productId});
+}
+
 // Called with the handle lock held.
 void EcHID::CreateGlobalMutex(uint16_t vendorId, uint16_t productId) {
   State& ec = Ec();
   if (ec.mutex != platform::kNoMutex) return;
-  const std::string name =
-      FormatMessageSized(kMessageChars, "Global\\ECHIDFeatureVID_%04X&PID_%04X",
-                         unsigned{vendorId}, unsigned{productId});
+  const std::string name = GlobalMutexName(vendorId, productId);
   Log("CreateGlobalMutex", name);
   platform::NamedMutexes& mutexes = platform::Mutexes();
   uint32_t error = 0;

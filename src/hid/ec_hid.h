@@ -10,6 +10,7 @@
 // Every line goes through g_Logger at ERROR under "corlan::QRN300::EcHID::" + the operation.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "hid/ec_protocol.h"
 #include "hid/ib_hid.h"
@@ -31,6 +32,8 @@ class EcHID {
                                       uint16_t usage);
   // Closes the cached handle and the mutex handle; the path is kept for the next lookup.
   static void CloseHIDDeviceHandle();
+  // "Global\ECHIDFeatureVID_%04X&PID_%04X" for the device.
+  static std::string GlobalMutexName(uint16_t vendorId, uint16_t productId);
   // Creates (elevated) or opens (not elevated) the named mutex once.
   static void CreateGlobalMutex(uint16_t vendorId, uint16_t productId);
   // Waits at most 1000 ms for the named mutex; true when this caller holds it now. A time-out

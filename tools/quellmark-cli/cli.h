@@ -1,7 +1,10 @@
 // quellmark-cli: command-line client of the broker.
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/named_mutex.h"
 
 namespace cli {
 
@@ -18,5 +21,10 @@ int RunReg(const Context& context, const std::vector<std::string>& args);
 // quellmark-cli shutdown: asks the running broker to exit (Windows: its Exit menu command;
 // Linux: prints that SIGTERM stops the broker and answers 2).
 int RunShutdown(const Context& context, const std::vector<std::string>& args);
+
+// quellmark-cli ec-lock MS: holds the embedded controller's named mutex for MS milliseconds.
+int RunEcLock(const Context& context, const std::vector<std::string>& args);
+// The machine's named mutexes as a client (not elevated) sees them; Linux: under the root.
+std::unique_ptr<platform::NamedMutexes> OpenMutexes(const Context& context);
 
 }  // namespace cli

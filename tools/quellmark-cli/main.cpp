@@ -21,6 +21,7 @@ void PrintUsage() {
       "  reg delete KEY [/v NAME] [/f]\n"
       "                          work on the registry directly (no broker needed)\n"
       "  shutdown                ask the running broker to exit (Windows build)\n"
+      "  ec-lock MS              hold the embedded controller's mutex for MS milliseconds\n"
       "\n"
       "--root DIR defaults to $QUELLMARK_ROOT, else ./quellmark-root.\n"
       "\n"
@@ -59,6 +60,7 @@ int main(int argc, char** argv) {
   if (command == "send") return cli::RunSend(context, args);
   if (command == "reg") return cli::RunReg(context, args);
   if (command == "shutdown") return cli::RunShutdown(context, args);
+  if (command == "ec-lock") return cli::RunEcLock(context, args);
   if (cli::IsNamedCommand(command)) {
     std::vector<std::string> words{command};
     words.insert(words.end(), args.begin(), args.end());
