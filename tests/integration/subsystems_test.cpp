@@ -95,3 +95,40 @@ TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
 }
 
 }  // namespace
+
+// The keyboard and its backlight on a machine with an EC and a known keyboard, then on one with
+// neither; meanwhile another EC client holding the EC's mutex delays an exchange by a second.
+TEST_F(Subsystems, KeyboardAndBacklightOnTwoMachines) {
+  EnableLogging();
+  auto broker = StartBroker();
+  ASSERT_TRUE(WaitForLog("get_support_fan_amount | amount_gpu: 0\r\n")) << ReadLog();
+  const auto published = [this] { return Named({"reg", "query", "HKLM\\SOFTWARE\\OEM\\Calvane"}); };
+  for (const char* value : {"EC_HID_Version    REG_DWORD    0x106\n", "EC_HID_Support    REG_DWORD    0x1\n",
+                            "Keyboard_Lang    REG_DWORD    0x0\n"})
+    EXPECT_NE(published().find(value), std::string::npos) << value << published();
+  EXPECT_EQ(Named({"kb-backlight-30s", "set", "on"}), "0 (0x00000000)\n");
+  EXPECT_EQ(Named({"kb-backlight-30s", "get"}), "1 (0x00000001)\n");
+  EXPECT_EQ(Named({"win-key-lock", "set", "on"}), "0 (0x00000000)\n");
+  EXPECT_EQ(Named({"win-key-lock", "get"}), "0 (0x00000000)\n");
+  EXPECT_EQ(Named({"ec-backlight", "set", "80", "20"}), "0 (0x00000000)\n");
+  testsupport::ChildProcess holder({QUELLMARK_CLI_BINARY, "--root", root_.path(), "ec-lock", "2500"}, true);
+  for (int i = 0; i < 50 && holder.Output().find("holding") == std::string::npos; ++i) holder.WaitExit(100);
+  ASSERT_NE(holder.Output().find("holding Global\\ECHIDFeatureVID_2E5C&PID_174B"), std::string::npos);
+  EXPECT_EQ(Named({"ec-backlight", "get"}), "80 (0x00000050)\n20 (0x00000014)\n0 (0x00000000)\n");
+  EXPECT_TRUE(WaitForLog("corlan::QRN300::EcHID::LockGlobalMutex | Timeout\r\n"));
+  EXPECT_EQ(holder.WaitExit(5000), std::optional<int>(0));
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+
+  // Without a published model the next start surveys at once.
+  EXPECT_EQ(Cli({"reg", "delete", "HKLM\\SOFTWARE\\OEM\\Calvane", "/v", "Model_Name_1st", "/f"}).exit_code, 0);
+  broker = StartBroker("no-ec.profile");
+  ASSERT_TRUE(WaitForLog("get_support_fan_amount | amount_gpu: 0\r\n", 2)) << ReadLog();
+  for (const char* value : {"EC_HID_Version    REG_DWORD    0x0\n", "EC_HID_Support    REG_DWORD    0x0\n",
+                            "Keyboard_Lang    REG_DWORD    0x3\n"})
+    EXPECT_NE(published().find(value), std::string::npos) << value << published();
+  EXPECT_EQ(Named({"kb-backlight-30s", "set", "on"}), "1 (0x00000001)\n");
+  EXPECT_EQ(Named({"win-key-lock", "get"}), "0 (0x00000000)\n");
+  EXPECT_EQ(Named({"ec-backlight", "get"}), "50 (0x00000032)\n30 (0x0000001E)\n1 (0x00000001)\n");
+  EXPECT_TRUE(WaitForLog("ironbark::IbClientCommandProcessor::usb_set_keyborad_backlight30s | Rsponse errcode: 1\r\n"));
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
