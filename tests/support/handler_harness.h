@@ -13,8 +13,10 @@
 #include "base/little_endian.h"
 #include "log/log_file.h"
 #include "platform/posix/file_system.h"
+#include "platform/posix/named_mutex.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
+#include "sim/hid.h"
 #include "sim/machine_profile.h"
 #include "sim/wmi.h"
 #include "sim/simulated_notebook.h"
@@ -67,8 +69,9 @@ class NoWmiService : public platform::WmiProvider {
 
 // Real services installed for the test: a registry database and a file tree (drive letters
 // are folders below drive_) with the log "C:\Log\handler.log" switched on; until Boot, every
-// WMI connection fails; a manual clock, so that the firmware's pauses take no time. Other
-// services are set in services_, which stays installed by address.
+// WMI connection fails and no HID device is present; named mutexes below the file tree; a
+// manual clock, so that the firmware's pauses take no time. Other services are set in
+// services_, which stays installed by address.
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -90,8 +93,10 @@ class HandlerTest : public ::testing::Test {
   platform::posix::PosixFileSystem files_{drive_.path()};
   NoWmiService no_wmi_;
   ManualClock clock_;
-  platform::Services services_{
-      .registry = &registry_, .files = &files_, .wmi = &no_wmi_, .clock = &clock_};
+  sim::SimulatedHid no_hid_{{}, {}, {}};
+  platform::posix::PosixNamedMutexes mutexes_{drive_.path(), true};
+  platform::Services services_{.registry = &registry_, .files = &files_, .wmi = &no_wmi_,
+                               .hid = &no_hid_, .mutexes = &mutexes_, .clock = &clock_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
   LogReader log_lines_{.path = drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;

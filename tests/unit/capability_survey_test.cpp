@@ -114,7 +114,7 @@ class SurveyTest : public testsupport::HandlerTest {
   std::vector<int> sleeps_;
   Lines written_before_delay_{"no delay"};
   testsupport::ManualClock delay_clock_{[this](std::chrono::milliseconds ms) {
-    if (ms == std::chrono::milliseconds(30)) return;
+    if (ms < std::chrono::seconds(1)) return;  // the firmware's and the devices' own pauses
     if (sleeps_.empty()) written_before_delay_ = recorder_.TakeWrites();
     sleeps_.push_back(static_cast<int>(ms.count()));
   }};
@@ -139,9 +139,10 @@ TEST_F(SurveyTest, FullMachineWritesEveryValueInOrderWithItsLogLines) {
   EXPECT_EQ(recorder_.TakeWrites(),
             (Lines{"K Model_Name_1st = \"Zephan G15 Pro\"", "K Model_Name_1st_brand = \"Zephan\"",
                    "K Model_Name_1st_brand = \"Rovanta\"", "K Operation_Mode_Support = 1",
-                   "K BK_Hotkey_Number = 133", "K AC_Support = 14", "K PD_Support = 1",
+                   "K BK_Hotkey_Number = 133", "K EC_HID_Version = 0",
+                   "K EC_HID_OC_Capability = 0", "K EC_HID_Support = 0", "K AC_Support = 14", "K PD_Support = 1",
                    "K Two_AC_Support = 1", "K Keyboard_Type = 1", "KL KeyBoardColor = 1",
-                   "KL KeyBoardArea = 4", "KA LCD_Overdrive_support = 2",
+                   "KL KeyBoardArea = 4", "K Keyboard_Lang = 3", "KA LCD_Overdrive_support = 2",
                    "KA discrete_gpu_support = 1", "KA dgpu_mode_capability = 2",
                    "K ESP_Directory_Support = 1", "K Customize_POST_Support = 1",
                    "K Resolution = \"2560,1600\"", "K boot_sound_switch = 1"}));
@@ -159,6 +160,7 @@ TEST_F(SurveyTest, FullMachineWritesEveryValueInOrderWithItsLogLines) {
       "[INFO] KeyboardType_support | Keyboard Lighting is Single Color",
       "[INFO] KeyboardType_support | stSMBiosType172.pfunNum1[4]: 0x4",
       "[INFO] KeyboardType_support | Keyboard Lighting is 4 area",
+      "[INFO] KeyboardType_support | Keyboard lang = 3",
       "[INFO] check_overdrive_LCD_support | check_overdrive_LCD_support() - start",
       "[INFO] check_overdrive_LCD_support | WMI GetGamingProfileConfigurationFunction input: 0x0",
       "[INFO] check_overdrive_LCD_support | WMI GetGamingProfileConfigurationFunction output: 0x5000000000000",
@@ -204,7 +206,7 @@ constexpr std::pair<const char*, const char*> kValuesOf[] = {
     {"OperationMode_support", "Operation_Mode_Support"},
     {"Get_BK_Hotkey_Number", "BK_Hotkey_Number"},
     {"get_ac_support_from_smbios", "AC_Support PD_Support Two_AC_Support"},
-    {"KeyboardType_support", "Keyboard_Type KeyBoardColor KeyBoardArea"},
+    {"KeyboardType_support", "Keyboard_Type KeyBoardColor KeyBoardArea Keyboard_Lang"},
     {"check_overdrive_LCD_support", "LCD_Overdrive_support"},
     {"check_Discrete_GPU_support", "discrete_gpu_support dgpu_mode_capability"},
     {"get_customize_post_from_smbios", "ESP_Directory_Support Customize_POST_Support"},
@@ -284,6 +286,17 @@ std::string AgentIdOfLength(size_t units) {
   return id.append(units - id.size(), '7');
 }
 
+// A per-key keyboard may still be starting: "none known" is asked again, five times at most.
+TEST_F(SurveyTest, APerKeyKeyboardIsAskedSixTimesAZonedOneOnce) {
+  for (const auto& [entries, searches] : {std::pair("8:0", 6u), std::pair("8:4", 1u)}) {
+    Boot(T172(entries));
+    const size_t before = no_hid_.Enumerations();
+    IbClientCommandProcessor::Initialize();
+    // Each attempt looks for a device: fifteen by the EC probe, then the keyboard's.
+    EXPECT_EQ(no_hid_.Enumerations() - before, 15 + searches) << entries;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Rows, SurveyCheckTest,
     ::testing::Values(
@@ -297,14 +310,15 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"OperationModesNotSupported", T172("15:2"), "OperationMode_support",
                   "K Operation_Mode_Support = 0", "Not Support"},
         CheckCase{"PerKeyRgbUsbLightBar", T172("8:0, 10:2, 23:2"), kKeyboard,
-                  "KL KeyBoardArea = 0; KL KeyBoardColor = 2; K Keyboard_Type = 2",
+                  "KL KeyBoardArea = 0; KL KeyBoardColor = 2; K Keyboard_Type = 2; K Keyboard_Lang = 3",
                   "stSMBiosType172.pfunNum1[0]: 0x0; Keyboard Lighting is PerKey; "
                   "stSMBiosType172.pfunNum1[1]: 0x2; Keyboard Lighting is RGB; "
-                  "stSMBiosType172.pfunNum1[2]: 0x2; Light Bar around Keyboard is USB contorl"},
+                  "stSMBiosType172.pfunNum1[2]: 0x2; Light Bar around Keyboard is USB contorl; "
+                  "Keyboard lang = 3"},
         CheckCase{"UnknownKeyboardValuesLogOnlyTheirIndex", T172("23:3, 10:0, 8:300"), kKeyboard,
-                  "KL KeyBoardArea = 300",
+                  "KL KeyBoardArea = 300; K Keyboard_Lang = 3",
                   "stSMBiosType172.pfunNum1[0]: 0x3; stSMBiosType172.pfunNum1[1]: 0x0; "
-                  "stSMBiosType172.pfunNum1[2]: 0x12C; Keyboard Lighting is 300 area"},
+                  "stSMBiosType172.pfunNum1[2]: 0x12C; Keyboard Lighting is 300 area; Keyboard lang = 3"},
         // Without the boot-logo folder function 13 is not even read.
         CheckCase{"NoLogoFolder", T172("13:1"), kPost,
                   "K ESP_Directory_Support = 0; K Customize_POST_Support = 0", ""},
@@ -348,7 +362,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"NoSmbiosTable", "[smbios]\npresent = no\n",
                   "OperationMode_support Get_BK_Hotkey_Number get_ac_support_from_smbios "
                   "KeyboardType_support",
-                  "K Operation_Mode_Support = 0; K Two_AC_Support = 0", ""},
+                  "K Operation_Mode_Support = 0; K Two_AC_Support = 0; K Keyboard_Lang = 3",
+                  "Keyboard lang = 3"},
         // The first device whose first hardware ID names the agent driver gives the logged version.
         CheckCase{"NameIsMatchedCaseSensitively",
                   Driver("SWD\\DRIVERENUM\\swcomp_corlannbagentservicedriver&4", kKey3, "1.0"),

@@ -11,7 +11,6 @@
 #include "hid/ib_hid.h"
 #include "hid/keyboard_hid.h"
 #include "log/logger.h"
-#include "platform/posix/named_mutex.h"
 #include "registry/registry_values.h"
 #include "sim/hid.h"
 #include "support/handler_harness.h"
@@ -40,7 +39,6 @@ class HidTest : public testsupport::HandlerTest {
   void SetUp() override {
     HandlerTest::SetUp();
     SetLogger(std::make_shared<IbLogAdapter>(&log_));
-    services_.mutexes = &mutexes_;
     Machine("");
   }
   void TearDown() override {
@@ -70,7 +68,6 @@ class HidTest : public testsupport::HandlerTest {
     return lines;
   }
 
-  platform::posix::PosixNamedMutexes mutexes_{drive_.path(), true};
   std::unique_ptr<sim::SimulatedHid> hid_;
 };
 
