@@ -250,6 +250,33 @@ TEST_F(Wine, SurveyAndFirmwareCommandsMeetWinesWmi) {
   EXPECT_TRUE(std::regex_search(value("Operation_Mode_Support"),
                                 std::regex(R"(Operation_Mode_Support\s+REG_DWORD\s+0x0\r?\n)")));
   EXPECT_EQ(value("Resolution").find("Resolution"), std::string::npos) << "only firmware has it";
+  // Wine has no embedded controller and no keyboard of the table: 5 + 5 + 5 failed attempts.
+  for (const auto& [name, shown] : {std::pair("EC_HID_Version", "0x0"), std::pair("EC_HID_OC_Capability", "0x0"),
+                                    std::pair("EC_HID_Support", "0x0"), std::pair("Keyboard_Lang", "0x3")})
+    EXPECT_TRUE(std::regex_search(value(name), std::regex(std::string(name) + R"(\s+REG_DWORD\s+)" + shown + "\r?\n")))
+        << value(name);
+  EXPECT_EQ(testsupport::Occurrences(ReadLog(), "corlan::QRN300::EcHID::GetDataVersion | GetHIDDeviceHandle fail\r\n"), 15u);
+  // The keyboard commands answer their failure values.
+  const std::pair<std::vector<std::string>, const char*> keyboard[] = {
+      {{"32"}, "01 04 00 00 00 00 00 00 00"}, {{"33", "u32:1"}, "01 04 00 00 00 01 00 00 00"},
+      {{"34", "u32:1"}, "01 04 00 00 00 01 00 00 00"}, {{"35"}, "01 04 00 00 00 00 00 00 00"},
+      {{"66", "u32:80", "u32:20"}, "01 04 00 00 00 01 00 00 00"},
+      {{"65"}, "03 04 00 00 00 32 00 00 00 04 00 00 00 1e 00 00 00 04 00 00 00 01 00 00 00"}};
+  for (const auto& [args, answer] : keyboard) {
+    std::vector<std::string> words{"send", "--raw"};
+    words.insert(words.end(), args.begin(), args.end());
+    EXPECT_EQ(Cli(words).output, std::string(answer) + "\r\n") << args[0];
+  }
+  ASSERT_TRUE(WaitForLog(handler + "hid_get_keyborad_backlight30s | Rsponse errcode: 1\r\n")) << ReadLog();
+  const std::string log = ReadLog();
+  const std::string set = handler + "hid_set_keyborad_backlight30s | ";
+  EXPECT_NE(log.find(set + "Input Keyboard backlighting off 20 s brightness: 80\r\n"), std::string::npos);
+  EXPECT_NE(log.find("corlan::QRN300::EcHID::SetDeviceStatus | GetDataVersion fail\r\n"), std::string::npos);
+  EXPECT_NE(log.find(set + "Rsponse errcode: 1\r\n"), std::string::npos);
+  EXPECT_NE(log.find("corlan::QRN300::KeyboardHID::SetWinMenuKeyControl | GetHIDDeviceHandle fail\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find(handler + "hid_get_keyborad_backlight30s | Output Keyboard backlighting brightness: 50 timeout: 30\r\n"),
+            std::string::npos);
 
   EXPECT_EQ(Cli({"send", "--raw", "21", "u32:5"}).output, "01 04 00 00 00 ff ff ff ff\r\n");
   ASSERT_TRUE(WaitForLog(handler + "set_operation_mode | Rsponse data: -1\r\n")) << ReadLog();
