@@ -82,23 +82,20 @@ std::unique_ptr<MutexBackend> MakeMutexBackend() {
       int ready[2];
       ASSERT_EQ(::pipe(ready), 0);
       const pid_t child = ::fork();
-      ASSERT_GE(child, 0);
+      ASSERT_GE(child, 0);  // never kill(-1)
       if (child == 0) {
         uint32_t error = 0;
-        const platform::MutexHandle own = posix.Open(name, &error);
-        const char taken = own != platform::kNoMutex &&
-                           posix.Wait(own, std::chrono::seconds(10), &error) == platform::MutexWait::kAcquired;
-        if (::write(ready[1], &taken, 1) != 1) ::_exit(3);
-        for (;;) ::pause();
+        const char taken = posix.Wait(posix.Open(name, &error), std::chrono::seconds(10), &error) ==
+                           platform::MutexWait::kAcquired;
+        if (::write(ready[1], &taken, 1) == 1) ::pause();
+        ::_exit(3);
       }
-      ::close(ready[1]);
       char taken = 0;
-      EXPECT_EQ(::read(ready[0], &taken, 1), 1);
-      EXPECT_TRUE(taken) << "the child could not take the lock";
-      ::close(ready[0]);
+      EXPECT_TRUE(::read(ready[0], &taken, 1) == 1 && taken) << "the child could not take the lock";
       ::kill(child, SIGKILL);
-      int status = 0;
-      EXPECT_EQ(::waitpid(child, &status, 0), child);
+      ::waitpid(child, nullptr, 0);
+      ::close(ready[0]);
+      ::close(ready[1]);
     }
     testsupport::TempDir dir;
     platform::posix::PosixNamedMutexes posix{dir.path(), true};
