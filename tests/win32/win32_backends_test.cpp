@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -160,10 +162,19 @@ TEST(Win32HidTest, TheInterfaceSetIsListedAndEachEntryOpensOrIsRefused) {
   std::vector<platform::HidInterface> interfaces{{platform::HidInterface::Detail::kNoMemory, "stale"}};
   ASSERT_TRUE(hid.ListInterfaces(&interfaces));
   platform::HidCaps caps;
-  for (const platform::HidInterface& entry : interfaces) {
+  for (const platform::HidInterface& entry : interfaces) {  // Wine 8: a virtual mouse and keyboard
     ASSERT_NE(entry.path, "stale") << "the list is the present set alone";
+    EXPECT_EQ(entry.detail, platform::HidInterface::Detail::kRead) << "a detail the system refused";
     const platform::HidHandle handle = hid.Open(entry.path);
-    if (handle != platform::kInvalidHidHandle) hid.GetCaps(handle, &caps);
+    platform::HidAttributes ids;
+    if (handle != platform::kInvalidHidHandle && hid.GetAttributes(handle, &ids)) {
+      char named[20];
+      std::snprintf(named, sizeof named, "vid_%04x&pid_%04x", ids.vendor_id, ids.product_id);
+      std::string path = entry.path;
+      for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      EXPECT_TRUE(path.find("vid_") == std::string::npos || path.find(named) != std::string::npos) << path;
+      EXPECT_EQ(hid.GetCaps(handle, &caps), platform::HidCapsResult::kOk) << path;
+    }
     hid.Close(handle);
   }
   EXPECT_EQ(hid.Open("\\\\?\\hid#vid_2e5c&pid_174b#0#{4d1e55b2-f16f-11cf-88cb-001111000030}"), platform::kInvalidHidHandle);
