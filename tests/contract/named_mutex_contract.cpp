@@ -1,7 +1,7 @@
 // The named-mutex seam's contract: one holder at a time per name. Where the backends differ:
 // - a Windows mutex belongs to a thread (its owner may wait again and succeed), a Linux lock to
 //   a handle: every holder here is a thread of its own with a handle of its own;
-// - the dying holder is a forked child killed holding the lock on Linux. The Windows program
+// - the dying holder is a forked child that exits holding the lock on Linux. The Windows program
 //   cannot fork (a second process under Wine costs a whole start-up), and Windows abandons a
 //   mutex whose owner thread ends unreleased as it does for a dying process: there it is a thread.
 #include <gtest/gtest.h>
