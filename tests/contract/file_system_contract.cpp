@@ -116,66 +116,29 @@ TEST_F(FileSystemContract, CopyReplacesOrRefusesAndLeavesNothingHalfDone) {
 }
 
 TEST_F(FileSystemContract, PrivateProfileStringsAsTheSystemReadsThem) {
-  ASSERT_TRUE(files_.AppendToFile(F("Feature.ini"),
-                                  "top=before any section\r\n"
-                                  "[Keyboard]\r\n"
-                                  "Type = 7 \r\n"
-                                  "\tTabbed\t=\t x \t\r\n"
-                                  "type=second\r\n"
-                                  "Quoted=\"  in quotes  \"\r\n"
-                                  "Single='one'\r\n"
-                                  "Mixed=\"a'\r\n"
-                                  "Inner=a \"b\" c\r\n"
-                                  "Empty=\r\n"
-                                  "Equals=a=b\r\n"
-                                  "; Comment=no\r\n"
-                                  "NoValue\r\n"
-                                  "Long=abcdef\r\n"
-                                  "  [ Other ]  trailing\r\n"
-                                  "Key=other\n"
-                                  "[keyboard]\n"
-                                  "Only=in the second\n"
-                                  "[Last]\n"
-                                  "End=no newline"));
-  std::u16string utf16 = u"\uFEFF[Sec]\r\nName=Gr\u00FC\u00DFe\r\n";
-  ASSERT_TRUE(files_.AppendToFile(F("wide.ini"), std::string(reinterpret_cast<const char*>(utf16.data()),
-                                                             utf16.size() * 2)));  // little-endian
-  ASSERT_TRUE(files_.AppendToFile(F("sections.ini"), "[A]\nx=1\n[B\nz=3\n[]\ny=2\n[C]]\nw=4\n=v\n"));
-  struct Case { const char* file; const char* section; const char* key; const char* def; size_t chars; const char* value; };
-  for (const Case& c : std::vector<Case>{
-           {"Feature.ini", "Keyboard", "Type", "d", 256, "7"},
-           {"Feature.ini", "KEYBOARD", "type", "d", 256, "7"},  // first of two matches
-           {"Feature.ini", "Keyboard", "Tabbed", "d", 256, "x"},
-           {"Feature.ini", "Keyboard", "Quoted", "d", 256, "  in quotes  "},
-           {"Feature.ini", "Keyboard", "Single", "d", 256, "one"},
-           {"Feature.ini", "Keyboard", "Mixed", "d", 256, "\"a'"},
-           {"Feature.ini", "Keyboard", "Inner", "d", 256, "a \"b\" c"},
-           {"Feature.ini", "Keyboard", "Empty", "d", 256, ""},
-           {"Feature.ini", "Keyboard", "Equals", "d", 256, "a=b"},
-           {"Feature.ini", "Keyboard", "; Comment", "d", 256, "no"},  // no comment syntax
-           {"Feature.ini", "Keyboard", "NoValue", "d", 256, "d"},
-           {"Feature.ini", "Keyboard", "Long", "d", 4, "abc"},
-           {"Feature.ini", "Keyboard", "Long", "d", 1, ""},
-           {"Feature.ini", "Keyboard", "Key", "d", 256, "d"},
-           {"Feature.ini", "Keyboard", "Only", "d", 256, "d"},  // only the first section counts
-           {"Feature.ini", "other", "KEY", "d", 256, "other"},
-           {"Feature.ini", "Last", "End", "d", 256, "no newline"},
-           {"Feature.ini", "", "top", "d", 256, "before any section"},
-           {"Feature.ini", "Keyboard", "Missing", " default  ", 256, " default"},
-           {"Feature.ini", "Keyboard", "Missing", "default", 4, "def"},
-           {"Feature.ini", "Keyboard", "Missing", "'default'", 256, "default"},
-           {"Feature.ini", "Keyboard", "Missing", "\"a \"  ", 256, "a "},
-           {"Feature.ini", "Keyboard", "Missing", "\"a", 256, "\"a"},
-           {"sections.ini", "A", "z", "d", 256, "3"},  // "[B" without its bracket is no section
-           {"sections.ini", "[B", "z", "d", 256, "d"},
-           {"sections.ini", "", "y", "d", 256, "d"},  // the nameless one before [A] came first
-           {"sections.ini", "C]", "w", "d", 256, "4"},  // the name ends at the last bracket
-           {"sections.ini", "C", "w", "d", 256, "d"},
-           {"sections.ini", "C]", "", "d", 256, "v"},
-           {"Feature.ini", "None", "Type", "d", 256, "d"},
-           {"none.ini", "Keyboard", "Type", "d", 256, "d"},
-           {"wide.ini", "sec", "name", "d", 256, "Gr\xC3\xBC\xC3\x9F" "e"},
-           {"wide.ini", "sec", "name", "d", 4, "Gr\xC3\xBC"}}) {
+  ASSERT_TRUE(files_.AppendToFile(F("a.ini"), "top=before any section\r\n[Keyboard]\r\nType = 7 \r\n"
+      "\tTabbed\t=\t x \t\r\ntype=second\r\nQuoted=\"  in \"  \r\nSingle='one'\r\nMixed=\"a'\r\nEmpty=\r\n"
+      "Equals=a=b\r\n; Comment=no\r\nNoValue\r\nLong=abcdef\r\n  [ Other ]  tail\r\nKey=other\n[B\nz=3\n"
+      "[keyboard]\nOnly=second\n[]\ny=2\n[C]]\nw=4\n=v"));
+  const std::u16string utf16 = u"\uFEFF[Sec]\r\nName=Gr\u00FC\u00DFe\r\n";  // little-endian
+  ASSERT_TRUE(files_.AppendToFile(F("w.ini"), std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2)));
+  struct Case { const char *file, *section, *key, *def; size_t chars; const char* value; };
+  for (const Case& c : std::vector<Case>{  // the first [keyboard] and its first "type" count
+           {"a.ini", "Keyboard", "Type", "d", 9, "7"}, {"a.ini", "KEYBOARD", "type", "d", 9, "7"},
+           {"a.ini", "Keyboard", "Only", "d", 9, "d"}, {"a.ini", "Keyboard", "Tabbed", "d", 9, "x"},
+           {"a.ini", "Keyboard", "Quoted", "d", 9, "  in "}, {"a.ini", "Keyboard", "Single", "d", 9, "one"},
+           {"a.ini", "Keyboard", "Mixed", "d", 9, "\"a'"}, {"a.ini", "Keyboard", "Empty", "d", 9, ""},
+           {"a.ini", "Keyboard", "Equals", "d", 9, "a=b"}, {"a.ini", "Keyboard", "; Comment", "d", 9, "no"},
+           {"a.ini", "Keyboard", "NoValue", "d", 9, "d"}, {"a.ini", "Keyboard", "Long", "d", 4, "abc"},
+           {"a.ini", "Keyboard", "Long", "d", 1, ""}, {"a.ini", "Keyboard", "Key", "d", 9, "d"},
+           {"a.ini", "other", "KEY", "d", 9, "other"}, {"a.ini", "", "top", "d", 99, "before any section"},
+           {"a.ini", "other", "z", "d", 9, "3"}, {"a.ini", "[B", "z", "d", 9, "d"},  // "[B" is no section
+           {"a.ini", "", "y", "d", 9, "d"}, {"a.ini", "C]", "w", "d", 9, "4"},  // [] comes second; the last ']'
+           {"a.ini", "C", "w", "d", 9, "d"}, {"a.ini", "C]", "", "d", 9, "v"},
+           {"a.ini", "None", "Type", " def  ", 9, " def"}, {"a.ini", "None", "Type", "default", 4, "def"},
+           {"a.ini", "None", "Type", "'def'", 9, "def"}, {"a.ini", "None", "Type", "\"a \"  ", 9, "a "},
+           {"a.ini", "None", "Type", "\"a", 9, "\"a"}, {"none.ini", "Keyboard", "Type", "d", 9, "d"},
+           {"w.ini", "sec", "name", "d", 9, "Gr\xC3\xBC\xC3\x9F" "e"}, {"w.ini", "sec", "name", "d", 4, "Gr\xC3\xBC"}}) {
     SCOPED_TRACE(std::string(c.file) + " [" + c.section + "] " + c.key + " " + std::to_string(c.chars));
     EXPECT_EQ(files_.GetPrivateProfileStringW(c.section, c.key, c.def, c.chars, F(c.file)), c.value);
   }

@@ -1,25 +1,19 @@
-// The named-mutex seam's contract: one exclusion per name across handles, threads and processes.
-//
-// Where the backends differ, and why the contract is written around it:
-// - Windows mutexes belong to a thread (a second wait by the owning thread succeeds again),
-//   Linux locks to a handle (a second handle blocks even in the owning thread). Every holder
-//   here is a thread of its own with a handle of its own, which both answer alike.
-// - The holder's death: on Linux a forked child killed with SIGKILL while holding the lock. The
-//   Windows test program cannot fork, and a second copy of it started under Wine would pay the
-//   start-up of a whole process; Windows abandons a mutex whose owning thread ends without
-//   releasing it exactly as it does for a dying process (every thread of it ends), so there the
-//   holder is a thread that takes the mutex and exits.
+// The named-mutex seam's contract: one holder at a time per name. Where the backends differ:
+// - a Windows mutex belongs to a thread (its owner may wait again and succeed), a Linux lock to
+//   a handle: every holder here is a thread of its own with a handle of its own;
+// - the dying holder is a forked child that exits holding the lock on Linux. The Windows program
+//   cannot fork (a second process under Wine costs a whole start-up), and Windows abandons a
+//   mutex whose owner thread ends unreleased as it does for a dying process: there it is a thread.
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
 #include <thread>
 
 #include "contract/backends.h"
 
 namespace {
 
-using platform::MutexWait;
+using platform::kNoMutex, platform::MutexWait;
 using namespace std::chrono_literals;
 
 class NamedMutexContract : public ::testing::Test {
@@ -27,56 +21,35 @@ class NamedMutexContract : public ::testing::Test {
   std::unique_ptr<contract::MutexBackend> b_ = contract::MakeMutexBackend();
   platform::NamedMutexes& m_ = *b_->mutexes;
   const std::string name_ = b_->UniqueName();
+  uint32_t error_ = 0;
 };
 
 TEST_F(NamedMutexContract, OneHolderAtATimeAcrossHandles) {
-  uint32_t error = 0;
-  platform::MutexHandle created = platform::kNoMutex;
-  for (const std::string& name : {name_, name_ + "_none"}) {  // before any and beside another
-    EXPECT_EQ(m_.Open(name, &error), platform::kNoMutex) << name;
-    EXPECT_EQ(error, win::kErrorFileNotFound) << "nobody created " << name;
-    if (created == platform::kNoMutex) created = m_.Create(name_, &error);
-    ASSERT_NE(created, platform::kNoMutex) << error;
+  platform::MutexHandle created = kNoMutex;
+  for (const std::string& name : {name_, name_ + "_none"}) {  // before any, and beside one
+    EXPECT_EQ(m_.Open(name, &error_), kNoMutex) << name;
+    EXPECT_EQ(error_, win::kErrorFileNotFound) << name;
+    if (created == kNoMutex) created = m_.Create(name_, &error_);
   }
-  const platform::MutexHandle opened = m_.Open(name_, &error);
-  ASSERT_NE(opened, platform::kNoMutex) << error;
-
-  std::promise<MutexWait> taken;
-  std::promise<void> release;
-  std::thread holder([&] {  // created again by name: the same mutex
-    uint32_t code = 0;
-    const platform::MutexHandle own = m_.Create(name_, &code);
-    taken.set_value(m_.Wait(own, 0ms, &code));
-    release.get_future().wait();
-    m_.Release(own);
-    m_.Close(own);
-  });
-  ASSERT_EQ(taken.get_future().get(), MutexWait::kAcquired);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(m_.Wait(opened, 300ms, &error), MutexWait::kTimeout);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms) << "gave up before the timeout";
-  release.set_value();
-  EXPECT_EQ(m_.Wait(opened, 10s, &error), MutexWait::kAcquired) << error;
-  holder.join();
-
-  // Held by this thread, the mutex is refused to another; released, it is taken at once.
-  std::thread([&] { EXPECT_EQ(m_.Wait(created, 0ms, &error), MutexWait::kTimeout); }).join();
-  m_.Release(opened);
-  std::thread([&] {
-    EXPECT_EQ(m_.Wait(created, 0ms, &error), MutexWait::kAcquired);
-    m_.Release(created);
+  ASSERT_NE(created, kNoMutex) << error_;
+  const platform::MutexHandle opened = m_.Open(name_, &error_);
+  ASSERT_NE(opened, kNoMutex) << error_;
+  ASSERT_EQ(m_.Wait(opened, 0ms, &error_), MutexWait::kAcquired) << error_;
+  std::thread([&] {  // another thread with another handle
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_.Wait(created, 300ms, &error_), MutexWait::kTimeout);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms) << "gave up before the timeout";
   }).join();
-  m_.Close(opened);
-  m_.Close(created);
+  m_.Release(opened);
+  std::thread([&] { EXPECT_EQ(m_.Wait(created, 0ms, &error_), MutexWait::kAcquired); m_.Release(created); }).join();
+  for (const platform::MutexHandle handle : {opened, created}) m_.Close(handle);
 }
 
 TEST_F(NamedMutexContract, AHolderThatDiesLeavesItFree) {
-  uint32_t error = 0;
-  const platform::MutexHandle mine = m_.Create(name_, &error);
-  ASSERT_NE(mine, platform::kNoMutex) << error;
+  const platform::MutexHandle mine = m_.Create(name_, &error_);
+  ASSERT_NE(mine, kNoMutex) << error_;
   b_->DieHolding(name_);
-  EXPECT_EQ(m_.Wait(mine, 10s, &error), MutexWait::kAcquired) << error;
-  m_.Release(mine);
+  EXPECT_EQ(m_.Wait(mine, 10s, &error_), MutexWait::kAcquired) << error_;
   m_.Close(mine);
 }
 
