@@ -39,7 +39,8 @@ class NamedMutexes {
                          uint32_t* error) = 0;
   // Releases a mutex this handle holds.
   virtual void Release(MutexHandle mutex) = 0;
-  // Closes the handle (a held mutex is released with it). kNoMutex does nothing.
+  // Closes the handle. Release a held mutex first: on Windows it stays with its thread until
+  // released or the thread ends (Linux drops a lock with its handle). kNoMutex does nothing.
   virtual void Close(MutexHandle mutex) = 0;
 };
 
