@@ -6,7 +6,6 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -171,47 +170,6 @@ TEST(SimHidTest, HandlesDieWithCloseAndUnplugAndNoneLeaks) {
   EXPECT_EQ(hid->OpenHandles(), 0u);
   EXPECT_EQ(hid->Enumerations(), 2u);
   EXPECT_EQ(hid->Opens(), 5u);
-}
-
-TEST(SimHidTest, EachFailingStepFailsOnlyItsCall) {
-  auto hid = Machine(std::string(kEcInterface) + "usage_page = 0xFF05\nusage = 1\n");
-  using sim::HidStep;
-  // detail, open, attributes, caps, write, read: what each call answered.
-  const auto observe = [&] {
-    std::string seen;
-    std::vector<platform::HidInterface> listed;
-    hid->ListInterfaces(&listed);
-    seen += std::to_string(static_cast<int>(listed.at(0).detail));
-    const HidHandle h = hid->Open(hid->Path(0));
-    seen += h == kInvalidHidHandle ? 'x' : 'o';
-    platform::HidAttributes attributes;
-    seen += hid->GetAttributes(h, &attributes) ? 'o' : 'x';
-    platform::HidCaps caps;
-    seen += std::to_string(static_cast<int>(hid->GetCaps(h, &caps)));
-    std::vector<uint8_t> report(65, 0);
-    report[0] = 0xA0;
-    uint32_t error = 0;
-    seen += hid->SetFeature(h, report.data(), 65, &error) ? "o" : std::to_string(error);
-    seen += hid->GetFeature(h, report.data(), 65) ? 'o' : 'x';
-    hid->Close(h);
-    return seen;
-  };
-  const std::pair<std::set<HidStep>, std::string> rows[] = {
-      {{}, "0oo0oo"},
-      {{HidStep::kDetail}, "2oo0oo"},
-      {{HidStep::kNoMemory}, "1oo0oo"},
-      {{HidStep::kOpen}, "0xx16x"},
-      {{HidStep::kAttributes}, "0ox0oo"},
-      {{HidStep::kPreparsed}, "0oo1oo"},
-      {{HidStep::kCaps}, "0oo2oo"},
-      {{HidStep::kWrite}, "0oo031o"},
-      {{HidStep::kRead}, "0oo0ox"},
-  };
-  for (const auto& [steps, expected] : rows) {
-    hid->SetFail(0, steps);
-    EXPECT_EQ(observe(), expected) << expected;
-  }
-  EXPECT_EQ(hid->OpenHandles(), 0u);
 }
 
 TEST(SimHidTest, ProfileMistakesAreNamed) {
