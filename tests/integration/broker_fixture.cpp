@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
+
+#include "support/handler_harness.h"
 
 namespace testsupport {
 
@@ -29,10 +30,7 @@ void BrokerFixture::EnableLogging() {
 std::unique_ptr<ChildProcess> BrokerFixture::StartBroker(const std::string& machine,
                                                          const std::string& binary) {
   std::vector<std::string> command{binary, "--root", root_.path()};
-  if (!machine.empty()) {
-    const auto machines = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines";
-    command.insert(command.end(), {"--machine", (machines / machine).lexically_normal().string()});
-  }
+  if (!machine.empty()) command.insert(command.end(), {"--machine", MachineProfile(machine)});
   auto broker = std::make_unique<ChildProcess>(command);
   // A socket file may be left by a killed broker: the new one is up once a connection works.
   for (int attempt = 0; attempt < 1000; ++attempt) {

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "base/text.h"
 #include "pipe/protocol.h"
+#include "support/pipe_client.h"
 
 namespace testsupport {
 
@@ -20,9 +20,7 @@ std::string MachineProfile(const std::string& file) {
 
 std::optional<std::string> ReadFile(const std::string& host_path) {
   if (!std::filesystem::is_regular_file(host_path)) return std::nullopt;
-  std::stringstream content;
-  content << std::ifstream(host_path, std::ios::binary).rdbuf();
-  return content.str();
+  return ReadText(host_path);
 }
 
 void WriteFile(const std::string& host_path, const std::string& content) {

@@ -101,12 +101,8 @@ TEST_F(BootLogoTest, EveryFormatButZeroIsAJpegAndAWideFormatCountsAsZero) {
   Boot("vexor-default.profile");
   fs::create_directories(At("S/EFI/OEM"));
   Put("C/Pictures/logo.gif", "image");
-  const struct {
-    Bytes format;
-    const char* logged;  // signed
-    bool gif;
-  } cases[] = {{U32(7), "7", false}, {U32(0xFFFFFFFF), "-1", false},
-               {Bytes{1, 0, 0, 0, 0}, "0", true}};
+  const struct { Bytes format; const char* logged /* signed */; bool gif; } cases[] = {
+      {U32(7), "7", false}, {U32(0xFFFFFFFF), "-1", false}, {Bytes{1, 0, 0, 0, 0}, "0", true}};
   for (const auto& c : cases) {
     EXPECT_EQ(CallForItem(kApplyCode, {Wire("C:\\Pictures\\logo.gif"), c.format}), kDone);
     EXPECT_EQ(TakeLog().at(2), kApply + "Image format (gif = 0, jpg = 1): " + c.logged);
@@ -182,8 +178,7 @@ TEST_F(BootLogoTest, RestoreRemovesEveryLogoAndSucceedsWithNothingToRemove) {
 TEST_F(BootLogoTest, LogoVolumeIsTheFirstEspVolumeNameAsWmiReportsIt) {
   BootWith(sim::ParseMachineProfile("[volume]\nname = C:\\\nlabel = Windows\n"
                                     "[volume]\nname = \\\\?\\Volume{1234}\\\nlabel = esp\n"
-                                    "[volume]\nname = S:\\\nlabel = ESP\n",
-                                    "esp.profile"));
+                                    "[volume]\nname = S:\\\nlabel = ESP\n", "esp.profile"));
   std::string volume = "stale";
   EXPECT_EQ(IbClientCommandProcessor::GetLogoVolume(&volume), 1);
   EXPECT_EQ(volume, "\\\\?\\Volume{1234}\\") << "WQL compares the label without case";

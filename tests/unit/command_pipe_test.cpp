@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
-#include <regex>
 #include <thread>
 #include <vector>
 
@@ -69,10 +68,7 @@ TEST_F(CommandPipe, ProtocolErrorsCloseTheConnectionWithoutAnswer) {
     std::vector<uint8_t> response;
     EXPECT_EQ(Exchange(*client, request, &response), error) << request.size();
   }
-  const std::string log = ReadLog();
-  EXPECT_TRUE(std::regex_search(log, std::regex(R"((^|\n)\[ERROR\]     \S+ \| Quellmark \| ironbark::)"
-      R"(IbClientCommandProcessor::process_pipe \| Unknown namedpipe command code: 39\r\n)"))) << log;
-  EXPECT_EQ(log.find("code: 0"), std::string::npos) << "malformed requests of a known code log nothing";
+  EXPECT_EQ(ReadLog().find("code: 0"), std::string::npos) << "malformed requests of a known code log nothing";
 }
 
 // Each connection has its own thread: held (stalled) clients keep none of the others waiting.

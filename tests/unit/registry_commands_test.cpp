@@ -2,7 +2,6 @@
 // real log file; their forward on ERROR_ACCESS_DENIED runs over pipes in registry_forward_test.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,7 +37,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     HandlerTest::TearDown();
   }
 
-  std::vector<Bytes> Run(Command command, const std::vector<Bytes>& arguments) {
+  Items Run(Command command, const Items& arguments) {
     auto items = testsupport::CallCommand(command, arguments);
     if (!items.empty() && items[0].size() == 4) {
       const uint32_t code = le::LoadU32(items[0].data());
@@ -102,9 +101,7 @@ TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
 }
 
 TEST_F(RegistryCommandsTest, RootOnlyPathAddressesTheRootItself) {
-  EXPECT_EQ(
-      Code(kCreateValue, {Wire("HKEY_CURRENT_CONFIG"), Wire("Top"), U32(win::kRegDword), U32(9)}),
-      0u);
+  EXPECT_EQ(Code(kCreateValue, {Wire("HKEY_CURRENT_CONFIG"), Wire("Top"), U32(win::kRegDword), U32(9)}), 0u);
   EXPECT_EQ(Stored(RegRoot::kCurrentConfig, "", "Top"), Typed(win::kRegDword, U32(9)));
   // A trailing backslash leaves an empty subkey path as well.
   EXPECT_EQ(Code(kDeleteValue, {Wire("HKEY_CURRENT_CONFIG\\"), Wire("Top")}), 0u);
@@ -121,8 +118,7 @@ TEST_F(RegistryCommandsTest, KeysAndValuesAreCreatedChangedAndDeleted) {
   EXPECT_FALSE(KeyExists(RegRoot::kCurrentUser, "Software"));
 
   // reg_create_value creates the whole path and the value, with exactly the bytes given.
-  EXPECT_EQ(Code(kCreateValue, {Wire(key + "\\Deep"), Wire("Mode"), U32(win::kRegDword), U32(3)}),
-            0u);
+  EXPECT_EQ(Code(kCreateValue, {Wire(key + "\\Deep"), Wire("Mode"), U32(win::kRegDword), U32(3)}), 0u);
   EXPECT_EQ(Code(kCreateValue, {Wire(key), Wire("Mode"), U32(win::kRegDword), U32(3)}), 0u);
   EXPECT_EQ(stored("Mode"), Typed(win::kRegDword, U32(3)));
 
@@ -157,16 +153,9 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
     ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, name, type, data.data(),
                                     uint32_t(data.size())), 0u);
   }
-  const struct {
-    const char* name;
-    uint32_t flags;
-    uint32_t size;
-    Bytes default_data;
-    uint32_t code;
-    Bytes data;     // answered
-    uint32_t type;  // stored
-    Bytes stored;
-  } cases[] = {
+  // The request (flags, size, default), the answer (code, data), what is stored (type, bytes).
+  const struct { const char* name; uint32_t flags, size; Bytes default_data; uint32_t code; Bytes data;
+                 uint32_t type; Bytes stored; } cases[] = {
       // RRF_RT_REG_DWORD: the default becomes a REG_DWORD and is read back.
       {"Lamp", win::kRrfRtRegDword, 4, U32(7), 0, U32(7), win::kRegDword, U32(7)},
       // Read again: the stored value, not the new default, as long as stored, not as the buffer.
@@ -190,9 +179,8 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
 
 TEST_F(RegistryCommandsTest, GetValueWithTooSmallABufferLeavesTheValueAlone) {
   const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quellmark";
-  ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark", "Model",
-                                  win::kRegSz, Wire("Vexor 17").data(), 18),
-            0u);
+  ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark", "Model", win::kRegSz,
+                                  Wire("Vexor 17").data(), 18), 0u);
   for (const uint32_t flags : {win::kRrfRtRegSz, win::kRrfRtAny}) {
     for (const uint32_t size : {0u, 1u, 17u}) {
       EXPECT_EQ(Get(key, "Model", U32(flags), U32(size), Wire("default")),

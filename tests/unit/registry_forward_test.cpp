@@ -25,8 +25,6 @@
 namespace {
 
 using testsupport::CallCommand;
-using testsupport::Exchange;
-using testsupport::SendRaw;
 using testsupport::U32;
 using testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
@@ -52,26 +50,14 @@ class RegistryForward : public testsupport::PipeServerFixture {
   void SetUp() override {
     PipeServerFixture::SetUp();
     services_.registry = &registry_;  // the installed services are read through this object
-    ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Locked", "Fixed",
-                                    win::kRegDword, U32(1).data(), 4),
-              0u);
+    ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Locked", "Fixed", win::kRegDword,
+                                    U32(1).data(), 4), 0u);
     ASSERT_EQ(registry_.SetKeyProtected(RegRoot::kLocalMachine, "SOFTWARE\\Locked", true), 0u);
   }
 
   testsupport::TempDir registry_dir_;
   platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
 };
-
-TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassedOn) {
-  StartServer();
-  // The test process is the server's own process: its connection looks exactly like a
-  // forward, so a refused request is answered 5 there and then, and logged once.
-  auto client = Connect();
-  Bytes response;
-  ASSERT_EQ(Exchange(*client, ironbark::EncodeRequest(6, GetMissing(4)), &response), 0u);
-  EXPECT_EQ(response, (Bytes{2, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(testsupport::Occurrences(ReadLog(), "reg_get_value | Rsponse error code: 0x5\r\n"), 1u);
-}
 
 TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
   // No server: the connection fails, so the write has no handle.
@@ -191,10 +177,7 @@ TEST_F(RegistryForward, OnlyAnIdentifiedClientOfAnotherProcessHasItsRequestPasse
   FakeCommandPipe fake({{3, {U32(0)}}});
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
   const uint32_t self = pipes_->CurrentProcessId();
-  const struct {
-    std::optional<ironbark::ConnectionContext> connection;
-    uint32_t code;
-  } rows[] = {
+  const struct { std::optional<ironbark::ConnectionContext> connection; uint32_t code; } rows[] = {
       {std::nullopt, 0},      // a direct call counts as a client's
       {{{self + 1, false}}, 0},
       {{{0, true}}, 5},       // client unknown: it may be our own forward

@@ -24,9 +24,8 @@ class RegistryValuesTest : public ::testing::Test {
   std::pair<uint32_t, Bytes> Read(std::string_view key, std::string_view name) {
     std::vector<platform::RegValueInfo> values;
     registry_.EnumValues(kLm, key, &values);
-    for (const auto& v : values) {
+    for (const auto& v : values)
       if (v.name == name) return {v.type, v.data};
-    }
     return {0, {}};
   }
 
@@ -38,11 +37,9 @@ class RegistryValuesTest : public ::testing::Test {
 TEST_F(RegistryValuesTest, WritersCreateMissingKeysAndStoreLittleEndianAndUtf16) {
   const std::string deep = kKey + std::string("\\Overclock");
   EXPECT_EQ(write_reg_dword(deep, "GPU_OC_Support", 0x01020304u), 0u);
-  EXPECT_EQ(Read(deep, "GPU_OC_Support"),
-            std::make_pair(win::kRegDword, Bytes{4, 3, 2, 1}));
+  EXPECT_EQ(Read(deep, "GPU_OC_Support"), std::make_pair(win::kRegDword, Bytes{4, 3, 2, 1}));
   EXPECT_EQ(write_reg_string(kKey, "GPU_Name0", "Név"), 0u);
-  EXPECT_EQ(Read(kKey, "GPU_Name0"),
-            std::make_pair(win::kRegSz, Bytes{'N', 0, 0xE9, 0, 'v', 0, 0, 0}));
+  EXPECT_EQ(Read(kKey, "GPU_Name0"), std::make_pair(win::kRegSz, Bytes{'N', 0, 0xE9, 0, 'v', 0, 0, 0}));
   EXPECT_EQ(write_reg_string(kKey, "Model", nullptr), 0u);
   EXPECT_EQ(Read(kKey, "Model"), std::make_pair(win::kRegSz, Bytes{0, 0}));
 
@@ -62,12 +59,7 @@ TEST_F(RegistryValuesTest, ReadDefaultKeepsOnlyAFourByteDwordAndRewritesAnything
   EXPECT_EQ(read_reg_dword_default(kKey, "Two_AC_Support"), 0u);
   EXPECT_EQ(registry_.OpenKey(kLm, kKey, win::kKeyRead), win::kErrorFileNotFound);
 
-  const struct {
-    const char* name;
-    uint32_t type;
-    Bytes data;
-    uint32_t read;
-  } rows[] = {
+  const struct { const char* name; uint32_t type; Bytes data; uint32_t read; } rows[] = {
       {"Exact", win::kRegDword, {0xD4, 0xC3, 0xB2, 0xA1}, 0xA1B2C3D4u},
       {"Short", win::kRegDword, {1, 0, 0}, 0},
       {"Five", win::kRegDword, {1, 0, 0, 0, 0}, 0},
@@ -78,8 +70,7 @@ TEST_F(RegistryValuesTest, ReadDefaultKeepsOnlyAFourByteDwordAndRewritesAnything
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
     ASSERT_EQ(registry_.SetKeyValue(kLm, kKey, row.name, row.type, row.data.data(),
-                                    static_cast<uint32_t>(row.data.size())),
-              0u);
+                                    static_cast<uint32_t>(row.data.size())), 0u);
     EXPECT_EQ(read_reg_dword_default(kKey, row.name), row.read);
     const Bytes kept = row.read != 0 ? row.data : Bytes{0, 0, 0, 0};
     EXPECT_EQ(Read(kKey, row.name), std::make_pair(win::kRegDword, kept));
