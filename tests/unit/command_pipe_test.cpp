@@ -132,7 +132,7 @@ TEST_F(CommandPipe, StopIsAcknowledgedKeepsServingConnectedClientsThenRemovesThe
 using DispatcherTable = PipeServerFixture;
 
 TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
-  const ironbark::CommandTable table = {
+  static const ironbark::CommandTable table = {
       {7, {[](const ironbark::CommandRequest&, ironbark::CommandResponse&) {
              throw std::runtime_error("firmware fell over");
            },
@@ -144,17 +144,7 @@ TEST_F(DispatcherTable, ThrowingHandlerEndsOnlyItsConnection) {
            "increment"}},
       {9, {[](const ironbark::CommandRequest&, ironbark::CommandResponse&) {}, "silent"}},
   };
-  NamedPipeServer instances[2] = {{kCommandPipeName, 2, 1, 512, 512},
-                                  {kCommandPipeName, 2, 1, 512, 512}};
-  std::jthread server([&] {
-    for (auto& instance : instances) {
-      if (instance.handle->WaitForClient() != 0) return;
-      ironbark::ServeCommands(instance, table);
-      instance.Close();
-    }
-  });
-  ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
-
+  StartServer(table);
   std::vector<uint8_t> response;
   auto first = Connect();
   ASSERT_EQ(Exchange(*first, Bytes({8, 0, 1, 4, 0, 0, 0, 41, 0, 0, 0}), &response), 0u);
