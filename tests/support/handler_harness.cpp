@@ -80,6 +80,15 @@ void HandlerTest::BootWith(sim::MachineProfile profile) {
   services_.wmi = wmi_.get();
 }
 
+std::pair<uint32_t, std::vector<uint8_t>> HandlerTest::Stored(win::RegRoot root, const std::string& key,
+                                                              const std::string& name) {
+  std::vector<platform::RegValueInfo> values;
+  registry_.EnumValues(root, key, &values);
+  for (const auto& v : values)
+    if (text::AsciiUpper(v.name) == text::AsciiUpper(name)) return {v.type, v.data};
+  return {kMissing, {}};
+}
+
 void HandlerTest::SetUp() {
   ASSERT_TRUE(files_.MakeSureDirectoryPathExists(log_.path()));
   platform::InstallServices(&services_);

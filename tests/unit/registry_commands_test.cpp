@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "base/little_endian.h"
-#include "base/text.h"
 #include "base/win_codes.h"
 #include "support/handler_harness.h"
 
@@ -18,7 +17,7 @@ using Bytes = std::vector<uint8_t>;
 using Items = std::vector<Bytes>;
 using win::RegRoot;
 using Typed = std::pair<uint32_t, Bytes>;
-constexpr uint32_t kMissing = 0xFFFFFFFF;
+using testsupport::kMissing;
 
 Bytes Wire(const std::string& s) { return testsupport::Wire(s); }
 
@@ -60,14 +59,6 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     return Run(kGetValue, {Wire(key), Wire(name), flags, size, default_data});
   }
 
-  // The stored value's type and bytes; type kMissing when there is none.
-  Typed Stored(RegRoot root, const std::string& key, const std::string& name) {
-    std::vector<platform::RegValueInfo> values;
-    registry_.EnumValues(root, key, &values);
-    for (auto& v : values)
-      if (text::AsciiUpper(v.name) == text::AsciiUpper(name)) return {v.type, v.data};
-    return {kMissing, {}};
-  }
   bool KeyExists(RegRoot root, const std::string& key) {
     return registry_.OpenKey(root, key, win::kKeyRead) == 0;
   }
