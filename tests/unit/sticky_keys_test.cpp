@@ -1,5 +1,4 @@
-// The sticky-keys commands against the simulated session settings and a real log file, and the
-// [accessibility] section of machine profiles that sets those settings up.
+// The sticky-keys commands against the simulated session settings and a real log file.
 #include <gtest/gtest.h>
 
 #include <memory>
