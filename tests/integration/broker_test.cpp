@@ -13,10 +13,8 @@
 
 namespace {
 
-using testsupport::Bytes;
-using testsupport::BrokerFixture;
-using testsupport::ConnectCommandPipe;
-using testsupport::Exchange;
+using testsupport::Bytes, testsupport::BrokerFixture, testsupport::ConnectCommandPipe,
+      testsupport::Exchange;
 
 TEST_F(BrokerFixture, LogsItsExactLinesRunsOnceAndExitsCleanlyOnSigterm) {
   EnableLogging();

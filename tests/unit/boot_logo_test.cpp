@@ -14,10 +14,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ironbark::IbClientCommandProcessor;
-using testsupport::CallForItem;
-using testsupport::U32;
-using testsupport::Wire;
+using ironbark::IbClientCommandProcessor, testsupport::CallForItem, testsupport::U32,
+      testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 

@@ -20,11 +20,8 @@
 
 namespace {
 
-using testsupport::Bytes;
-using testsupport::EchoText;
-using testsupport::Exchange;
-using testsupport::SendRaw;
-using testsupport::PipeServerFixture;
+using testsupport::Bytes, testsupport::EchoText, testsupport::Exchange, testsupport::SendRaw,
+      testsupport::PipeServerFixture;
 
 using CommandPipe = PipeServerFixture;
 

@@ -8,9 +8,7 @@
 
 namespace {
 
-using ironbark::ParseRequest;
-using ironbark::ParseStatus;
-using testsupport::Bytes;
+using ironbark::ParseRequest, ironbark::ParseStatus, testsupport::Bytes;
 
 ParseStatus Parse(const std::vector<uint8_t>& message, std::optional<ironbark::CommandRequest>* out) {
   return ParseRequest(message.data(), static_cast<uint32_t>(message.size()), out);

@@ -11,8 +11,7 @@
 
 namespace {
 
-using testsupport::Le;
-using testsupport::U32;
+using testsupport::Le, testsupport::U32;
 using Bytes = std::vector<uint8_t>;
 using Items = std::vector<Bytes>;
 using win::RegRoot;

@@ -21,9 +21,7 @@
 
 namespace {
 
-using testsupport::CallCommand;
-using testsupport::U32;
-using testsupport::Wire;
+using testsupport::CallCommand, testsupport::U32, testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
 using Items = std::vector<Bytes>;
 using win::RegRoot;

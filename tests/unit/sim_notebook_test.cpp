@@ -13,10 +13,7 @@
 
 namespace {
 
-using platform::WmiObject;
-using platform::WmiServices;
-using wmi::HRESULT;
-using wmi::Variant;
+using platform::WmiObject, platform::WmiServices, wmi::HRESULT, wmi::Variant;
 
 class SimWmiTest : public ::testing::Test {
  protected:
