@@ -48,8 +48,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
   uint32_t Code(Command command, const std::vector<Bytes>& arguments) {
     const auto items = Run(command, arguments);
     EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 && items[0].size() == 4 ? le::LoadU32(items[0].data())
-                                                     : 0xDEADBEEF;
+    return items.size() == 1 && items[0].size() == 4 ? le::LoadU32(items[0].data()) : 0xDEADBEEF;
   }
 
   // reg_get_value's answer: the code, then the data.
@@ -65,7 +64,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
   std::vector<std::string> expected_log_;
 };
 
-TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
+TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElseAndMayStandAlone) {
   const std::pair<const char*, RegRoot> roots[] = {{"hkey_local_machine", RegRoot::kLocalMachine},
                                                    {"HKEY_CURRENT_USER", RegRoot::kCurrentUser},
                                                    {"Hkey_Current_Config", RegRoot::kCurrentConfig},
@@ -74,9 +73,8 @@ TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
   for (const auto& [name, root] : roots) {
     EXPECT_EQ(Code(kCreateKey, {Wire(std::string(name) + "\\Quellmark\\Sub")}), 0u) << name;
     // Each name reaches its own root only.
-    for (const auto& [other_name, other] : roots) {
+    for (const auto& [other_name, other] : roots)
       EXPECT_EQ(KeyExists(other, "QUELLMARK\\sub"), other == root) << name << " " << other_name;
-    }
     ASSERT_EQ(registry_.DeleteTree(root, "Quellmark"), 0u);
   }
 
@@ -88,9 +86,8 @@ TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
   }
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark"));
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "Quellmark"));
-}
 
-TEST_F(RegistryCommandsTest, RootOnlyPathAddressesTheRootItself) {
+  // A root alone addresses the root itself.
   EXPECT_EQ(Code(kCreateValue, {Wire("HKEY_CURRENT_CONFIG"), Wire("Top"), U32(win::kRegDword), U32(9)}), 0u);
   EXPECT_EQ(Stored(RegRoot::kCurrentConfig, "", "Top"), Typed(win::kRegDword, U32(9)));
   // A trailing backslash leaves an empty subkey path as well.
