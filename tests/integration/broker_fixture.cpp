@@ -22,9 +22,8 @@ void BrokerFixture::TearDown() { platform::InstallServices(nullptr); }
 void BrokerFixture::EnableLogging() {
   platform::posix::SqliteRegistry registry(root_.path() + "/registry.db");
   const uint32_t one = 1;
-  ASSERT_EQ(registry.SetKeyValue(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane\\Log",
-                                 "Quellmark", win::kRegDword, &one, 4),
-            0u);
+  ASSERT_EQ(registry.SetKeyValue(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane\\Log", "Quellmark",
+                                 win::kRegDword, &one, 4), 0u);
 }
 
 std::unique_ptr<ChildProcess> BrokerFixture::StartBroker(const std::string& machine,

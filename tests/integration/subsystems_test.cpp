@@ -55,9 +55,7 @@ TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // room for a runaway chain
   const std::string log = ReadLog();
   EXPECT_EQ(testsupport::Occurrences(log, "| ironbark::IbClientCommandProcessor::reg_create_value | "
-                                      "Rsponse error code: 0x5\r\n"),
-            2u)
-      << log;
+                                      "Rsponse error code: 0x5\r\n"), 2u) << log;
   EXPECT_EQ(testsupport::Occurrences(log, "Response namedpipe error"), 2u) << log;
   // Lifting the mark takes effect at once: the broker reads it from the shared database.
   EXPECT_EQ(Named({"reg", "unprotect", "HKLM\\SOFTWARE\\Locked"}),

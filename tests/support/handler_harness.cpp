@@ -13,9 +13,8 @@ namespace testsupport {
 std::vector<uint8_t> Wire(const std::string& text) { return text::ToWireText(text); }
 
 std::string MachineProfile(const std::string& file) {
-  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines" / file)
-      .lexically_normal()
-      .string();
+  const auto machines = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines";
+  return (machines / file).lexically_normal().string();
 }
 
 std::optional<std::string> ReadFile(const std::string& host_path) {
@@ -63,8 +62,7 @@ std::vector<std::string> LogReader::Take() {
     const std::string line = all.substr(consumed, end - consumed);
     const size_t product = line.find(kProduct);
     lines.push_back(line.substr(0, line.find(' ')) + " " +
-                    (product == std::string::npos ? line
-                                                  : line.substr(product + kProduct.size())));
+                    (product == std::string::npos ? line : line.substr(product + kProduct.size())));
   }
   return lines;
 }
