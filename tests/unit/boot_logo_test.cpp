@@ -173,7 +173,7 @@ TEST_F(BootLogoTest, RestoreRemovesEveryLogoAndSucceedsWithNothingToRemove) {
   EXPECT_EQ(TakeLog().size(), 4u) << "no delete lines";
 }
 
-TEST_F(BootLogoTest, LogoVolumeIsTheFirstEspVolumeNameAsWmiReportsIt) {
+TEST_F(BootLogoTest, LogoVolumeIsTheFirstEspVolumeAsWmiNamesItOrElseTheCurrentDrive) {
   BootWith(sim::ParseMachineProfile("[volume]\nname = C:\\\nlabel = Windows\n"
                                     "[volume]\nname = \\\\?\\Volume{1234}\\\nlabel = esp\n"
                                     "[volume]\nname = S:\\\nlabel = ESP\n", "esp.profile"));
@@ -181,11 +181,10 @@ TEST_F(BootLogoTest, LogoVolumeIsTheFirstEspVolumeNameAsWmiReportsIt) {
   EXPECT_EQ(IbClientCommandProcessor::GetLogoVolume(&volume), 1);
   EXPECT_EQ(volume, "\\\\?\\Volume{1234}\\") << "WQL compares the label without case";
   EXPECT_EQ(wmi_->ComInitializations(), 0) << "the connection is released";
-}
 
-TEST_F(BootLogoTest, WithoutAnEspVolumeThePartitionIsEfiOemOnTheCurrentDrive) {
+  // Without an ESP volume the partition is \EFI\OEM on the current drive.
   Boot("bare.profile");
-  std::string volume = "stale";
+  volume = "stale";
   EXPECT_EQ(IbClientCommandProcessor::GetLogoVolume(&volume), 1);
   EXPECT_EQ(volume, "");
 

@@ -53,7 +53,6 @@ class LogFileTest : public ::testing::Test {
     platform::InstallServices(nullptr);
   }
   std::string Host(const std::string& relative) const { return drive_.path() + "/" + relative; }
-  void MakeLogDirectory() { ASSERT_TRUE(files_.MakeSureDirectoryPathExists(kLogPath)); }
   // The log's lines without their CR LF; every line must be complete.
   std::vector<std::string> Lines(std::string relative = "C/ProgramData/OEM/Calvane/Log/SYSTEM_Quellmark.log") {
     const std::string all = testsupport::ReadText(Host(relative));
@@ -81,7 +80,7 @@ TEST_F(LogFileTest, LinesHaveTheExactLayoutTagsAndNarrowing) {
   LogFile log("Quellmark", kLogPath);
   EXPECT_EQ(log.Write(kLogInfo, "f", "dropped"), 0);  // no directory: the line is lost
   EXPECT_FALSE(fs::exists(Host("C")));
-  MakeLogDirectory();
+  ASSERT_TRUE(files_.MakeSureDirectoryPathExists(kLogPath));
   struct Case { int level; std::string_view function, message; const char* line; };
   const std::vector<Case> cases = {
       {0, "wWinMain", "Quellmark, BEGIN", "[INFO]      * | Quellmark | wWinMain | Quellmark, BEGIN"},

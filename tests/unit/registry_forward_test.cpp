@@ -85,19 +85,16 @@ class RegistryForward : public testsupport::PipeServerFixture {
   platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
 };
 
-TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
-  // No server: the connection fails, so the write has no handle.
-  EXPECT_EQ(Code(kCreateKey, {Wire(kLocked)}), win::kErrorInvalidHandle);
-  EXPECT_EQ(CallCommand(kGetValue, GetMissing(4)), (Items{U32(win::kErrorInvalidHandle), {}}));
-}
-
 Bytes Pattern(size_t size) {
   Bytes out(size);
   for (size_t i = 0; i < size; ++i) out[i] = static_cast<uint8_t>(i * 13 + 1);
   return out;
 }
 
-TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffer) {
+TEST_F(RegistryForward, OnceThereIsAPipeTheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffer) {
+  // No server yet: the connection fails, so the write has no handle.
+  EXPECT_EQ(Code(kCreateKey, {Wire(kLocked)}), win::kErrorInvalidHandle);
+  EXPECT_EQ(CallCommand(kGetValue, GetMissing(4)), (Items{U32(win::kErrorInvalidHandle), {}}));
   // A good answer, a code of its own, two broken answers and a long one.
   ServeFake({{3, {U32(0)}}, {4, {U32(1234)}}, {1, {Bytes(2, 0)}}, {2, {Bytes{}, U32(0)}}, {5, {U32(0)}},
              {6, {U32(0), Pattern(600)}}});
