@@ -17,8 +17,6 @@ void BrokerFixture::SetUp() {
   platform::InstallServices(&services_);
 }
 
-void BrokerFixture::TearDown() { platform::InstallServices(nullptr); }
-
 void BrokerFixture::EnableLogging() {
   platform::posix::SqliteRegistry registry(root_.path() + "/registry.db");
   const uint32_t one = 1;

@@ -41,9 +41,8 @@ class RecordingRegistry : public platform::posix::SqliteRegistry {
     }
     std::string key(subkey);
     if (key == kK) key = "K";
-    for (const char* sub : {"LightSetting", "AdvanceSettings", "Overclock"}) {
+    for (const char* sub : {"LightSetting", "AdvanceSettings", "Overclock"})
       if (key == std::string(kK) + "\\" + sub) key = std::string("K") + sub[0];
-    }
     const uint32_t result = SqliteRegistry::SetKeyValue(root, subkey, name, type, data, size);
     std::lock_guard<std::mutex> lock(mutex_);
     writes_.push_back(key + " " + std::string(name) + " = " + shown);
@@ -216,9 +215,8 @@ constexpr std::pair<const char*, const char*> kValuesOf[] = {
 // `lines` as one text, "; " between them, a leading "[INFO] " dropped.
 std::string Joined(const Lines& lines) {
   std::string all;
-  for (const std::string& line : lines) {
+  for (const std::string& line : lines)
     all += (all.empty() ? "" : "; ") + (line.rfind("[INFO] ", 0) == 0 ? line.substr(7) : line);
-  }
   return all;
 }
 
@@ -242,9 +240,8 @@ TEST_P(SurveyCheckTest, WritesTheDerivedValuesAndLogs) {
   std::filesystem::create_directories(At("S/EFI/OEM"));  // the boot-logo folder
   IbClientCommandProcessor::Initialize();
   std::string values;
-  for (const auto& [check, names] : kValuesOf) {
+  for (const auto& [check, names] : kValuesOf)
     if (Listed(c.checks, check)) values += std::string(names) + " ";
-  }
   EXPECT_EQ(Joined(recorder_.TakeWrites(values.c_str())), c.writes);
   if (c.log != nullptr) {
     EXPECT_EQ(Joined(TakeLog(c.checks)), c.log);

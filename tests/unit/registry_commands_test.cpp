@@ -37,11 +37,9 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
 
   Items Run(Command command, const Items& arguments) {
     auto items = testsupport::CallCommand(command, arguments);
-    if (!items.empty() && items[0].size() == 4) {
-      const uint32_t code = le::LoadU32(items[0].data());
-      expected_log_.push_back(testsupport::ProcessorLine(kNames[command]) +
-                              "Rsponse error code: 0x" + std::to_string(code));
-    }
+    if (!items.empty() && items[0].size() == 4)
+      expected_log_.push_back(testsupport::ProcessorLine(kNames[command]) + "Rsponse error code: 0x" +
+                              std::to_string(le::LoadU32(items[0].data())));
     return items;
   }
   // The result code of a command answering one 4-byte item.
@@ -187,9 +185,8 @@ TEST_F(RegistryCommandsTest, RequestsWithMissingOrUnterminatedArgumentsAnswer87)
   const std::pair<Command, std::vector<Bytes>> short_requests[] = {
       {kCreateKey, {}}, {kDeleteKey, {}}, {kCreateValue, {key, name, U32(4)}},
       {kDeleteValue, {key}}, {kSetValue, {key, name, U32(4)}}};
-  for (const auto& [command, arguments] : short_requests) {
+  for (const auto& [command, arguments] : short_requests)
     EXPECT_EQ(Code(command, arguments), 87u) << kNames[command];
-  }
   // A text without its NUL, as key or as name.
   const Bytes bad = {'H', 0, 'K', 0};
   EXPECT_EQ(Code(kCreateValue, {bad, name, U32(4), U32(1)}), 87u);

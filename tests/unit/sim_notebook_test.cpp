@@ -50,9 +50,8 @@ TEST_F(SimWmiTest, ExecMethodWantsTheEscapedPathOfAnExistingInstanceAndADecimalI
       {"FwxAction.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"", wmi::kWbemE_NotFound},
       {"Nothing.InstanceName=\"ACPI\\\\PNP0C14\\\\0_0\"", wmi::kWbemE_InvalidClass},
   };
-  for (const auto& [path, expected] : paths) {
+  for (const auto& [path, expected] : paths)
     EXPECT_EQ(Invoke(path, "GetGamingMiscSetting", Variant::Text("11")), expected) << path;
-  }
   EXPECT_EQ(Invoke(kGamingPath, "GetFunction", Variant::Text("11")), wmi::kWbemE_InvalidMethod);
 
   // Only decimal text within the method's input width (32 bits here, 64 for the fan table).
