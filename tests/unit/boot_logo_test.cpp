@@ -14,8 +14,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ironbark::IbClientCommandProcessor, testsupport::CallForItem, testsupport::U32,
-      testsupport::Wire;
+using ironbark::IbClientCommandProcessor, testsupport::CallForItem, testsupport::ProcessorLine,
+      testsupport::U32, testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
@@ -25,16 +25,14 @@ constexpr const char* kStagedJpg = "C/ProgramData/OEM/Calvane/BIOSLogo/CorlanLog
 constexpr const char* kEspGif = "S/EFI/OEM/CorlanLogo.gif";
 constexpr const char* kEspJpg = "S/EFI/OEM/CorlanLogo.jpg";
 
-const Bytes kDone = U32(1);
-const Bytes kFailed = U32(0xFFFFFFFF);
+const Bytes kDone = U32(1), kFailed = U32(0xFFFFFFFF);
 constexpr uint16_t kApplyCode = 36;  // apply_bios_logo
 
-std::string In(const std::string& operation) { return testsupport::ProcessorLine(operation); }
-const std::string kApply = In("apply_bios_logo");
-const std::string kCopy = In("copy_bios_logo");
-const std::string kFetch = In("get_bios_logo");
-const std::string kCheck = In("check_BIOS_Logo_Folder_exist");
-const std::string kResolution = In("GetDeviceResolution");
+const std::string kApply = ProcessorLine("apply_bios_logo");
+const std::string kCopy = ProcessorLine("copy_bios_logo");
+const std::string kFetch = ProcessorLine("get_bios_logo");
+const std::string kCheck = ProcessorLine("check_BIOS_Logo_Folder_exist");
+const std::string kResolution = ProcessorLine("GetDeviceResolution");
 
 class BootLogoTest : public testsupport::HandlerTest {
  protected:
@@ -159,8 +157,8 @@ TEST_F(BootLogoTest, FetchBackPrefersTheGifThenTheJpegThenNothing) {
 
 TEST_F(BootLogoTest, RestoreRemovesEveryLogoAndSucceedsWithNothingToRemove) {
   Boot("vexor-default.profile");
-  const std::string r = In("restore_bios_logo");
-  const std::string d = In("del_bios_logo");
+  const std::string r = ProcessorLine("restore_bios_logo");
+  const std::string d = ProcessorLine("del_bios_logo");
   for (const char* file : {kStagedGif, kStagedJpg, kEspGif, kEspJpg}) Put(file, "x");
   EXPECT_EQ(Restore(), kDone);
   for (const char* file : {kStagedGif, kStagedJpg, kEspGif, kEspJpg})
