@@ -46,9 +46,10 @@ TEST(RequestCodec, RejectsShortAndOverrunningMessagesAndIgnoresTrailingBytes) {
   }
 }
 
-TEST(RequestArguments, NumbersFollowTheHandlerWidth) {
+TEST(RequestArguments, NumbersFollowTheHandlerWidthAndTextsNeedTheirTerminatingZero) {
   const std::vector<std::vector<uint8_t>> args = {
-      Bytes{0x78, 0x56, 0x34, 0x12}, Bytes{1, 0, 0, 0, 0, 0, 0, 0x80}, Bytes{0x34, 0x12}, {}};
+      Bytes{0x78, 0x56, 0x34, 0x12}, Bytes{1, 0, 0, 0, 0, 0, 0, 0x80}, Bytes{0x34, 0x12}, {},
+      Bytes{'H', 0, 'K', 0, 0, 0}, Bytes{'H', 0, 'K', 0}, Bytes{'A', 0, 0, 0, 'B'}, Bytes{'A', 0, 0}};
   const auto message = ironbark::EncodeRequest(1, args);
   std::optional<ironbark::CommandRequest> request;
   ASSERT_EQ(Parse(message, &request), ParseStatus::kOk);
@@ -57,23 +58,14 @@ TEST(RequestArguments, NumbersFollowTheHandlerWidth) {
   EXPECT_EQ(request->ArgumentU64(1), 0x8000000000000001ull);
   EXPECT_EQ(request->ArgumentU32(2), 0x1234u);
   EXPECT_EQ(request->ArgumentU32(3), 0u);
-  EXPECT_EQ(request->ArgumentU32(4), 0u) << "missing argument counts as 0";
+  EXPECT_EQ(request->ArgumentU32(8), 0u) << "missing argument counts as 0";
   EXPECT_EQ(request->ArgumentU64(9), 0u);
-  EXPECT_TRUE(request->Argument(4).empty());
-}
-
-TEST(RequestArguments, TextsNeedTheirTerminatingZero) {
-  const std::vector<std::vector<uint8_t>> args = {
-      Bytes{'H', 0, 'K', 0, 0, 0}, Bytes{'H', 0, 'K', 0}, Bytes{'A', 0, 0, 0, 'B'},
-      Bytes{'A', 0, 0}};
-  const auto message = ironbark::EncodeRequest(1, args);
-  std::optional<ironbark::CommandRequest> request;
-  ASSERT_EQ(Parse(message, &request), ParseStatus::kOk);
-  EXPECT_EQ(request->ArgumentText(0), "HK");
-  EXPECT_EQ(request->ArgumentText(1), std::nullopt);
-  EXPECT_EQ(request->ArgumentText(2), "A") << "odd byte count rounds down";
-  EXPECT_EQ(request->ArgumentText(3), std::nullopt) << "a lone trailing zero byte is no NUL";
-  EXPECT_EQ(request->ArgumentText(4), std::nullopt);
+  EXPECT_TRUE(request->Argument(8).empty());
+  EXPECT_EQ(request->ArgumentText(4), "HK");
+  EXPECT_EQ(request->ArgumentText(5), std::nullopt);
+  EXPECT_EQ(request->ArgumentText(6), "A") << "odd byte count rounds down";
+  EXPECT_EQ(request->ArgumentText(7), std::nullopt) << "a lone trailing zero byte is no NUL";
+  EXPECT_EQ(request->ArgumentText(8), std::nullopt);
 }
 
 TEST(ResponseCodec, BuildsCountLengthsAndBytes) {
