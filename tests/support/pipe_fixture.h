@@ -5,7 +5,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "app/command_catalogue.h"
 #include "log/log_file.h"

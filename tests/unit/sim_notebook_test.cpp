@@ -4,7 +4,6 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/services.h"
 #include "sim/machine_profile.h"
