@@ -54,6 +54,7 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   hid_ = std::make_unique<sim::SimulatedHid>(notebook->profile().hid_interfaces,
                                              notebook->profile().ec, notebook->profile().keyboard,
                                              notebook);
+  notebook_ = notebook;
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   services_.registry = registry_.get();
   services_.files = files_.get();
