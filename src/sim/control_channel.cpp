@@ -66,7 +66,7 @@ ControlReply ControlChannel::Handle(std::string_view line) const {
   for (const auto& [noun, row] : rows_) {
     known += (known.empty() ? "" : ", ") + noun + (row.usage.empty() ? "" : " " + row.usage);
   }
-  if (words.empty()) return {false, "empty request (known verbs: " + known + ")"};
+  if (words.empty()) return {false, "empty request (known: " + known + ")"};
   const auto it = rows_.find(words[0]);
   if (it == rows_.end()) return {false, "unknown verb '" + words[0] + "' (known: " + known + ")"};
   try {

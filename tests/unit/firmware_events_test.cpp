@@ -19,6 +19,7 @@
 #include "platform/posix/pipe_transport.h"
 #include "quellmark-cli/agent_listener.h"
 #include "registry/registry_values.h"
+#include "sim/control_channel.h"
 #include "sim/hid.h"
 #include "sim/machine_profile.h"
 #include "sim/simulated_notebook.h"
@@ -289,6 +290,25 @@ TEST_F(AgentEvents, SubscriptionDeliversUntilTornDown) {
   EXPECT_EQ(wmi_->ComInitializations(), 0);
   notebook_->PlugAdaptor();
   EXPECT_EQ(Shown(), Lines{});
+}
+
+// The control channel's replies, which `quellmark-cli sim` prints as they are.
+TEST_F(AgentEvents, TheControlChannelAnswersEachRequestWithOneLine) {
+  BootMachine("vexor-default.profile");
+  sim::ControlChannel channel;
+  sim::AddFirmwareVerbs(channel, notebook_);
+  const std::string known = "(known: ac plug|unplug, boost on|off, dp-notice, turbo)";
+  for (const auto& [request, ok, text] : std::vector<std::tuple<std::string, bool, std::string>>{
+           {"ac unplug", true, "AC adaptor unplugged"}, {" ac  unplug ", true, "AC adaptor unplugged already (no event)"},
+           {"ac plug", true, "AC adaptor plugged in"}, {"ac", false, "usage: ac plug|unplug"},
+           {"boost on", true, "battery boost on"}, {"boost maybe", false, "usage: boost on|off"},
+           {"turbo", true, "turbo key pressed, state 1"}, {"turbo twice", false, "usage: turbo"},
+           {"dp-notice", true, "display-port notice raised"},
+           {"kettle on", false, "unknown verb 'kettle' " + known}, {"", false, "empty request " + known}}) {
+    const sim::ControlReply reply = channel.Handle(request);
+    EXPECT_EQ(std::pair(reply.ok, reply.text), std::pair(ok, text)) << request;
+  }
+  EXPECT_EQ(std::tuple(notebook_->ac_present(), notebook_->battery_boost()), std::tuple(true, true));
 }
 
 }  // namespace
