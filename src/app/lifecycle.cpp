@@ -6,6 +6,7 @@
 #include "app/command_catalogue.h"
 #include "hid/ec_hid.h"
 #include "hid/keyboard_hid.h"
+#include "input/firmware_event_sink.h"
 #include "log/log_file.h"
 #include "log/log_setup.h"
 #include "log/message_format.h"
@@ -21,7 +22,7 @@ namespace {
 // Window creation, after the service thread. Firmware event sink (input/): the event
 // WmiConnection on "ROOT\WMI", the IbWmiEventSink, and the asynchronous query
 // "SELECT * FROM FwxEvent" delivering to it.
-void SubscribeFirmwareEvents() {}
+void SubscribeFirmwareEvents() { firmware_events::Subscribe(); }
 
 // Window creation, last. Raw-input hotkeys (input/): the three raw-input devices registered
 // with `window` as their target; failures are not checked.
@@ -33,7 +34,7 @@ void TerminateAdlx() {}
 
 // Shutdown, after the acknowledgement. Firmware event sink (input/): wmi_close of the event
 // connection (its interfaces released, COM balanced), then the sink's release.
-void ReleaseFirmwareEvents() {}
+void ReleaseFirmwareEvents() { firmware_events::Release(); }
 
 // After the main loop, before the log goes: the embedded controller's device and mutex
 // handles, then the keyboard's device handle, each closed under its class's lock.

@@ -4,7 +4,9 @@
 //
 // Objects own what they hold: destroying one is the Release of its interface.
 #pragma once
+#include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -34,6 +36,49 @@ class WmiEnumerator {
   virtual wmi::HRESULT Next(std::unique_ptr<WmiObject>* row) = 0;
 };
 
+// IWbemObjectSink: the receiver of an asynchronous call's objects, reference counted as a COM
+// object is. It starts with a count of 0; the owner of each reference releases it, and the
+// object destroys itself when its count falls back to 0. Its operations run on whatever thread
+// the service delivers on, several at once when deliveries overlap.
+class WmiObjectSink {
+ public:
+  virtual uint32_t AddRef() = 0;
+  virtual uint32_t Release() = 0;
+  // Indicate(count, objects): the objects belong to the caller and live for the call only; an
+  // entry may be null.
+  virtual wmi::HRESULT Indicate(std::span<WmiObject* const> objects) = 0;
+  // SetStatus(flags, result, no text, no object).
+  virtual wmi::HRESULT SetStatus(int32_t flags, wmi::HRESULT result) = 0;
+
+ protected:
+  virtual ~WmiObjectSink() = default;
+};
+
+// The stub's IWbemObjectSink (its answer to QueryInterface(IID_IWbemObjectSink)): what an
+// asynchronous query delivers to. Destroying it is its Release.
+class WmiStubSink {
+ public:
+  virtual ~WmiStubSink() = default;
+};
+
+// The IUnknown of an object stub (IUnsecuredApartment::CreateObjectStub): a forwarder that
+// holds one reference on its sink until the stub and every interface taken from it are
+// released, so that the WMI service can call back into a process that does not authenticate it.
+class WmiObjectStub {
+ public:
+  virtual ~WmiObjectStub() = default;
+  // QueryInterface(IID_IWbemObjectSink).
+  virtual wmi::HRESULT QuerySink(std::unique_ptr<WmiStubSink>* sink) = 0;
+};
+
+// IUnsecuredApartment.
+class WmiUnsecuredApartment {
+ public:
+  virtual ~WmiUnsecuredApartment() = default;
+  // CreateObjectStub(sink): the stub adds its own reference to `sink`.
+  virtual wmi::HRESULT CreateObjectStub(WmiObjectSink* sink, std::unique_ptr<WmiObjectStub>* stub) = 0;
+};
+
 // IWbemServices on one namespace.
 class WmiServices {
  public:
@@ -51,6 +96,11 @@ class WmiServices {
   // CreateInstanceEnum(class name, flags 0).
   virtual wmi::HRESULT CreateInstanceEnum(std::string_view class_name,
                                           std::unique_ptr<WmiEnumerator>* instances) = 0;
+  // ExecNotificationQueryAsync("WQL", query, flags, no context, sink): the events the query
+  // selects are delivered to `sink` from then on, on threads of the service, until this
+  // services object is released. The sink must stay alive meanwhile (its owner keeps it).
+  virtual wmi::HRESULT ExecNotificationQueryAsync(std::string_view query, int32_t flags,
+                                                  WmiStubSink* sink) = 0;
 };
 
 // IWbemLocator.
@@ -72,6 +122,8 @@ class WmiProvider {
   virtual void CoUninitialize() = 0;
   // CoCreateInstance of the WBEM locator, in process.
   virtual wmi::HRESULT CreateLocator(std::unique_ptr<WmiLocator>* locator) = 0;
+  // CoCreateInstance(CLSID_UnsecuredApartment, no outer object, CLSCTX_LOCAL_SERVER).
+  virtual wmi::HRESULT CreateUnsecuredApartment(std::unique_ptr<WmiUnsecuredApartment>* apartment) = 0;
 };
 
 }  // namespace platform

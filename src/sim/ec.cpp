@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "base/little_endian.h"
+#include "sim/simulated_notebook.h"
 
 namespace sim {
 using namespace profile_format;
@@ -105,8 +106,9 @@ Section EcFaultSection(EcFault& fault) {
   return s;
 }
 
-SimulatedEc::SimulatedEc(EcProfile profile)
+SimulatedEc::SimulatedEc(EcProfile profile, std::shared_ptr<const SimulatedNotebook> machine)
     : profile_(std::move(profile)),
+      machine_(std::move(machine)),
       brightness_(profile_.backlight_brightness),
       timeout_(profile_.backlight_timeout) {
   for (const EcFault& fault : profile_.faults) remaining_.push_back(fault.times);
@@ -154,8 +156,14 @@ std::array<uint8_t, kEcBlockBytes> SimulatedEc::Answer(
     std::optional<uint16_t> value;
     switch (type) {
       case 0: kind = EcRequest::kDataVersion; value = profile_.data_version; break;
-      case 2: kind = EcRequest::kStatus2; value = profile_.battery_boost; break;
-      case 3: kind = EcRequest::kStatus3; value = profile_.ac_status; break;
+      case 2:
+        kind = EcRequest::kStatus2;
+        value = machine_ ? (machine_->battery_boost() ? 1 : 0) : profile_.battery_boost;
+        break;
+      case 3:
+        kind = EcRequest::kStatus3;
+        value = machine_ && !machine_->ac_present() ? 0 : profile_.ac_status;
+        break;
       case 4: kind = EcRequest::kStatus4; value = profile_.oc_capability; break;
       default: break;
     }

@@ -42,6 +42,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -101,9 +102,15 @@ profile_format::Section EcSection(EcProfile& ec);
 // One [ec_fault] section, reading into `fault` (one more entry of EcProfile::faults).
 profile_format::Section EcFaultSection(EcFault& fault);
 
+class SimulatedNotebook;
+
 class SimulatedEc : public HidFirmware {
  public:
-  explicit SimulatedEc(EcProfile profile);
+  // With `machine`, the EC follows the machine's power state, as the real one watches the same
+  // lines as the firmware: AC status is the profile's ac_status while an adaptor is plugged in
+  // and 0 without one, battery boost 1 while active and 0 otherwise. Without it, both stay at
+  // the profile's values.
+  explicit SimulatedEc(EcProfile profile, std::shared_ptr<const SimulatedNotebook> machine = nullptr);
 
   bool KnowsReport(uint8_t report_id) const override { return report_id == kEcReportId; }
   // Always accepted: the EC answers every block, a malformed one with an error code.
@@ -118,6 +125,7 @@ class SimulatedEc : public HidFirmware {
   const EcFault* TakeFault(EcRequest kind);
 
   EcProfile profile_;
+  std::shared_ptr<const SimulatedNotebook> machine_;
   std::vector<std::optional<uint32_t>> remaining_;  // per fault
   uint16_t brightness_;
   uint16_t timeout_;

@@ -98,7 +98,8 @@ std::string DefaultHidPath(uint16_t vendor_id, uint16_t product_id, size_t index
 }
 
 SimulatedHid::SimulatedHid(std::vector<HidInterfaceProfile> interfaces, const EcProfile& ec,
-                           const KeyboardProfile& keyboard) {
+                           const KeyboardProfile& keyboard,
+                           std::shared_ptr<const SimulatedNotebook> machine) {
   for (size_t i = 0; i < interfaces.size(); ++i) {
     Interface added;
     added.profile = std::move(interfaces[i]);
@@ -106,7 +107,7 @@ SimulatedHid::SimulatedHid(std::vector<HidInterfaceProfile> interfaces, const Ec
     added.path = p.path ? *p.path : DefaultHidPath(p.vendor_id.value_or(0),
                                                    p.product_id.value_or(0), i);
     switch (p.device) {
-      case HidDeviceKind::kEc: added.firmware = std::make_unique<SimulatedEc>(ec); break;
+      case HidDeviceKind::kEc: added.firmware = std::make_unique<SimulatedEc>(ec, machine); break;
       case HidDeviceKind::kKeyboard:
         added.firmware = std::make_unique<SimulatedKeyboard>(keyboard);
         break;

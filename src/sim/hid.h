@@ -82,8 +82,10 @@ std::string DefaultHidPath(uint16_t vendor_id, uint16_t product_id, size_t index
 
 class SimulatedHid : public platform::Hid {
  public:
+  // `machine`: the notebook whose power state the EC follows (see SimulatedEc), or null.
   SimulatedHid(std::vector<HidInterfaceProfile> interfaces, const EcProfile& ec,
-               const KeyboardProfile& keyboard);
+               const KeyboardProfile& keyboard,
+               std::shared_ptr<const SimulatedNotebook> machine = nullptr);
   ~SimulatedHid() override;
 
   bool ListInterfaces(std::vector<platform::HidInterface>* interfaces) override;

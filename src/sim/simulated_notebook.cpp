@@ -140,19 +140,9 @@ bool SimulatedNotebook::ac_present() const {
   return ac_present_;
 }
 
-void SimulatedNotebook::SetAcPresent(bool present) {
-  std::lock_guard lock(mutex_);
-  ac_present_ = present;
-}
-
 bool SimulatedNotebook::battery_boost() const {
   std::lock_guard lock(mutex_);
   return battery_boost_;
-}
-
-void SimulatedNotebook::SetBatteryBoost(bool active) {
-  std::lock_guard lock(mutex_);
-  battery_boost_ = active;
 }
 
 uint8_t SimulatedNotebook::turbo_key_state() const {
@@ -160,9 +150,93 @@ uint8_t SimulatedNotebook::turbo_key_state() const {
   return led_[0] & 3u;
 }
 
-void SimulatedNotebook::SetTurboKeyState(uint8_t state) {
-  std::lock_guard lock(mutex_);
-  led_[0] = static_cast<uint8_t>((led_[0] & ~3u) | (state & 3u));
+void SimulatedNotebook::PlugAdaptor() {
+  {
+    std::lock_guard lock(mutex_);
+    if (ac_present_) return;
+    ac_present_ = true;
+  }
+  Raise({0x08, 0x01});
+}
+
+void SimulatedNotebook::UnplugAdaptor() {
+  {
+    std::lock_guard lock(mutex_);
+    if (!ac_present_) return;
+    ac_present_ = false;
+  }
+  Raise({0x08, 0x00});
+}
+
+void SimulatedNotebook::SetBatteryBoost(bool active) {
+  {
+    std::lock_guard lock(mutex_);
+    if (battery_boost_ == active) return;
+    battery_boost_ = active;
+  }
+  Raise({0x09, static_cast<uint8_t>(active ? 1 : 0)});
+}
+
+void SimulatedNotebook::PressTurboKey() {
+  uint8_t state = 0;
+  {
+    std::lock_guard lock(mutex_);
+    state = static_cast<uint8_t>(((led_[0] & 3u) + 1) & 3u);
+    led_[0] = static_cast<uint8_t>((led_[0] & ~3u) | state);
+  }
+  Raise({0x07, static_cast<uint8_t>(state == 0 ? 0x05 : 0x04)});
+}
+
+void SimulatedNotebook::DisplayPortNotice() { Raise({0x05, 0x10, 0x07}); }
+
+uint64_t SimulatedNotebook::Subscribe(EventHandler handler) {
+  std::lock_guard lock(events_mutex_);
+  const uint64_t id = next_subscription_++;
+  subscribers_[id] = std::make_shared<const EventHandler>(std::move(handler));
+  if (!event_thread_.joinable()) event_thread_ = std::thread([this] { DeliverEvents(); });
+  return id;
+}
+
+void SimulatedNotebook::Unsubscribe(uint64_t subscription) {
+  std::lock_guard lock(events_mutex_);
+  subscribers_.erase(subscription);
+}
+
+void SimulatedNotebook::Raise(std::vector<uint8_t> detail) {
+  std::lock_guard lock(events_mutex_);
+  if (subscribers_.empty()) return;
+  pending_.push_back(std::move(detail));
+  events_signal_.notify_one();
+}
+
+void SimulatedNotebook::DeliverEvents() {
+  std::unique_lock lock(events_mutex_);
+  for (;;) {
+    events_signal_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
+    if (stopping_) return;
+    const std::vector<uint8_t> detail = std::move(pending_.front());
+    pending_.pop_front();
+    for (uint64_t next = 0;;) {
+      // The subscriber at or after `next` still subscribed, taken one at a time so that an
+      // Unsubscribe meanwhile is honoured.
+      const auto it = subscribers_.lower_bound(next);
+      if (it == subscribers_.end()) break;
+      next = it->first + 1;
+      const std::shared_ptr<const EventHandler> handler = it->second;
+      lock.unlock();
+      (*handler)(detail);
+      lock.lock();
+    }
+  }
+}
+
+SimulatedNotebook::~SimulatedNotebook() {
+  {
+    std::lock_guard lock(events_mutex_);
+    stopping_ = true;
+    events_signal_.notify_one();
+  }
+  if (event_thread_.joinable()) event_thread_.join();
 }
 
 }  // namespace sim

@@ -8,9 +8,14 @@
 // setting methods take the new value from bits 8 and up. An unknown selector or a refused value
 // answers status 1 and changes nothing.
 #pragma once
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "sim/machine_profile.h"
@@ -55,17 +60,41 @@ class SimulatedNotebook {
   // Set methods answer their status (0 or 1) as the whole output.
   FirmwareReply Invoke(FirmwareMethod method, uint64_t input);
 
-  // Live state, for tests and the other simulated devices (events change it).
+  // Live state, for tests and the other simulated devices.
   uint8_t operation_mode() const;
   bool ac_present() const;
-  void SetAcPresent(bool present);
   bool battery_boost() const;
-  void SetBatteryBoost(bool active);
   uint8_t turbo_key_state() const;
-  void SetTurboKeyState(uint8_t state);  // bits 0..1
+
+  // What happens to the machine, as its firmware sees it. Each change raises one firmware event
+  // (the WMI class FwxEvent of ROOT\WMI) whose "EventDetail" bytes are:
+  //   PlugAdaptor / UnplugAdaptor   08 01 / 08 00   (nothing when the state does not change)
+  //   SetBatteryBoost(on / off)     09 01 / 09 00   (likewise)
+  //   PressTurboKey                 07 04, or 07 05 when the press brings the turbo-key state
+  //                                 back to 0 (the state steps 0, 1, 2, 3, 0, ...)
+  //   DisplayPortNotice             05 10 07: a USB-C display was attached to a port without
+  //                                 display function
+  // The state has changed when the call returns; the event follows on the event thread.
+  void PlugAdaptor();
+  void UnplugAdaptor();
+  void SetBatteryBoost(bool active);
+  void PressTurboKey();
+  void DisplayPortNotice();
+
+  // Firmware event subscribers. Events go to every subscriber on the notebook's own event
+  // thread (started with the first subscription), one event at a time in the order they were
+  // raised, as the WMI service delivers them on a thread of its own. Events raised while nobody
+  // subscribes are lost, as they are on a machine where nobody listens. After Unsubscribe
+  // returns no delivery to that subscriber begins (one under way may still finish).
+  using EventHandler = std::function<void(const std::vector<uint8_t>& detail)>;
+  uint64_t Subscribe(EventHandler handler);
+  void Unsubscribe(uint64_t subscription);
+  ~SimulatedNotebook();
 
  private:
   FirmwareReply InvokeLocked(FirmwareMethod method, uint64_t input);
+  void Raise(std::vector<uint8_t> detail);
+  void DeliverEvents();
 
   const MachineProfile profile_;
   mutable std::mutex mutex_;
@@ -78,6 +107,15 @@ class SimulatedNotebook {
   std::vector<uint8_t> led_;
   bool ac_present_;
   bool battery_boost_;
+
+  // Event delivery, under its own lock (never held while a handler runs).
+  std::mutex events_mutex_;
+  std::condition_variable events_signal_;
+  std::map<uint64_t, std::shared_ptr<const EventHandler>> subscribers_;
+  uint64_t next_subscription_ = 1;
+  std::deque<std::vector<uint8_t>> pending_;
+  bool stopping_ = false;
+  std::thread event_thread_;
 };
 
 }  // namespace sim

@@ -311,10 +311,81 @@ HRESULT ReadInput(const FirmwareMethodSpec& method_def, WmiObject* in_params, ui
   return wmi::kS_OK;
 }
 
+// The object stub's state: the one reference it holds on the sink, given back when the stub,
+// its sink interface and every subscription delivering through them are gone.
+class SinkForwarder {
+ public:
+  explicit SinkForwarder(platform::WmiObjectSink* sink) : sink_(sink) { sink_->AddRef(); }
+  ~SinkForwarder() { sink_->Release(); }
+  SinkForwarder(const SinkForwarder&) = delete;
+  SinkForwarder& operator=(const SinkForwarder&) = delete;
+  platform::WmiObjectSink& sink() const { return *sink_; }
+
+ private:
+  platform::WmiObjectSink* sink_;
+};
+
+class SimStubSink : public platform::WmiStubSink {
+ public:
+  explicit SimStubSink(std::shared_ptr<SinkForwarder> target) : target(std::move(target)) {}
+  std::shared_ptr<SinkForwarder> target;
+};
+
+class SimObjectStub : public platform::WmiObjectStub {
+ public:
+  explicit SimObjectStub(std::shared_ptr<SinkForwarder> target) : target_(std::move(target)) {}
+  HRESULT QuerySink(std::unique_ptr<platform::WmiStubSink>* sink) override {
+    *sink = std::make_unique<SimStubSink>(target_);
+    return wmi::kS_OK;
+  }
+
+ private:
+  std::shared_ptr<SinkForwarder> target_;
+};
+
+class SimUnsecuredApartment : public platform::WmiUnsecuredApartment {
+ public:
+  HRESULT CreateObjectStub(platform::WmiObjectSink* sink,
+                           std::unique_ptr<platform::WmiObjectStub>* stub) override {
+    if (sink == nullptr) return wmi::kWbemE_InvalidParameter;
+    *stub = std::make_unique<SimObjectStub>(std::make_shared<SinkForwarder>(sink));
+    return wmi::kS_OK;
+  }
+};
+
+constexpr std::string_view kFirmwareEventClass = "FwxEvent";
+
 class SimServices : public WmiServices {
  public:
   SimServices(std::shared_ptr<SimulatedNotebook> notebook, Namespace ns)
       : notebook_(std::move(notebook)), ns_(ns) {}
+  // Releasing the services ends the subscriptions made through them.
+  ~SimServices() override {
+    for (const uint64_t id : subscriptions_) notebook_->Unsubscribe(id);
+  }
+
+  // The firmware's event class FwxEvent lives in ROOT\WMI beside FwxAction, from the same
+  // driver. Each event reaches the sink as one object of that class whose "EventDetail" is the
+  // event's bytes.
+  HRESULT ExecNotificationQueryAsync(std::string_view query, int32_t /*flags*/,
+                                     platform::WmiStubSink* sink) override {
+    const std::optional<WqlQuery> parsed = ParseWql(query);
+    if (!parsed) return wmi::kWbemE_InvalidQuery;
+    if (ns_ != Namespace::kWmi || !SameName(parsed->class_name, kFirmwareEventClass) ||
+        FirmwareClass(notebook_->profile(), kFwxActionClass) == nullptr) {
+      return wmi::kWbemE_InvalidClass;
+    }
+    const auto* stub = dynamic_cast<SimStubSink*>(sink);
+    if (stub == nullptr) return wmi::kWbemE_InvalidParameter;
+    std::shared_ptr<SinkForwarder> target = stub->target;
+    subscriptions_.push_back(notebook_->Subscribe([target](const std::vector<uint8_t>& detail) {
+      SimObject event(PropertyMap{{"__CLASS", Variant::Text(std::string(kFirmwareEventClass))},
+                                  {"EventDetail", Variant::Bytes(detail)}});
+      WmiObject* objects[] = {&event};
+      target->sink().Indicate(objects);
+    }));
+    return wmi::kS_OK;
+  }
 
   HRESULT SetProxyBlanket() override { return wmi::kS_OK; }
 
@@ -436,6 +507,7 @@ class SimServices : public WmiServices {
 
   std::shared_ptr<SimulatedNotebook> notebook_;
   Namespace ns_;
+  std::vector<uint64_t> subscriptions_;
 };
 
 class SimLocator : public WmiLocator {
@@ -553,6 +625,17 @@ HRESULT SimWmiProvider::CreateLocator(std::unique_ptr<WmiLocator>* locator) {
     if (!SingleThreaded(self) && initialized_.empty()) return kCoE_NotInitialized;
   }
   *locator = std::make_unique<SimLocator>(notebook_);
+  return wmi::kS_OK;
+}
+
+HRESULT SimWmiProvider::CreateUnsecuredApartment(
+    std::unique_ptr<platform::WmiUnsecuredApartment>* apartment) {
+  {
+    std::lock_guard lock(mutex_);
+    const std::thread::id self = std::this_thread::get_id();
+    if (!SingleThreaded(self) && initialized_.empty()) return kCoE_NotInitialized;
+  }
+  *apartment = std::make_unique<SimUnsecuredApartment>();
   return wmi::kS_OK;
 }
 

@@ -38,6 +38,12 @@
 //   - the profile's [fault METHOD]: exec_error, status (byte 0 of the integer output; for
 //     GetGamingLED of "gmReturn"), output null / absent / text (on "gmOutput" / "uiOutput")
 //
+// Events: ExecNotificationQueryAsync accepts "SELECT * FROM FwxEvent" in ROOT\WMI (when the
+// profile has FwxAction, whose driver raises them) and delivers the notebook's firmware events
+// (sim/simulated_notebook.h) through the stub sink of an unsecured apartment, on the notebook's
+// event thread, until the services object is released. Another class answers
+// WBEM_E_INVALID_CLASS.
+//
 // COM: CoInitializeEx counts per thread: S_OK on the first call, S_FALSE on each further one,
 // undone one by one by CoUninitialize. A thread that runs COM single-threaded (every thread
 // under [com] apartment = single-threaded, or one marked by EnterSingleThreadedApartment) gets
@@ -110,6 +116,8 @@ class SimWmiProvider : public platform::WmiProvider {
   wmi::HRESULT CoInitializeEx() override;
   void CoUninitialize() override;
   wmi::HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>* locator) override;
+  wmi::HRESULT CreateUnsecuredApartment(
+      std::unique_ptr<platform::WmiUnsecuredApartment>* apartment) override;
 
   SimulatedNotebook& notebook() const { return *notebook_; }
 

@@ -65,6 +65,9 @@ class NoWmiService : public platform::WmiProvider {
   wmi::HRESULT CoInitializeEx() override { return wmi::kS_OK; }
   void CoUninitialize() override {}
   wmi::HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>*) override { return wmi::kE_Fail; }
+  wmi::HRESULT CreateUnsecuredApartment(std::unique_ptr<platform::WmiUnsecuredApartment>*) override {
+    return wmi::kE_Fail;
+  }
 };
 
 // Real services installed for the test: a registry database and a file tree (drive letters

@@ -39,6 +39,9 @@ struct Counting final : platform::WmiProvider {
   HRESULT CoInitializeEx() override { const HRESULT hr = real.CoInitializeEx(); com += wmi::Succeeded(hr); return hr; }
   void CoUninitialize() override { --com, real.CoUninitialize(); }
   HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>* locator) override;
+  HRESULT CreateUnsecuredApartment(std::unique_ptr<platform::WmiUnsecuredApartment>* a) override {
+    return real.CreateUnsecuredApartment(a);
+  }
 
   sim::SimWmiProvider real;
   std::string fail;  // the step that fails with fail_hr instead of reaching the notebook
@@ -97,6 +100,9 @@ struct Services final : platform::WmiServices, Counted {
   }
   HRESULT CreateInstanceEnum(std::string_view n, Enum* rows) override {
     return Give<Rows>(c, "CreateInstanceEnum", rows, [&](Enum* p) { return s->CreateInstanceEnum(n, p); });
+  }
+  HRESULT ExecNotificationQueryAsync(std::string_view q, int32_t f, platform::WmiStubSink* k) override {
+    return s->ExecNotificationQueryAsync(q, f, k);
   }
   std::unique_ptr<platform::WmiServices> s;
 };

@@ -22,6 +22,14 @@ int RunReg(const Context& context, const std::vector<std::string>& args);
 // Linux: prints that SIGTERM stops the broker and answers 2).
 int RunShutdown(const Context& context, const std::vector<std::string>& args);
 
+// quellmark-cli agent listen: serves the agent pipe and prints each event, one line each.
+int RunAgent(const Context& context, const std::vector<std::string>& args);
+
+// quellmark-cli sim VERB [ARG...]: acts on the running Linux broker's simulated notebook
+// (0 when the broker accepted the request; 1 on an error reply or no broker; 2 usage). The
+// Windows build answers 2.
+int RunSim(const Context& context, const std::vector<std::string>& args);
+
 // quellmark-cli ec-lock MS: holds the embedded controller's named mutex for MS milliseconds.
 int RunEcLock(const Context& context, const std::vector<std::string>& args);
 // The machine's named mutexes as a client (not elevated) sees them; Linux: under the root.

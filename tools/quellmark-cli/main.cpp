@@ -22,6 +22,10 @@ void PrintUsage() {
       "                          work on the registry directly (no broker needed)\n"
       "  shutdown                ask the running broker to exit (Windows build)\n"
       "  ec-lock MS              hold the embedded controller's mutex for MS milliseconds\n"
+      "  agent listen            play the agent service: print each event the broker sends,\n"
+      "                          one line each, until killed\n"
+      "  sim VERB [ARG...]       act on the running broker's simulated notebook (Linux build):\n"
+      "                          ac plug|unplug, boost on|off, turbo, dp-notice\n"
       "\n"
       "--root DIR defaults to $QUELLMARK_ROOT, else ./quellmark-root.\n"
       "\n"
@@ -61,6 +65,8 @@ int main(int argc, char** argv) {
   if (command == "reg") return cli::RunReg(context, args);
   if (command == "shutdown") return cli::RunShutdown(context, args);
   if (command == "ec-lock") return cli::RunEcLock(context, args);
+  if (command == "agent") return cli::RunAgent(context, args);
+  if (command == "sim") return cli::RunSim(context, args);
   if (cli::IsNamedCommand(command)) {
     std::vector<std::string> words{command};
     words.insert(words.end(), args.begin(), args.end());

@@ -17,6 +17,7 @@
 #include "app/lifecycle.h"
 #include "platform/posix/host_services.h"
 #include "platform/posix/main_loop.h"
+#include "sim/control_channel.h"
 #include "sim/machine_profile.h"
 
 namespace {
@@ -122,6 +123,16 @@ int main(int argc, char** argv) {
   auto* services = new platform::Services(host->services());
   services->main_thread = loop;
   platform::InstallServices(services);
+
+  // Acting on the simulated machine while the broker runs (`quellmark-cli sim ...`). Without
+  // the channel the broker still serves; only the machine cannot be acted on.
+  auto* control = new sim::ControlChannel();
+  sim::AddFirmwareVerbs(*control, host->notebook());
+  try {
+    control->Serve(host->root() + "/sim/control");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quellmark: %s\n", e.what());
+  }
 
   PosixProcessHost process(*loop);
   app::RunBroker(process);

@@ -52,7 +52,9 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   // The installed drivers' class keys, as Windows has them before the broker starts.
   sim::SeedDriverRegistry(*registry_, notebook->profile().drivers);
   hid_ = std::make_unique<sim::SimulatedHid>(notebook->profile().hid_interfaces,
-                                             notebook->profile().ec, notebook->profile().keyboard);
+                                             notebook->profile().ec, notebook->profile().keyboard,
+                                             notebook);
+  notebook_ = notebook;
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   services_.registry = registry_.get();
   services_.files = files_.get();

@@ -15,6 +15,7 @@ namespace sim {
 class SimAccessibility;
 class SimulatedHid;
 class SimWmiProvider;
+class SimulatedNotebook;
 }
 
 namespace platform::posix {
@@ -36,9 +37,12 @@ class HostServices {
   sim::SimWmiProvider& wmi() const { return *wmi_; }
   sim::SimAccessibility& accessibility() const { return *accessibility_; }
   sim::SimulatedHid& hid() const { return *hid_; }
+  // The simulated machine itself, for acting on it (sim/control_channel.h).
+  const std::shared_ptr<sim::SimulatedNotebook>& notebook() const { return notebook_; }
 
  private:
   std::string root_;
+  std::shared_ptr<sim::SimulatedNotebook> notebook_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<FileSystem> files_;
   std::unique_ptr<ProcessEnvironment> environment_;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/win32/wide_text.h"
 
@@ -163,6 +164,109 @@ class Win32WmiEnumerator final : public WmiEnumerator {
   ComRef<IEnumWbemClassObject> rows_;
 };
 
+// The broker's sink as the COM object the stub forwards to: IWbemObjectSink over the seam's
+// WmiObjectSink. It counts its own references and holds one on the portable sink, given back
+// when the last of its own goes.
+class ComObjectSink final : public IWbemObjectSink {
+ public:
+  explicit ComObjectSink(WmiObjectSink* sink) : sink_(sink) { sink_->AddRef(); }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (out == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IWbemObjectSink) {
+      *out = static_cast<IWbemObjectSink*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
+  ULONG STDMETHODCALLTYPE Release() override {
+    const LONG left = InterlockedDecrement(&refs_);
+    if (left == 0) {
+      sink_->Release();
+      delete this;
+    }
+    return static_cast<ULONG>(left);
+  }
+
+  HRESULT STDMETHODCALLTYPE Indicate(LONG count, IWbemClassObject** objects) override {
+    std::vector<std::unique_ptr<WmiObject>> held;
+    std::vector<WmiObject*> delivered;
+    for (LONG i = 0; i < count && objects != nullptr; ++i) {
+      IWbemClassObject* object = objects[i];
+      if (object == nullptr) {
+        delivered.push_back(nullptr);
+        continue;
+      }
+      object->AddRef();  // the wrapper's reference, released with it
+      held.push_back(std::make_unique<Win32WmiObject>(ComRef<IWbemClassObject>(object)));
+      delivered.push_back(held.back().get());
+    }
+    return sink_->Indicate(delivered);
+  }
+
+  HRESULT STDMETHODCALLTYPE SetStatus(LONG flags, HRESULT result, BSTR /*text*/,
+                                      IWbemClassObject* /*object*/) override {
+    return sink_->SetStatus(flags, result);
+  }
+
+ private:
+  ~ComObjectSink() = default;
+
+  LONG refs_ = 1;  // the creator's
+  WmiObjectSink* sink_;
+};
+
+class Win32StubSink final : public WmiStubSink {
+ public:
+  explicit Win32StubSink(ComRef<IWbemObjectSink> sink) : sink_(std::move(sink)) {}
+  IWbemObjectSink* com() const { return sink_.get(); }
+
+ private:
+  ComRef<IWbemObjectSink> sink_;
+};
+
+class Win32ObjectStub final : public WmiObjectStub {
+ public:
+  explicit Win32ObjectStub(ComRef<IUnknown> stub) : stub_(std::move(stub)) {}
+
+  wmi::HRESULT QuerySink(std::unique_ptr<WmiStubSink>* sink) override {
+    if (sink == nullptr) return E_POINTER;
+    ComRef<IWbemObjectSink> result;
+    const HRESULT hr = stub_->QueryInterface(IID_IWbemObjectSink, reinterpret_cast<void**>(result.receive()));
+    if (FAILED(hr)) return hr;
+    if (!result) return E_NOINTERFACE;
+    *sink = std::make_unique<Win32StubSink>(std::move(result));
+    return hr;
+  }
+
+ private:
+  ComRef<IUnknown> stub_;
+};
+
+class Win32UnsecuredApartment final : public WmiUnsecuredApartment {
+ public:
+  explicit Win32UnsecuredApartment(ComRef<IUnsecuredApartment> apartment)
+      : apartment_(std::move(apartment)) {}
+
+  wmi::HRESULT CreateObjectStub(WmiObjectSink* sink, std::unique_ptr<WmiObjectStub>* stub) override {
+    if (sink == nullptr || stub == nullptr) return E_POINTER;
+    auto* forwarder = new ComObjectSink(sink);
+    ComRef<IUnknown> result;
+    const HRESULT hr = apartment_->CreateObjectStub(forwarder, result.receive());
+    forwarder->Release();  // the stub holds its own reference when it was made
+    if (FAILED(hr)) return hr;
+    if (!result) return E_NOINTERFACE;
+    *stub = std::make_unique<Win32ObjectStub>(std::move(result));
+    return hr;
+  }
+
+ private:
+  ComRef<IUnsecuredApartment> apartment_;
+};
+
 class Win32WmiServices final : public WmiServices {
  public:
   explicit Win32WmiServices(ComRef<IWbemServices> services) : services_(std::move(services)) {}
@@ -241,6 +345,17 @@ class Win32WmiServices final : public WmiServices {
     return hr;
   }
 
+  wmi::HRESULT ExecNotificationQueryAsync(std::string_view query, int32_t flags,
+                                          WmiStubSink* sink) override {
+    const auto* ours = dynamic_cast<const Win32StubSink*>(sink);
+    if (ours == nullptr) return WBEM_E_INVALID_PARAMETER;
+    const Bstr language("WQL");
+    const Bstr text(query);
+    if (!language.ok() || !text.ok()) return E_OUTOFMEMORY;
+    return services_->ExecNotificationQueryAsync(language.get(), text.get(), flags, nullptr,
+                                                 ours->com());
+  }
+
  private:
   ComRef<IWbemServices> services_;
 };
@@ -283,6 +398,19 @@ wmi::HRESULT Win32WmiProvider::CreateLocator(std::unique_ptr<WmiLocator>* locato
   if (FAILED(hr)) return hr;
   if (!result) return E_NOINTERFACE;
   *locator = std::make_unique<Win32WmiLocator>(std::move(result));
+  return hr;
+}
+
+wmi::HRESULT Win32WmiProvider::CreateUnsecuredApartment(
+    std::unique_ptr<WmiUnsecuredApartment>* apartment) {
+  if (apartment == nullptr) return E_POINTER;
+  ComRef<IUnsecuredApartment> result;
+  const HRESULT hr = CoCreateInstance(CLSID_UnsecuredApartment, nullptr, CLSCTX_LOCAL_SERVER,
+                                      IID_IUnsecuredApartment,
+                                      reinterpret_cast<void**>(result.receive()));
+  if (FAILED(hr)) return hr;
+  if (!result) return E_NOINTERFACE;
+  *apartment = std::make_unique<Win32UnsecuredApartment>(std::move(result));
   return hr;
 }
 

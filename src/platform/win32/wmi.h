@@ -24,6 +24,10 @@ class Win32WmiProvider : public platform::WmiProvider {
   void CoUninitialize() override;
   // CoCreateInstance(CLSID_WbemLocator, no outer object, CLSCTX_INPROC_SERVER, IID_IWbemLocator).
   wmi::HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>* locator) override;
+  // CoCreateInstance(CLSID_UnsecuredApartment, CLSCTX_LOCAL_SERVER); its stubs forward to an
+  // IWbemObjectSink made over the broker's sink.
+  wmi::HRESULT CreateUnsecuredApartment(
+      std::unique_ptr<platform::WmiUnsecuredApartment>* apartment) override;
 };
 
 // The other objects of the seam, as CreateLocator hands them out:
