@@ -15,8 +15,10 @@
 #include <string>
 
 #include "app/lifecycle.h"
+#include "input/windows_input.h"
 #include "platform/posix/host_services.h"
 #include "platform/posix/main_loop.h"
+#include "sim/keyboard_input.h"
 #include "sim/machine_profile.h"
 
 namespace {
@@ -122,6 +124,9 @@ int main(int argc, char** argv) {
   auto* services = new platform::Services(host->services());
   services->main_thread = loop;
   platform::InstallServices(services);
+  // The simulated keyboard's raw-input messages run on the main loop, as WM_INPUT does in the
+  // window procedure.
+  host->input().Connect(loop, [](intptr_t handle) { WindowsMessageLoop::WindowsInput(handle); });
 
   PosixProcessHost process(*loop);
   app::RunBroker(process);
