@@ -1,0 +1,185 @@
+// The raw-input hotkeys and the control-application launch, end to end on the Linux build: key
+// presses and vendor reports of the simulated notebook travel as raw-input messages through the
+// real main loop, events reach an agent listening on the real agent pipe, and launched programs
+// are executable scripts at the mapped Windows paths that note how they were started.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "base/win_codes.h"
+#include "input/helm_launch.h"
+#include "input/windows_input.h"
+#include "platform/posix/console_launcher.h"
+#include "platform/posix/main_loop.h"
+#include "platform/posix/pipe_transport.h"
+#include "sim/keyboard_input.h"
+#include "support/handler_harness.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Events = std::vector<std::pair<uint16_t, uint32_t>>;  // code, first argument
+constexpr const char* kCalvane = "SOFTWARE\\OEM\\Calvane";
+const std::string kInput = "[INFO] WindowsMessageLoop::WindowsInput | ";
+const std::string kHelm = "[INFO] WindowsMessageLoop::HelmKeyPressed | ";
+const std::string kLaunch = "[INFO] WindowsMessageLoop::LaunchAPP | ";
+const std::string kVexorPath = WindowsMessageLoop::kVexorHelmLauncher;
+
+class HotkeyTest : public testsupport::HandlerTest {
+ protected:
+  void SetUp() override {
+    HandlerTest::SetUp();
+    services_.pipes = &pipes_;
+    services_.raw_input = &input_;
+    services_.launcher = &launcher_;
+    WindowsMessageLoop::RegisterRawInput(nullptr);
+    agent_ = std::thread([this] { ServeAgent(); });
+    ASSERT_EQ(pipes_.WaitForInstance(kAgentPath, 5000), 0u);
+  }
+  static constexpr const char* kAgentPath = "\\\\.\\pipe\\vexorhelm_agent_service_";
+  void TearDown() override {
+    stop_agent_ = true;
+    uint32_t error = 0;
+    pipes_.Open(kAgentPath, 3, &error);  // wakes the listener
+    agent_.join();
+    HandlerTest::TearDown();
+  }
+
+  // Makes the records of `act` and runs the main loop until it has handled them all.
+  void Keys(const std::function<void()>& act) {
+    platform::posix::MainLoop loop;
+    input_.Connect(&loop, [](intptr_t handle) { WindowsMessageLoop::WindowsInput(handle); });
+    act();
+    loop.Post([] { pthread_kill(pthread_self(), SIGTERM); });
+    loop.Run();
+    input_.Connect(nullptr, {});
+  }
+  // The events the agent received so far, once `count` have arrived (or after 5 s).
+  Events TakeEvents(size_t count) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < limit) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (events_.size() >= count) break;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(events_, {});
+  }
+  void Install(const std::string& windows_path) {
+    const std::string host = launcher_.HostPath(windows_path);
+    testsupport::WriteFile(host, "#!/bin/sh\necho \"${0##*/}$*\" >> '" + At("launched") + "'\n");
+    std::filesystem::permissions(host, std::filesystem::perms::owner_all);
+  }
+  void SetDword(const char* key, const char* name, uint32_t value) {
+    registry_.SetKeyValue(win::RegRoot::kLocalMachine, key, name, win::kRegDword, &value, 4);
+  }
+
+  platform::posix::UnixStreamPipeTransport pipes_{drive_.path()};
+  sim::SimulatedInput input_;
+  sim::ConsoleSession console_;
+  platform::posix::ConsoleLauncher launcher_{drive_.path(), console_};
+
+ private:
+  void ServeAgent() {
+    const auto hold = pipes_.HoldName(kAgentPath);
+    while (!stop_agent_) {
+      auto instance = pipes_.CreateInstance({.path = kAgentPath, .open_mode = 3, .pipe_mode = 6,
+                                             .max_instances = 255});
+      instance->WaitForClient();
+      uint8_t message[64];
+      uint32_t read = 0;
+      if (stop_agent_ || instance->Read(message, sizeof message, &read) != 0 || read < 11) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      events_.emplace_back(message[0] | message[1] << 8,
+                           message[7] | message[8] << 8 | message[9] << 16 | message[10] << 24);
+    }
+  }
+  std::atomic<bool> stop_agent_{false};
+  std::mutex mutex_;
+  Events events_;
+  std::thread agent_;
+};
+
+// One row per entry of the keyboard and vendor tables, and the records that must be dropped.
+TEST_F(HotkeyTest, DecodesTheDedicatedKeysIntoLinesAndAgentEvents) {
+  const struct { std::function<void(sim::SimulatedInput&)> act; Lines lines; Events events; } cases[] = {
+      {[](auto& in) { in.PressKey(sim::kBrightnessUpKey); }, {kInput + "Message: 0x6F"}, {{2, 1}}},
+      {[](auto& in) { in.PressKey(sim::kBrightnessDownKey); }, {kInput + "Message: 0x70"}, {{2, 0}}},
+      {[](auto& in) { in.PressKey(sim::kBrightnessCycleKey); }, {kInput + "Message: 0x77"}, {{2, 2}}},
+      {[](auto& in) { in.PressKey({0x6F, false}); in.PressKey({0x70, false}); in.PressKey({0x77, false}); }, {}, {}},
+      {[](auto& in) { in.VendorKey(sim::kVendorBrightnessUp); }, {kInput + "Keyboard Backlight brightness up"}, {{2, 1}}},
+      {[](auto& in) { in.VendorKey(sim::kVendorBrightnessDown); }, {kInput + "Keyboard Backlight brightness down"}, {{2, 0}}},
+      {[](auto& in) { in.VendorKey(sim::kVendorOperationMode); }, {kInput + "Operation Mode Switch"}, {}},
+      {[](auto& in) { in.VendorKey(sim::kVendorBacklight30sOff); }, {kInput + "Keyboard Backlight 30 sec OFF"}, {{5, 0}}},
+      {[](auto& in) { in.VendorKey(sim::kVendorBacklight30sOn); }, {kInput + "Keyboard Backlight 30 sec ON"}, {{5, 1}}},
+      {[](auto& in) { in.VendorReport({5, 0x7C, 0xFE, 0}); in.VendorReport({5, 0x81, 0x00, 0}); in.MoveMouse(); }, {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines.empty() ? "dropped" : c.lines[0]);
+    Keys([&] { c.act(input_); });
+    const Events events = TakeEvents(c.events.size());
+    EXPECT_EQ(events, c.events);
+    Lines expected = c.lines;
+    for (const auto& [code, value] : c.events) {
+      expected.push_back(code == 2 ? "[INFO] namedpipe_agent_service_function::SendBrightnessHotkeyEvent | Send pressed_hotkey: " + std::to_string(value) + " error: 0"
+                                   : "[INFO] namedpipe_agent_service_function::SendBrightness30SecEvent | Send status: " + std::to_string(value) + " error: 0");
+    }
+    EXPECT_EQ(TakeLog(), expected);
+  }
+}
+
+// The pressed flag on a held Helm key, and the EC HID test on both Helm paths: an unreadable
+// value is rewritten as 0, the value 1 leaves the Helm key alone but not the backlight keys.
+TEST_F(HotkeyTest, HeldHelmKeyLaunchesOnceAndEcHidTransitionModeIgnoresIt) {
+  Install(kVexorPath);
+  const Lines launch = {kHelm + "Model_Name_1st_brand: Vexor", kHelm + "ctrl:0 shift:0 alt:0 keys:0",
+                        kLaunch + "Launch File path(success): " + kVexorPath};
+  const std::string ignored = kInput + "EC HID transition mode ignore helm key action";
+  Lines held = {kInput + "Message: 0x75"};
+  held.insert(held.end(), launch.begin(), launch.end());
+  for (int i = 0; i < 2; ++i) held.insert(held.end(), {kInput + "Message: 0x75", kInput + "Helm key already pressed."});
+  held.push_back(kInput + "Helm key release.");
+  Lines vendor = {kInput + "Keyboard VexorHelm Key"};
+  vendor.insert(vendor.end(), launch.begin(), launch.end());
+
+  const uint32_t text_value = 0x31;
+  registry_.SetKeyValue(win::RegRoot::kLocalMachine, kCalvane, "EC_HID_Support", win::kRegSz, &text_value, 4);
+  Keys([&] { input_.HoldKey(sim::kHelmKey, 2); input_.ReleaseKey(sim::kHelmKey); });
+  EXPECT_EQ(TakeLog(), held);
+  uint32_t stored = 7, size = 4;
+  EXPECT_EQ(registry_.GetValue(win::RegRoot::kLocalMachine, kCalvane, "EC_HID_Support",
+                               win::kRrfRtRegDword, nullptr, &stored, &size), 0u);
+  EXPECT_EQ(stored, 0u);
+  // Every vendor report launches: there is no pressed flag on that path.
+  Keys([&] { input_.VendorKey(sim::kVendorHelm); input_.VendorKey(sim::kVendorHelm); });
+  Lines twice = vendor;
+  twice.insert(twice.end(), vendor.begin(), vendor.end());
+  EXPECT_EQ(TakeLog(), twice);
+
+  // Pressed, then released while the EC HID mode is on: the release still clears the flag.
+  Keys([&] { input_.HoldKey(sim::kHelmKey, 0); });
+  TakeLog();
+  SetDword(kCalvane, "EC_HID_Support", 1);
+  Keys([&] {
+    input_.HoldKey(sim::kHelmKey, 0);
+    input_.ReleaseKey(sim::kHelmKey);
+    input_.VendorKey(sim::kVendorHelm);
+    input_.VendorKey(sim::kVendorBrightnessUp);
+  });
+  EXPECT_EQ(TakeEvents(1), (Events{{2, 1}}));
+  EXPECT_EQ(TakeLog(), (Lines{ignored, kInput + "Helm key release.", ignored,
+                              kInput + "Keyboard Backlight brightness up",
+                              "[INFO] namedpipe_agent_service_function::SendBrightnessHotkeyEvent | Send pressed_hotkey: 1 error: 0"}));
+  SetDword(kCalvane, "EC_HID_Support", 2);
+  Keys([&] { input_.PressKey(sim::kHelmKey); });
+  held.erase(held.begin() + 4, held.end() - 1);
+  EXPECT_EQ(TakeLog(), held);
+}
+
+}  // namespace
