@@ -11,8 +11,10 @@
 #include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
+#include "base/text.h"
 #include "base/win_codes.h"
 #include "input/helm_launch.h"
 #include "input/windows_input.h"
@@ -21,6 +23,7 @@
 #include "platform/posix/pipe_transport.h"
 #include "sim/keyboard_input.h"
 #include "support/handler_harness.h"
+#include "support/pipe_client.h"
 
 namespace {
 
@@ -73,7 +76,7 @@ class HotkeyTest : public testsupport::HandlerTest {
   }
   void Install(const std::string& windows_path) {
     const std::string host = launcher_.HostPath(windows_path);
-    testsupport::WriteFile(host, "#!/bin/sh\necho \"${0##*/}$*\" >> '" + At("launched") + "'\n");
+    testsupport::WriteFile(host, "#!/bin/sh\necho \"${0##*/} $*\" >> '" + At("launched") + "'\n");
     std::filesystem::permissions(host, std::filesystem::perms::owner_all);
   }
   void SetDword(const char* key, const char* name, uint32_t value) {
@@ -180,6 +183,65 @@ TEST_F(HotkeyTest, HeldHelmKeyLaunchesOnceAndEcHidTransitionModeIgnoresIt) {
   Keys([&] { input_.PressKey(sim::kHelmKey); });
   held.erase(held.begin() + 4, held.end() - 1);
   EXPECT_EQ(TakeLog(), held);
+}
+
+// One row per rule of the decision, then the launch failures: no user at the console.
+TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
+  using namespace WindowsMessageLoop;
+  const std::string omni = kOmniHelmLauncher;
+  const std::string store = "/c \"start ms-windows-store://pdp/?productid=";
+  const std::string starter = launcher_.ModuleDirectory() + "\\LaunchUWPApp.exe";
+  const auto ok = [](const std::string& path) { return kLaunch + "Launch File path(success): " + path; };
+  const std::string control = kHelm + "Get Keyboard Input : CONTROL";
+  const struct { const char* brand; uint8_t keys; bool s_mode, logged_on; const char* mods_line;
+                 Lines rule; std::string launched; } rows[] = {
+      {"Zephan", sim::kRightCtrl, 0, 1, "1 shift:0 alt:0 keys:1", {control, ok(kZephanHelmLauncher)}, "ZephanHelmLauncher.exe /widget"},
+      {nullptr, sim::kRightCtrl, 0, 1, "1 shift:0 alt:0 keys:1", {control, ok(kVexorPath)}, "VexorHelmLauncher.exe /widget"},
+      {"Acme", sim::kLeftCtrl, 0, 1, "1 shift:0 alt:0 keys:1", {control, kLaunch + "Launch file fail: ", kLaunch + "Launch store fail: "}, ""},
+      {"Acme", sim::kLeftShift, 0, 1, "0 shift:1 alt:0 keys:1", {kHelm + "Get Keyboard Input : SHIFT", ok(kQuickPanelLauncher)}, "CorlanTrayDeckLauncher.exe "},
+      {"Corlan", sim::kLeftShift, 1, 1, "0 shift:1 alt:0 keys:1", {"[INFO] WindowsMessageLoop::IsWindowsSMode | Policy: Windows run in s mode", kLaunch + "File not exist", kLaunch + "Launch file fail: " + starter, kLaunch + "Launch store fail: "}, ""},
+      {"Zephan", sim::kLeftCtrl | sim::kLeftShift, 0, 1, "1 shift:1 alt:0 keys:2", {ok(kZephanHelmLauncher)}, "ZephanHelmLauncher.exe "},
+      {"Vexor", sim::kLeftCtrl | sim::kRightAlt, 1, 1, "1 shift:0 alt:1 keys:2", {ok(kVexorPath)}, "VexorHelmLauncher.exe "},
+      {"Rovanta", sim::kLeftShift, 0, 1, "0 shift:1 alt:0 keys:1", {kLaunch + "File not exist", kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(success): " + store + "9XQ4ZR2MWT8B\""}, "cmd.exe /c start ms-windows-store://pdp/?productid=9XQ4ZR2MWT8B"},
+      {"vexor", 0, 1, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe "},
+      {"", 0, 0, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe "},  // stored as a DWORD
+      {"Vexor", 0, 0, 0, "0 shift:0 alt:0 keys:0", {kLaunch + "Launch File path(fail): " + kVexorPath, kLaunch + "Launch file fail: " + kVexorPath, kLaunch + "Launch store fail: "}, ""},
+      {"Acme", 0, 0, 0, "0 shift:0 alt:0 keys:0", {kLaunch + "Launch File path(fail): " + omni, kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(fail): " + store + "9KV7PL3HDN5C\"", kLaunch + "Launch store fail: 9KV7PL3HDN5C"}, ""},
+  };
+  for (const char* path : {kZephanHelmLauncher, kVexorHelmLauncher, kQuickPanelLauncher, "cmd.exe"}) Install(path);
+  Lines launched;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.brand == nullptr ? "(missing)" : row.brand);
+    if (row.brand == nullptr) {
+      registry_.DeleteKeyValue(win::RegRoot::kLocalMachine, kCalvane, "Model_Name_1st_brand");
+    } else if (*row.brand == '\0') {
+      SetDword(kCalvane, "Model_Name_1st_brand", 1);
+    } else {
+      const auto wire = text::ToWireText(row.brand);
+      registry_.SetKeyValue(win::RegRoot::kLocalMachine, kCalvane, "Model_Name_1st_brand", win::kRegSz,
+                            wire.data(), static_cast<uint32_t>(wire.size()));
+    }
+    if (std::string(row.brand == nullptr ? "" : row.brand) == "vexor") Install(omni);
+    SetDword("SYSTEM\\CurrentControlSet\\Control\\CI\\Policy", "SkuPolicyRequired", row.s_mode);
+    console_.SetUserLoggedOn(row.logged_on);
+    Keys([&] { input_.PressKey(sim::kHelmKey, row.keys); });
+    const std::string brand = row.brand == nullptr ? "Vexor" : row.brand;
+    Lines expected = {kInput + "Message: 0x75", kHelm + "Model_Name_1st_brand: " + brand,
+                      kHelm + "ctrl:" + row.mods_line};
+    expected.insert(expected.end(), row.rule.begin(), row.rule.end());
+    expected.push_back(kInput + "Helm key release.");
+    EXPECT_EQ(TakeLog(), expected);
+    if (!row.launched.empty()) {
+      launched.push_back(row.launched);
+      EXPECT_TRUE(testsupport::WaitForText(At("launched"), row.launched + "\n", 1));
+    }
+  }
+  std::sort(launched.begin(), launched.end());
+  Lines seen;
+  std::istringstream marker(testsupport::ReadText(At("launched")));
+  for (std::string line; std::getline(marker, line);) seen.push_back(line);
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, launched);
 }
 
 }  // namespace
