@@ -76,7 +76,7 @@ class HotkeyTest : public testsupport::HandlerTest {
   }
   void Install(const std::string& windows_path) {
     const std::string host = launcher_.HostPath(windows_path);
-    testsupport::WriteFile(host, "#!/bin/sh\necho \"${0##*/} $*\" >> '" + At("launched") + "'\n");
+    testsupport::WriteFile(host, "#!/bin/sh\necho \"/${0##*/} $*\" >> '" + At("launched") + "'\n");
     std::filesystem::permissions(host, std::filesystem::perms::owner_all);
   }
   void SetDword(const char* key, const char* name, uint32_t value) {
@@ -85,7 +85,8 @@ class HotkeyTest : public testsupport::HandlerTest {
 
   platform::posix::UnixStreamPipeTransport pipes_{drive_.path()};
   sim::SimulatedInput input_;
-  sim::ConsoleSession console_;
+  // Nobody at the console until a test logs a user on.
+  sim::ConsoleSession console_{sim::ParseMachineProfile("[session]\nuser_logged_on = no\n", "hotkeys.profile").session};
   platform::posix::ConsoleLauncher launcher_{drive_.path(), console_};
 
  private:
@@ -140,6 +141,7 @@ TEST_F(HotkeyTest, DecodesTheDedicatedKeysIntoLinesAndAgentEvents) {
 // The pressed flag on a held Helm key, and the EC HID test on both Helm paths: an unreadable
 // value is rewritten as 0, the value 1 leaves the Helm key alone but not the backlight keys.
 TEST_F(HotkeyTest, HeldHelmKeyLaunchesOnceAndEcHidTransitionModeIgnoresIt) {
+  console_.SetUserLoggedOn(true);
   Install(kVexorPath);
   const Lines launch = {kHelm + "Model_Name_1st_brand: Vexor", kHelm + "ctrl:0 shift:0 alt:0 keys:0",
                         kLaunch + "Launch File path(success): " + kVexorPath};
@@ -185,7 +187,7 @@ TEST_F(HotkeyTest, HeldHelmKeyLaunchesOnceAndEcHidTransitionModeIgnoresIt) {
   EXPECT_EQ(TakeLog(), held);
 }
 
-// One row per rule of the decision, then the launch failures: no user at the console.
+// The launch failures with no user at the console, then one row per rule of the decision.
 TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
   using namespace WindowsMessageLoop;
   const std::string omni = kOmniHelmLauncher;
@@ -195,6 +197,8 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
   const std::string control = kHelm + "Get Keyboard Input : CONTROL";
   const struct { const char* brand; uint8_t keys; bool s_mode, logged_on; const char* mods_line;
                  Lines rule; std::string launched; } rows[] = {
+      {"Vexor", 0, 0, 0, "0 shift:0 alt:0 keys:0", {kLaunch + "Launch File path(fail): " + kVexorPath, kLaunch + "Launch file fail: " + kVexorPath, kLaunch + "Launch store fail: "}, ""},
+      {"Acme", 0, 0, 0, "0 shift:0 alt:0 keys:0", {kLaunch + "File not exist", kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(fail): " + store + "9KV7PL3HDN5C\"", kLaunch + "Launch store fail: 9KV7PL3HDN5C"}, ""},
       {"Zephan", sim::kRightCtrl, 0, 1, "1 shift:0 alt:0 keys:1", {control, ok(kZephanHelmLauncher)}, "ZephanHelmLauncher.exe /widget"},
       {nullptr, sim::kRightCtrl, 0, 1, "1 shift:0 alt:0 keys:1", {control, ok(kVexorPath)}, "VexorHelmLauncher.exe /widget"},
       {"Acme", sim::kLeftCtrl, 0, 1, "1 shift:0 alt:0 keys:1", {control, kLaunch + "Launch file fail: ", kLaunch + "Launch store fail: "}, ""},
@@ -205,8 +209,6 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
       {"Rovanta", sim::kLeftShift, 0, 1, "0 shift:1 alt:0 keys:1", {kLaunch + "File not exist", kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(success): " + store + "9XQ4ZR2MWT8B\""}, "cmd.exe /c start ms-windows-store://pdp/?productid=9XQ4ZR2MWT8B"},
       {"vexor", 0, 1, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe "},
       {"", 0, 0, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe "},  // stored as a DWORD
-      {"Vexor", 0, 0, 0, "0 shift:0 alt:0 keys:0", {kLaunch + "Launch File path(fail): " + kVexorPath, kLaunch + "Launch file fail: " + kVexorPath, kLaunch + "Launch store fail: "}, ""},
-      {"Acme", 0, 0, 0, "0 shift:0 alt:0 keys:0", {kLaunch + "Launch File path(fail): " + omni, kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(fail): " + store + "9KV7PL3HDN5C\"", kLaunch + "Launch store fail: 9KV7PL3HDN5C"}, ""},
   };
   for (const char* path : {kZephanHelmLauncher, kVexorHelmLauncher, kQuickPanelLauncher, "cmd.exe"}) Install(path);
   Lines launched;
@@ -223,7 +225,7 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
     }
     if (std::string(row.brand == nullptr ? "" : row.brand) == "vexor") Install(omni);
     SetDword("SYSTEM\\CurrentControlSet\\Control\\CI\\Policy", "SkuPolicyRequired", row.s_mode);
-    console_.SetUserLoggedOn(row.logged_on);
+    if (row.logged_on) console_.SetUserLoggedOn(true);  // the first rows: as the profile has it
     Keys([&] { input_.PressKey(sim::kHelmKey, row.keys); });
     const std::string brand = row.brand == nullptr ? "Vexor" : row.brand;
     Lines expected = {kInput + "Message: 0x75", kHelm + "Model_Name_1st_brand: " + brand,
@@ -232,8 +234,10 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
     expected.push_back(kInput + "Helm key release.");
     EXPECT_EQ(TakeLog(), expected);
     if (!row.launched.empty()) {
-      launched.push_back(row.launched);
-      EXPECT_TRUE(testsupport::WaitForText(At("launched"), row.launched + "\n", 1));
+      // The program's name with the '/' before it, so that no name matches inside another.
+      launched.push_back("/" + row.launched);
+      const auto times = std::count(launched.begin(), launched.end(), launched.back());
+      EXPECT_TRUE(testsupport::WaitForText(At("launched"), launched.back() + "\n", static_cast<size_t>(times)));
     }
   }
   std::sort(launched.begin(), launched.end());

@@ -56,9 +56,9 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   sim::SeedDriverRegistry(*registry_, notebook->profile().drivers);
   hid_ = std::make_unique<sim::SimulatedHid>(notebook->profile().hid_interfaces,
                                              notebook->profile().ec, notebook->profile().keyboard);
+  console_ = std::make_unique<sim::ConsoleSession>(notebook->profile().session);
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
   input_ = std::make_unique<sim::SimulatedInput>();
-  console_ = std::make_unique<sim::ConsoleSession>();
   launcher_ = std::make_unique<ConsoleLauncher>(root_, *console_);
   services_.registry = registry_.get();
   services_.files = files_.get();
