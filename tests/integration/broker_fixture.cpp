@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
+
+#include "support/handler_harness.h"
 
 namespace testsupport {
 
@@ -16,23 +17,17 @@ void BrokerFixture::SetUp() {
   platform::InstallServices(&services_);
 }
 
-void BrokerFixture::TearDown() { platform::InstallServices(nullptr); }
-
 void BrokerFixture::EnableLogging() {
   platform::posix::SqliteRegistry registry(root_.path() + "/registry.db");
   const uint32_t one = 1;
-  ASSERT_EQ(registry.SetKeyValue(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane\\Log",
-                                 "Quellmark", win::kRegDword, &one, 4),
-            0u);
+  ASSERT_EQ(registry.SetKeyValue(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane\\Log", "Quellmark",
+                                 win::kRegDword, &one, 4), 0u);
 }
 
 std::unique_ptr<ChildProcess> BrokerFixture::StartBroker(const std::string& machine,
                                                          const std::string& binary) {
   std::vector<std::string> command{binary, "--root", root_.path()};
-  if (!machine.empty()) {
-    const auto machines = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines";
-    command.insert(command.end(), {"--machine", (machines / machine).lexically_normal().string()});
-  }
+  if (!machine.empty()) command.insert(command.end(), {"--machine", MachineProfile(machine)});
   auto broker = std::make_unique<ChildProcess>(command);
   // A socket file may be left by a killed broker: the new one is up once a connection works.
   for (int attempt = 0; attempt < 1000; ++attempt) {

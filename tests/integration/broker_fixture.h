@@ -19,7 +19,7 @@ namespace testsupport {
 class BrokerFixture : public ::testing::Test {
  protected:
   void SetUp() override;
-  void TearDown() override;
+  void TearDown() override { platform::InstallServices(nullptr); }
 
   void EnableLogging();  // for the next start
   // Starts `binary` on machines/`machine` (the default machine when empty) until its pipe answers.

@@ -9,14 +9,12 @@
 
 #include "base/win_codes.h"
 #include "integration/broker_fixture.h"
-#include "support/bytes.h"
 
 namespace {
 
-using testsupport::Bytes;
-using testsupport::BrokerFixture;
-using testsupport::ConnectCommandPipe;
-using testsupport::Exchange;
+using Bytes = std::vector<uint8_t>;
+using testsupport::BrokerFixture, testsupport::ConnectCommandPipe,
+      testsupport::Exchange;
 
 TEST_F(BrokerFixture, LogsItsExactLinesRunsOnceAndExitsCleanlyOnSigterm) {
   EnableLogging();
@@ -27,7 +25,7 @@ TEST_F(BrokerFixture, LogsItsExactLinesRunsOnceAndExitsCleanlyOnSigterm) {
   EXPECT_EQ(socket_file.st_mode & 0777, 0666u);
   auto client = ConnectCommandPipe();
   std::vector<uint8_t> response;
-  ASSERT_EQ(Exchange(*client, Bytes({0x27, 0, 0}), &response), win::kErrorBrokenPipe);
+  ASSERT_EQ(Exchange(*client, Bytes{0x27, 0, 0}, &response), win::kErrorBrokenPipe);
   // The start-up survey's last line ends the first start.
   ASSERT_TRUE(WaitForLog("Unknown namedpipe command code: 39\r\n") && WaitForLog("amount_gpu: 0"));
   const std::string log = ReadLog();
@@ -44,7 +42,7 @@ TEST_F(BrokerFixture, LogsItsExactLinesRunsOnceAndExitsCleanlyOnSigterm) {
   EXPECT_EQ(second.WaitExit(5000), std::optional<int>(0));
   EXPECT_EQ(ReadLog(), log);
   client = ConnectCommandPipe();
-  ASSERT_EQ(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
+  ASSERT_EQ(Exchange(*client, Bytes{0, 0, 0}, &response), 0u);
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 
@@ -54,11 +52,11 @@ TEST_F(BrokerFixture, RestartsAfterBeingKilledAndSigintStopsItPromptlyWithoutLog
   auto broker = StartBroker();
   auto client = ConnectCommandPipe();
   std::vector<uint8_t> response;
-  ASSERT_EQ(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
+  ASSERT_EQ(Exchange(*client, Bytes{0, 0, 0}, &response), 0u);
   const auto started = std::chrono::steady_clock::now();
   EXPECT_EQ(StopBroker(*broker, SIGINT), std::optional<int>(0));
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10)) << "a client holds the stop";
-  EXPECT_NE(Exchange(*client, Bytes({0, 0, 0}), &response), 0u);
+  EXPECT_NE(Exchange(*client, Bytes{0, 0, 0}, &response), 0u);
   EXPECT_FALSE(std::filesystem::exists(root_.path() + "/C/ProgramData/OEM/Calvane"));
 }
 

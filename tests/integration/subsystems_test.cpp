@@ -1,19 +1,12 @@
 // One run of each subsystem through the Linux broker's real socket and quellmark-cli's named
-// commands: the firmware, the start-up survey, the registry with its forward, the boot logo.
+// commands: the firmware, the start-up survey, the registry with its forward.
 #include <chrono>
-#include <filesystem>
 #include <string>
 #include <thread>
 
 #include "integration/broker_fixture.h"
-#include "pipe/protocol.h"
-#include "support/handler_harness.h"
-#include "support/pipe_client.h"
 
 namespace {
-
-using testsupport::Le;
-using Bytes = std::vector<uint8_t>;
 
 using Subsystems = testsupport::BrokerFixture;
 
@@ -28,21 +21,13 @@ TEST_F(Subsystems, FirmwareOfTheInstalledBroker) {
   auto broker = StartBroker("", prefix.path() + "/bin/quellmark");
   EXPECT_EQ(Named({"op-mode", "set", "5"}), "0 (0x00000000)\n");
   EXPECT_EQ(Named({"op-mode", "get"}), "1280 (0x0000000000000500)\n");
-  // The same state through the generic misc-setting command, on a raw connection.
-  auto client = testsupport::ConnectCommandPipe();
-  Bytes response;
-  const auto request = ironbark::EncodeRequest(27, std::vector<Bytes>{Le(11, 4)});
-  ASSERT_EQ(testsupport::Exchange(*client, request, &response), 0u);
-  EXPECT_EQ(response, Bytes({1, 8, 0, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0}));
-  ASSERT_TRUE(WaitForLog("Rsponse data: 0x500"));
-  EXPECT_NE(ReadLog().find("WMI SetGamingMiscSettingFunction input: 0x50B\r\n"), std::string::npos);
   // Each code runs its own handler: the entry line names it.
   EXPECT_EQ(Cli({"send", "16", "u32:0"}).exit_code, 0);
   EXPECT_TRUE(WaitForLog("::wmi_get_gaming_fan_group_speed | kSvcCmdWMIGetGamingFanGroupSpeed\r\n"));
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 
-TEST_F(Subsystems, SurveyPublishesTheMachineAndTheBootLogoIsAppliedAndRestored) {
+TEST_F(Subsystems, SurveyPublishesTheMachineFoundOnTheBrokersOwnDrive) {
   EnableLogging();
   auto broker = StartBroker();
   ASSERT_TRUE(WaitForLog("get_support_fan_amount | amount_gpu: 0\r\n")) << ReadLog();
@@ -54,18 +39,6 @@ TEST_F(Subsystems, SurveyPublishesTheMachineAndTheBootLogoIsAppliedAndRestored) 
     EXPECT_NE(published.find(value), std::string::npos) << value << published;
   // The driver's class key was seeded from the profile and found through the device list.
   EXPECT_NE(ReadLog().find("::get_driver_version_string | 2.1.1407.0\r\n"), std::string::npos);
-  // An image goes from a picture folder to the staging folder and onto the EFI system
-  // partition the machine provides.
-  const std::string image("GIF89a\x01\x00\x01\x00\x00\xff", 12);
-  testsupport::WriteFile(root_.path() + "/C/Users/Public/Pictures/logo.gif", image);
-  const std::string staged = root_.path() + "/C/ProgramData/OEM/Calvane/BIOSLogo/CorlanLogo.gif";
-  const std::string partition = root_.path() + "/S/EFI/OEM/CorlanLogo.gif";
-  EXPECT_EQ(Named({"logo", "apply", "C:\\Users\\Public\\Pictures\\logo.gif", "gif"}),
-            "1 (0x00000001)\n");
-  EXPECT_EQ(testsupport::ReadFile(staged), image);
-  EXPECT_EQ(testsupport::ReadFile(partition), image);
-  EXPECT_EQ(Named({"logo", "restore"}), "1 (0x00000001)\n");
-  EXPECT_FALSE(std::filesystem::exists(staged) || std::filesystem::exists(partition));
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 
@@ -82,9 +55,7 @@ TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
   std::this_thread::sleep_for(std::chrono::milliseconds(200));  // room for a runaway chain
   const std::string log = ReadLog();
   EXPECT_EQ(testsupport::Occurrences(log, "| ironbark::IbClientCommandProcessor::reg_create_value | "
-                                      "Rsponse error code: 0x5\r\n"),
-            2u)
-      << log;
+                                      "Rsponse error code: 0x5\r\n"), 2u) << log;
   EXPECT_EQ(testsupport::Occurrences(log, "Response namedpipe error"), 2u) << log;
   // Lifting the mark takes effect at once: the broker reads it from the shared database.
   EXPECT_EQ(Named({"reg", "unprotect", "HKLM\\SOFTWARE\\Locked"}),

@@ -3,28 +3,25 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "base/text.h"
 #include "hid/ec_hid.h"
 #include "hid/keyboard_hid.h"
 #include "pipe/protocol.h"
+#include "support/pipe_client.h"
 
 namespace testsupport {
 
 std::vector<uint8_t> Wire(const std::string& text) { return text::ToWireText(text); }
 
 std::string MachineProfile(const std::string& file) {
-  return (std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines" / file)
-      .lexically_normal()
-      .string();
+  const auto machines = std::filesystem::path(__FILE__).parent_path() / ".." / ".." / "machines";
+  return (machines / file).lexically_normal().string();
 }
 
 std::optional<std::string> ReadFile(const std::string& host_path) {
   if (!std::filesystem::is_regular_file(host_path)) return std::nullopt;
-  std::stringstream content;
-  content << std::ifstream(host_path, std::ios::binary).rdbuf();
-  return content.str();
+  return ReadText(host_path);
 }
 
 void WriteFile(const std::string& host_path, const std::string& content) {
@@ -67,8 +64,7 @@ std::vector<std::string> LogReader::Take() {
     const std::string line = all.substr(consumed, end - consumed);
     const size_t product = line.find(kProduct);
     lines.push_back(line.substr(0, line.find(' ')) + " " +
-                    (product == std::string::npos ? line
-                                                  : line.substr(product + kProduct.size())));
+                    (product == std::string::npos ? line : line.substr(product + kProduct.size())));
   }
   return lines;
 }
@@ -82,6 +78,15 @@ void HandlerTest::BootWith(sim::MachineProfile profile) {
   notebook_ = std::make_shared<sim::SimulatedNotebook>(std::move(profile));
   wmi_ = std::make_unique<sim::SimWmiProvider>(notebook_);
   services_.wmi = wmi_.get();
+}
+
+std::pair<uint32_t, std::vector<uint8_t>> HandlerTest::Stored(win::RegRoot root, const std::string& key,
+                                                              const std::string& name) {
+  std::vector<platform::RegValueInfo> values;
+  registry_.EnumValues(root, key, &values);
+  for (const auto& v : values)
+    if (text::AsciiUpper(v.name) == text::AsciiUpper(name)) return {v.type, v.data};
+  return {kMissing, {}};
 }
 
 void HandlerTest::SetUp() {

@@ -57,14 +57,14 @@ struct LogReader {
 // "[INFO] ironbark::IbClientCommandProcessor::<operation> | ", how the handlers' lines start.
 std::string ProcessorLine(const std::string& operation);
 
+inline constexpr uint32_t kMissing = 0xFFFFFFFF;  // no registry value type
+
 // WMI on a machine whose WMI service is missing: COM works, the locator cannot be created.
 class NoWmiService : public platform::WmiProvider {
  public:
   wmi::HRESULT CoInitializeEx() override { return wmi::kS_OK; }
   void CoUninitialize() override {}
-  wmi::HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>*) override {
-    return wmi::kE_Fail;
-  }
+  wmi::HRESULT CreateLocator(std::unique_ptr<platform::WmiLocator>*) override { return wmi::kE_Fail; }
 };
 
 // Real services installed for the test: a registry database and a file tree (drive letters
@@ -86,6 +86,9 @@ class HandlerTest : public ::testing::Test {
   // The host path of `relative` below the file tree ("C/ProgramData/...").
   std::string At(const std::string& relative) const { return drive_.path() + "/" + relative; }
   std::vector<std::string> TakeLog() { return log_lines_.Take(); }
+  // The stored type and bytes of value `name` (in any case) of `key`; type kMissing when there is none.
+  std::pair<uint32_t, std::vector<uint8_t>> Stored(win::RegRoot root, const std::string& key,
+                                                   const std::string& name);
 
   TempDir drive_;
   TempDir registry_dir_;

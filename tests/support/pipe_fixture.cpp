@@ -2,7 +2,6 @@
 
 #include <filesystem>
 
-#include "app/command_catalogue.h"
 #include "pipe/pipe_server.h"
 
 namespace testsupport {
@@ -32,9 +31,9 @@ void PipeServerFixture::TearDown() {
   platform::InstallServices(nullptr);
 }
 
-void PipeServerFixture::StartServer() {
+void PipeServerFixture::StartServer(const ironbark::CommandTable& table) {
   g_PipeServerStop.store(false);
-  server_ = std::thread([] { RunPipeServer(g_CommandHandlers); });
+  server_ = std::thread([&table] { RunPipeServer(table); });
   ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
 }
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "app/command_catalogue.h"
 #include "log/log_file.h"
 #include "pipe/named_pipe.h"
 #include "platform/posix/file_system.h"
@@ -22,8 +22,9 @@ class PipeServerFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Runs the accept loop on a thread of its own (no survey) until the pipe accepts connections.
-  void StartServer();
+  // Runs the accept loop for `table` (kept until the test has ended) on a thread of its own (no
+  // survey) until the pipe accepts connections.
+  void StartServer(const ironbark::CommandTable& table = g_CommandHandlers);
 
   static std::unique_ptr<NamedPipeClient> Connect() { return ConnectCommandPipe(2000); }
   std::string LogPath() const { return root_.path() + "/C/test.log"; }

@@ -14,10 +14,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using ironbark::IbClientCommandProcessor;
-using testsupport::CallForItem;
-using testsupport::U32;
-using testsupport::Wire;
+using ironbark::IbClientCommandProcessor, testsupport::CallForItem, testsupport::ProcessorLine,
+      testsupport::U32, testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
@@ -27,16 +25,14 @@ constexpr const char* kStagedJpg = "C/ProgramData/OEM/Calvane/BIOSLogo/CorlanLog
 constexpr const char* kEspGif = "S/EFI/OEM/CorlanLogo.gif";
 constexpr const char* kEspJpg = "S/EFI/OEM/CorlanLogo.jpg";
 
-const Bytes kDone = U32(1);
-const Bytes kFailed = U32(0xFFFFFFFF);
+const Bytes kDone = U32(1), kFailed = U32(0xFFFFFFFF);
 constexpr uint16_t kApplyCode = 36;  // apply_bios_logo
 
-std::string In(const std::string& operation) { return testsupport::ProcessorLine(operation); }
-const std::string kApply = In("apply_bios_logo");
-const std::string kCopy = In("copy_bios_logo");
-const std::string kFetch = In("get_bios_logo");
-const std::string kCheck = In("check_BIOS_Logo_Folder_exist");
-const std::string kResolution = In("GetDeviceResolution");
+const std::string kApply = ProcessorLine("apply_bios_logo");
+const std::string kCopy = ProcessorLine("copy_bios_logo");
+const std::string kFetch = ProcessorLine("get_bios_logo");
+const std::string kCheck = ProcessorLine("check_BIOS_Logo_Folder_exist");
+const std::string kResolution = ProcessorLine("GetDeviceResolution");
 
 class BootLogoTest : public testsupport::HandlerTest {
  protected:
@@ -101,12 +97,8 @@ TEST_F(BootLogoTest, EveryFormatButZeroIsAJpegAndAWideFormatCountsAsZero) {
   Boot("vexor-default.profile");
   fs::create_directories(At("S/EFI/OEM"));
   Put("C/Pictures/logo.gif", "image");
-  const struct {
-    Bytes format;
-    const char* logged;  // signed
-    bool gif;
-  } cases[] = {{U32(7), "7", false}, {U32(0xFFFFFFFF), "-1", false},
-               {Bytes{1, 0, 0, 0, 0}, "0", true}};
+  const struct { Bytes format; const char* logged /* signed */; bool gif; } cases[] = {
+      {U32(7), "7", false}, {U32(0xFFFFFFFF), "-1", false}, {Bytes{1, 0, 0, 0, 0}, "0", true}};
   for (const auto& c : cases) {
     EXPECT_EQ(CallForItem(kApplyCode, {Wire("C:\\Pictures\\logo.gif"), c.format}), kDone);
     EXPECT_EQ(TakeLog().at(2), kApply + "Image format (gif = 0, jpg = 1): " + c.logged);
@@ -165,8 +157,8 @@ TEST_F(BootLogoTest, FetchBackPrefersTheGifThenTheJpegThenNothing) {
 
 TEST_F(BootLogoTest, RestoreRemovesEveryLogoAndSucceedsWithNothingToRemove) {
   Boot("vexor-default.profile");
-  const std::string r = In("restore_bios_logo");
-  const std::string d = In("del_bios_logo");
+  const std::string r = ProcessorLine("restore_bios_logo");
+  const std::string d = ProcessorLine("del_bios_logo");
   for (const char* file : {kStagedGif, kStagedJpg, kEspGif, kEspJpg}) Put(file, "x");
   EXPECT_EQ(Restore(), kDone);
   for (const char* file : {kStagedGif, kStagedJpg, kEspGif, kEspJpg})
@@ -179,20 +171,18 @@ TEST_F(BootLogoTest, RestoreRemovesEveryLogoAndSucceedsWithNothingToRemove) {
   EXPECT_EQ(TakeLog().size(), 4u) << "no delete lines";
 }
 
-TEST_F(BootLogoTest, LogoVolumeIsTheFirstEspVolumeNameAsWmiReportsIt) {
+TEST_F(BootLogoTest, LogoVolumeIsTheFirstEspVolumeAsWmiNamesItOrElseTheCurrentDrive) {
   BootWith(sim::ParseMachineProfile("[volume]\nname = C:\\\nlabel = Windows\n"
                                     "[volume]\nname = \\\\?\\Volume{1234}\\\nlabel = esp\n"
-                                    "[volume]\nname = S:\\\nlabel = ESP\n",
-                                    "esp.profile"));
+                                    "[volume]\nname = S:\\\nlabel = ESP\n", "esp.profile"));
   std::string volume = "stale";
   EXPECT_EQ(IbClientCommandProcessor::GetLogoVolume(&volume), 1);
   EXPECT_EQ(volume, "\\\\?\\Volume{1234}\\") << "WQL compares the label without case";
   EXPECT_EQ(wmi_->ComInitializations(), 0) << "the connection is released";
-}
 
-TEST_F(BootLogoTest, WithoutAnEspVolumeThePartitionIsEfiOemOnTheCurrentDrive) {
+  // Without an ESP volume the partition is \EFI\OEM on the current drive.
   Boot("bare.profile");
-  std::string volume = "stale";
+  volume = "stale";
   EXPECT_EQ(IbClientCommandProcessor::GetLogoVolume(&volume), 1);
   EXPECT_EQ(volume, "");
 

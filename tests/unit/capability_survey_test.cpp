@@ -41,9 +41,8 @@ class RecordingRegistry : public platform::posix::SqliteRegistry {
     }
     std::string key(subkey);
     if (key == kK) key = "K";
-    for (const char* sub : {"LightSetting", "AdvanceSettings", "Overclock"}) {
+    for (const char* sub : {"LightSetting", "AdvanceSettings", "Overclock"})
       if (key == std::string(kK) + "\\" + sub) key = std::string("K") + sub[0];
-    }
     const uint32_t result = SqliteRegistry::SetKeyValue(root, subkey, name, type, data, size);
     std::lock_guard<std::mutex> lock(mutex_);
     writes_.push_back(key + " " + std::string(name) + " = " + shown);
@@ -218,9 +217,8 @@ constexpr std::pair<const char*, const char*> kValuesOf[] = {
 // `lines` as one text, "; " between them, a leading "[INFO] " dropped.
 std::string Joined(const Lines& lines) {
   std::string all;
-  for (const std::string& line : lines) {
+  for (const std::string& line : lines)
     all += (all.empty() ? "" : "; ") + (line.rfind("[INFO] ", 0) == 0 ? line.substr(7) : line);
-  }
   return all;
 }
 
@@ -244,9 +242,8 @@ TEST_P(SurveyCheckTest, WritesTheDerivedValuesAndLogs) {
   std::filesystem::create_directories(At("S/EFI/OEM"));  // the boot-logo folder
   IbClientCommandProcessor::Initialize();
   std::string values;
-  for (const auto& [check, names] : kValuesOf) {
+  for (const auto& [check, names] : kValuesOf)
     if (Listed(c.checks, check)) values += std::string(names) + " ";
-  }
   EXPECT_EQ(Joined(recorder_.TakeWrites(values.c_str())), c.writes);
   if (c.log != nullptr) {
     EXPECT_EQ(Joined(TakeLog(c.checks)), c.log);
@@ -255,11 +252,9 @@ TEST_P(SurveyCheckTest, WritesTheDerivedValuesAndLogs) {
 
 std::string T172(const char* entries) { return std::string("[smbios]\ntype172 = ") + entries + "\n"; }
 
-constexpr const char* kAc = "get_ac_support_from_smbios";
 constexpr const char* kKeyboard = "KeyboardType_support";
 constexpr const char* kPost = "get_customize_post_from_smbios GetDeviceResolution";
 constexpr const char* kLcd = "check_overdrive_LCD_support";
-constexpr const char* kDgpu = "check_Discrete_GPU_support";
 
 std::string System(const char* model, const char* family = nullptr) {
   std::string s = "[system]\n";
@@ -276,7 +271,6 @@ std::string Driver(const std::string& hardware_id, const char* key, const char* 
 }
 
 const std::string kAgentId = "SWD\\DRIVERENUM\\SWComp_CorlanNBAgentServiceDriver&4&2f1e&0";
-const std::string kOtherId = "SWD\\DRIVERENUM\\SWComp_CorlanHotkeyFilter&4&1b0d&0";
 constexpr const char* kKey1 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0001";
 constexpr const char* kKey3 = "{5c4c3332-344d-483c-8739-259e934c9cc8}\\0003";
 constexpr const char* kDriver = "get_driver_version_string";
@@ -300,7 +294,7 @@ TEST_F(SurveyTest, APerKeyKeyboardIsAskedSixTimesAZonedOneOnce) {
 INSTANTIATE_TEST_SUITE_P(
     Rows, SurveyCheckTest,
     ::testing::Values(
-        CheckCase{"OnlyTheLowNibbleIsPublished", T172("14:0xF5"), kAc,
+        CheckCase{"OnlyTheLowNibbleIsPublished", T172("14:0xF5"), "get_ac_support_from_smbios",
                   "K AC_Support = 5; K PD_Support = 1; K Two_AC_Support = 0",
                   "stSMBiosType172.pfunNum1[0]: 0x5; has pd"},
         CheckCase{"EveryQualifyingHotkeyIsWrittenTheLastStays",
@@ -329,7 +323,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "KA LCD_Overdrive_support = 0", nullptr},
         CheckCase{"Overdrive1", "[state]\nlcd_overdrive = 1\n", kLcd, "KA LCD_Overdrive_support = 1",
                   nullptr},
-        CheckCase{"DgpuWithoutSwitchBit10", "[state]\ndgpu_setting = 0x05\n", kDgpu,
+        CheckCase{"DgpuWithoutSwitchBit10", "[state]\ndgpu_setting = 0x05\n", "check_Discrete_GPU_support",
                   "KA discrete_gpu_support = 0; KA dgpu_mode_capability = 5", nullptr},
         CheckCase{"BootSoundByte1FF", "[state]\nboot_sound = 0xFF\n",
                   "check_boot_sound_switch_support", "K boot_sound_switch = 0",
@@ -374,7 +368,8 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"LongestIdThatFitsThePropertyBuffer",
                   Driver(AgentIdOfLength(254), kKey3, "5.4"), kDriver, "", "5.4"},
         CheckCase{"IdTooLongForThePropertyBufferIsPassedOver",
-                  Driver(AgentIdOfLength(255), kKey1, "5.5") + Driver(kOtherId, kKey1, "9.9") +
+                  Driver(AgentIdOfLength(255), kKey1, "5.5") +
+                      Driver("SWD\\DRIVERENUM\\SWComp_CorlanHotkeyFilter&4&1b0d&0", kKey1, "9.9") +
                       Driver(kAgentId, kKey3, "5.6"),
                   kDriver, "", "5.6"},
         CheckCase{"UnknownFirstWordDefaultsToVexor", System("Apex 5 Gaming"), "brand",

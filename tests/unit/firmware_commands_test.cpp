@@ -45,10 +45,7 @@ TEST_F(FirmwareCommandsTest, OperationModeIsSetReadBackAndDrivesTheOverclockLeve
   EXPECT_EQ(Call(19, {U32(9)}), Le(0x7F00, 8));
   EXPECT_EQ(TakeLog().at(1), ProcessorLine("get_operation_mode_capability") +
                                  "WMI GetGamingMiscSettingFunction input: 0xA");
-}
-
-TEST(OverclockLevelForMode, TurboAndPerformanceModesRaiseTheLevelQuietAndOffDropIt) {
-  const uint32_t levels[] = {0, 1, 1, 1, 2, 3, 0, 1, 1};  // for modes 0 to 8
+  const uint32_t levels[] = {0, 1, 1, 1, 2, 3, 0, 1, 1};  // for modes 0 to 8: turbo and performance raise it
   for (uint32_t mode = 0; mode < std::size(levels); ++mode)
     EXPECT_EQ(ironbark::OverclockLevelForMode(mode), levels[mode]) << mode;
   EXPECT_EQ(ironbark::OverclockLevelForMode(0x100 | 5), 1u);

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <regex>
@@ -19,6 +18,7 @@
 #include "platform/posix/file_system.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
+#include "support/pipe_client.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -53,12 +53,9 @@ class LogFileTest : public ::testing::Test {
     platform::InstallServices(nullptr);
   }
   std::string Host(const std::string& relative) const { return drive_.path() + "/" + relative; }
-  void MakeLogDirectory() { ASSERT_TRUE(files_.MakeSureDirectoryPathExists(kLogPath)); }
   // The log's lines without their CR LF; every line must be complete.
   std::vector<std::string> Lines(std::string relative = "C/ProgramData/OEM/Calvane/Log/SYSTEM_Quellmark.log") {
-    std::stringstream content;
-    content << std::ifstream(Host(relative), std::ios::binary).rdbuf();
-    const std::string all = content.str();
+    const std::string all = testsupport::ReadText(Host(relative));
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t end; (end = all.find("\r\n", start)) != std::string::npos; start = end + 2)
@@ -83,7 +80,7 @@ TEST_F(LogFileTest, LinesHaveTheExactLayoutTagsAndNarrowing) {
   LogFile log("Quellmark", kLogPath);
   EXPECT_EQ(log.Write(kLogInfo, "f", "dropped"), 0);  // no directory: the line is lost
   EXPECT_FALSE(fs::exists(Host("C")));
-  MakeLogDirectory();
+  ASSERT_TRUE(files_.MakeSureDirectoryPathExists(kLogPath));
   struct Case { int level; std::string_view function, message; const char* line; };
   const std::vector<Case> cases = {
       {0, "wWinMain", "Quellmark, BEGIN", "[INFO]      * | Quellmark | wWinMain | Quellmark, BEGIN"},

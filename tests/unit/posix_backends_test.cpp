@@ -11,7 +11,6 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "contract/backends.h"
@@ -25,6 +24,7 @@
 #include "sim/machine_profile.h"
 #include "sim/simulated_notebook.h"
 #include "sim/wmi.h"
+#include "support/pipe_client.h"
 #include "support/temp_dir.h"
 
 namespace contract {
@@ -44,8 +44,7 @@ std::unique_ptr<FileSystemBackend> MakeFileSystemBackend() {
   struct Backend : FileSystemBackend {
     Backend() { std::filesystem::create_directories(dir_.path() + "/D/t"); files = &posix; dir = "D:\\t"; }
     std::string Read(const std::string& path) override {
-      std::ifstream in(platform::posix::MapWindowsPath(dir_.path(), path), std::ios::binary);
-      return std::string(std::istreambuf_iterator<char>(in), {});
+      return testsupport::ReadText(platform::posix::MapWindowsPath(dir_.path(), path));
     }
     testsupport::TempDir dir_;
     platform::posix::PosixFileSystem posix{dir_.path()};

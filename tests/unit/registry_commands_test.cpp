@@ -2,24 +2,21 @@
 // real log file; their forward on ERROR_ACCESS_DENIED runs over pipes in registry_forward_test.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/little_endian.h"
-#include "base/text.h"
 #include "base/win_codes.h"
 #include "support/handler_harness.h"
 
 namespace {
 
-using testsupport::Le;
-using testsupport::U32;
+using testsupport::Le, testsupport::U32;
 using Bytes = std::vector<uint8_t>;
 using Items = std::vector<Bytes>;
 using win::RegRoot;
 using Typed = std::pair<uint32_t, Bytes>;
-constexpr uint32_t kMissing = 0xFFFFFFFF;
+using testsupport::kMissing;
 
 Bytes Wire(const std::string& s) { return testsupport::Wire(s); }
 
@@ -38,21 +35,18 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     HandlerTest::TearDown();
   }
 
-  std::vector<Bytes> Run(Command command, const std::vector<Bytes>& arguments) {
+  Items Run(Command command, const Items& arguments) {
     auto items = testsupport::CallCommand(command, arguments);
-    if (!items.empty() && items[0].size() == 4) {
-      const uint32_t code = le::LoadU32(items[0].data());
-      expected_log_.push_back(testsupport::ProcessorLine(kNames[command]) +
-                              "Rsponse error code: 0x" + std::to_string(code));
-    }
+    if (!items.empty() && items[0].size() == 4)
+      expected_log_.push_back(testsupport::ProcessorLine(kNames[command]) + "Rsponse error code: 0x" +
+                              std::to_string(le::LoadU32(items[0].data())));
     return items;
   }
   // The result code of a command answering one 4-byte item.
   uint32_t Code(Command command, const std::vector<Bytes>& arguments) {
     const auto items = Run(command, arguments);
     EXPECT_EQ(items.size(), 1u);
-    return items.size() == 1 && items[0].size() == 4 ? le::LoadU32(items[0].data())
-                                                     : 0xDEADBEEF;
+    return items.size() == 1 && items[0].size() == 4 ? le::LoadU32(items[0].data()) : 0xDEADBEEF;
   }
 
   // reg_get_value's answer: the code, then the data.
@@ -61,14 +55,6 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
     return Run(kGetValue, {Wire(key), Wire(name), flags, size, default_data});
   }
 
-  // The stored value's type and bytes; type kMissing when there is none.
-  Typed Stored(RegRoot root, const std::string& key, const std::string& name) {
-    std::vector<platform::RegValueInfo> values;
-    registry_.EnumValues(root, key, &values);
-    for (auto& v : values)
-      if (text::AsciiUpper(v.name) == text::AsciiUpper(name)) return {v.type, v.data};
-    return {kMissing, {}};
-  }
   bool KeyExists(RegRoot root, const std::string& key) {
     return registry_.OpenKey(root, key, win::kKeyRead) == 0;
   }
@@ -76,7 +62,7 @@ class RegistryCommandsTest : public testsupport::HandlerTest {
   std::vector<std::string> expected_log_;
 };
 
-TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
+TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElseAndMayStandAlone) {
   const std::pair<const char*, RegRoot> roots[] = {{"hkey_local_machine", RegRoot::kLocalMachine},
                                                    {"HKEY_CURRENT_USER", RegRoot::kCurrentUser},
                                                    {"Hkey_Current_Config", RegRoot::kCurrentConfig},
@@ -85,9 +71,8 @@ TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
   for (const auto& [name, root] : roots) {
     EXPECT_EQ(Code(kCreateKey, {Wire(std::string(name) + "\\Quellmark\\Sub")}), 0u) << name;
     // Each name reaches its own root only.
-    for (const auto& [other_name, other] : roots) {
+    for (const auto& [other_name, other] : roots)
       EXPECT_EQ(KeyExists(other, "QUELLMARK\\sub"), other == root) << name << " " << other_name;
-    }
     ASSERT_EQ(registry_.DeleteTree(root, "Quellmark"), 0u);
   }
 
@@ -99,12 +84,9 @@ TEST_F(RegistryCommandsTest, RootNamesAreFullNamesInAnyCaseAndNothingElse) {
   }
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark"));
   EXPECT_FALSE(KeyExists(RegRoot::kLocalMachine, "Quellmark"));
-}
 
-TEST_F(RegistryCommandsTest, RootOnlyPathAddressesTheRootItself) {
-  EXPECT_EQ(
-      Code(kCreateValue, {Wire("HKEY_CURRENT_CONFIG"), Wire("Top"), U32(win::kRegDword), U32(9)}),
-      0u);
+  // A root alone addresses the root itself.
+  EXPECT_EQ(Code(kCreateValue, {Wire("HKEY_CURRENT_CONFIG"), Wire("Top"), U32(win::kRegDword), U32(9)}), 0u);
   EXPECT_EQ(Stored(RegRoot::kCurrentConfig, "", "Top"), Typed(win::kRegDword, U32(9)));
   // A trailing backslash leaves an empty subkey path as well.
   EXPECT_EQ(Code(kDeleteValue, {Wire("HKEY_CURRENT_CONFIG\\"), Wire("Top")}), 0u);
@@ -121,8 +103,7 @@ TEST_F(RegistryCommandsTest, KeysAndValuesAreCreatedChangedAndDeleted) {
   EXPECT_FALSE(KeyExists(RegRoot::kCurrentUser, "Software"));
 
   // reg_create_value creates the whole path and the value, with exactly the bytes given.
-  EXPECT_EQ(Code(kCreateValue, {Wire(key + "\\Deep"), Wire("Mode"), U32(win::kRegDword), U32(3)}),
-            0u);
+  EXPECT_EQ(Code(kCreateValue, {Wire(key + "\\Deep"), Wire("Mode"), U32(win::kRegDword), U32(3)}), 0u);
   EXPECT_EQ(Code(kCreateValue, {Wire(key), Wire("Mode"), U32(win::kRegDword), U32(3)}), 0u);
   EXPECT_EQ(stored("Mode"), Typed(win::kRegDword, U32(3)));
 
@@ -157,16 +138,9 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
     ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, sub, name, type, data.data(),
                                     uint32_t(data.size())), 0u);
   }
-  const struct {
-    const char* name;
-    uint32_t flags;
-    uint32_t size;
-    Bytes default_data;
-    uint32_t code;
-    Bytes data;     // answered
-    uint32_t type;  // stored
-    Bytes stored;
-  } cases[] = {
+  // The request (flags, size, default), the answer (code, data), what is stored (type, bytes).
+  const struct { const char* name; uint32_t flags, size; Bytes default_data; uint32_t code; Bytes data;
+                 uint32_t type; Bytes stored; } cases[] = {
       // RRF_RT_REG_DWORD: the default becomes a REG_DWORD and is read back.
       {"Lamp", win::kRrfRtRegDword, 4, U32(7), 0, U32(7), win::kRegDword, U32(7)},
       // Read again: the stored value, not the new default, as long as stored, not as the buffer.
@@ -190,9 +164,8 @@ TEST_F(RegistryCommandsTest, GetValueWritesTheDefaultOnlyForARestrictedReadOfAMi
 
 TEST_F(RegistryCommandsTest, GetValueWithTooSmallABufferLeavesTheValueAlone) {
   const std::string key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Quellmark";
-  ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark", "Model",
-                                  win::kRegSz, Wire("Vexor 17").data(), 18),
-            0u);
+  ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Quellmark", "Model", win::kRegSz,
+                                  Wire("Vexor 17").data(), 18), 0u);
   for (const uint32_t flags : {win::kRrfRtRegSz, win::kRrfRtAny}) {
     for (const uint32_t size : {0u, 1u, 17u}) {
       EXPECT_EQ(Get(key, "Model", U32(flags), U32(size), Wire("default")),
@@ -212,9 +185,8 @@ TEST_F(RegistryCommandsTest, RequestsWithMissingOrUnterminatedArgumentsAnswer87)
   const std::pair<Command, std::vector<Bytes>> short_requests[] = {
       {kCreateKey, {}}, {kDeleteKey, {}}, {kCreateValue, {key, name, U32(4)}},
       {kDeleteValue, {key}}, {kSetValue, {key, name, U32(4)}}};
-  for (const auto& [command, arguments] : short_requests) {
+  for (const auto& [command, arguments] : short_requests)
     EXPECT_EQ(Code(command, arguments), 87u) << kNames[command];
-  }
   // A text without its NUL, as key or as name.
   const Bytes bad = {'H', 0, 'K', 0};
   EXPECT_EQ(Code(kCreateValue, {bad, name, U32(4), U32(1)}), 87u);

@@ -2,12 +2,10 @@
 // comes back, and the bound that keeps a forwarded request from being forwarded again.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/little_endian.h"
@@ -15,7 +13,6 @@
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
 #include "pipe/connection_context.h"
-#include "pipe/named_pipe.h"
 #include "pipe/protocol.h"
 #include "platform/posix/registry.h"
 #include "support/handler_harness.h"
@@ -24,11 +21,7 @@
 
 namespace {
 
-using testsupport::CallCommand;
-using testsupport::Exchange;
-using testsupport::SendRaw;
-using testsupport::U32;
-using testsupport::Wire;
+using testsupport::CallCommand, testsupport::U32, testsupport::Wire;
 using Bytes = std::vector<uint8_t>;
 using Items = std::vector<Bytes>;
 using win::RegRoot;
@@ -43,40 +36,7 @@ Items GetMissing(uint32_t size) {
 
 uint32_t Code(uint16_t command, const Items& arguments) {
   const Items items = CallCommand(command, arguments);
-  return !items.empty() && items[0].size() == 4 ? le::LoadU32(items[0].data())
-                                                : 0xDEADBEEF;
-}
-
-class RegistryForward : public testsupport::PipeServerFixture {
- protected:
-  void SetUp() override {
-    PipeServerFixture::SetUp();
-    services_.registry = &registry_;  // the installed services are read through this object
-    ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Locked", "Fixed",
-                                    win::kRegDword, U32(1).data(), 4),
-              0u);
-    ASSERT_EQ(registry_.SetKeyProtected(RegRoot::kLocalMachine, "SOFTWARE\\Locked", true), 0u);
-  }
-
-  testsupport::TempDir registry_dir_;
-  platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
-};
-
-TEST_F(RegistryForward, AConnectionFromThisProcessIsTakenForAForwardAndNotPassedOn) {
-  StartServer();
-  // The test process is the server's own process: its connection looks exactly like a
-  // forward, so a refused request is answered 5 there and then, and logged once.
-  auto client = Connect();
-  Bytes response;
-  ASSERT_EQ(Exchange(*client, ironbark::EncodeRequest(6, GetMissing(4)), &response), 0u);
-  EXPECT_EQ(response, (Bytes{2, 4, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(testsupport::Occurrences(ReadLog(), "reg_get_value | Rsponse error code: 0x5\r\n"), 1u);
-}
-
-TEST_F(RegistryForward, WithoutAPipeTheForwardAnswersTheWriteError) {
-  // No server: the connection fails, so the write has no handle.
-  EXPECT_EQ(Code(kCreateKey, {Wire(kLocked)}), win::kErrorInvalidHandle);
-  EXPECT_EQ(CallCommand(kGetValue, GetMissing(4)), (Items{U32(win::kErrorInvalidHandle), {}}));
+  return !items.empty() && items[0].size() == 4 ? le::LoadU32(items[0].data()) : 0xDEADBEEF;
 }
 
 // A stand-in for the command pipe: each command of its table records the request and answers
@@ -97,38 +57,32 @@ void Answer(const ironbark::CommandRequest& request, ironbark::CommandResponse& 
   }
 }
 
-class FakeCommandPipe {
- public:
-  explicit FakeCommandPipe(std::map<uint16_t, Items> answers) {
-    for (const auto& entry : answers) table_[entry.first] = {&Answer, "answer"};
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_answers = std::move(answers);
-    g_recorded.clear();
-    auto first = std::make_unique<NamedPipeServer>(kCommandPipeName, 2, 1, 512, 512);
-    thread_ = std::thread([this, instance = std::move(first)]() mutable {
-      for (;;) {
-        if (instance->handle->WaitForClient() != 0 || stop_.load()) return;
-        auto next = std::make_unique<NamedPipeServer>(kCommandPipeName, 2, 1, 512, 512);
-        ironbark::ServeCommands(*instance, table_);
-        instance = std::move(next);
-      }
-    });
-  }
-  ~FakeCommandPipe() {
-    stop_.store(true);
-    NamedPipeClient wake(kCommandPipeName);
-    wake.ConnectPipe(1000);
-    thread_.join();
-  }
-  static Items Recorded() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_recorded;
+Items Recorded() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_recorded;
+}
+
+class RegistryForward : public testsupport::PipeServerFixture {
+ protected:
+  void SetUp() override {
+    PipeServerFixture::SetUp();
+    services_.registry = &registry_;  // the installed services are read through this object
+    ASSERT_EQ(registry_.SetKeyValue(RegRoot::kLocalMachine, "SOFTWARE\\Locked", "Fixed", win::kRegDword,
+                                    U32(1).data(), 4), 0u);
+    ASSERT_EQ(registry_.SetKeyProtected(RegRoot::kLocalMachine, "SOFTWARE\\Locked", true), 0u);
   }
 
- private:
-  ironbark::CommandTable table_;
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
+  // Serves the stand-in for the codes of `answers`.
+  void ServeFake(std::map<uint16_t, Items> answers) {
+    for (const auto& entry : answers) fake_[entry.first] = {&Answer, "answer"};
+    g_answers = std::move(answers);
+    g_recorded.clear();
+    StartServer(fake_);
+  }
+
+  ironbark::CommandTable fake_;
+  testsupport::TempDir registry_dir_;
+  platform::posix::SqliteRegistry registry_{registry_dir_.path() + "/registry.db"};
 };
 
 Bytes Pattern(size_t size) {
@@ -137,11 +91,13 @@ Bytes Pattern(size_t size) {
   return out;
 }
 
-TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffer) {
+TEST_F(RegistryForward, OnceThereIsAPipeTheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffer) {
+  // No server yet: the connection fails, so the write has no handle.
+  EXPECT_EQ(Code(kCreateKey, {Wire(kLocked)}), win::kErrorInvalidHandle);
+  EXPECT_EQ(CallCommand(kGetValue, GetMissing(4)), (Items{U32(win::kErrorInvalidHandle), {}}));
   // A good answer, a code of its own, two broken answers and a long one.
-  FakeCommandPipe fake({{3, {U32(0)}}, {4, {U32(1234)}}, {1, {Bytes(2, 0)}},
-                        {2, {Bytes{}, U32(0)}}, {5, {U32(0)}}, {6, {U32(0), Pattern(600)}}});
-  ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
+  ServeFake({{3, {U32(0)}}, {4, {U32(1234)}}, {1, {Bytes(2, 0)}}, {2, {Bytes{}, U32(0)}}, {5, {U32(0)}},
+             {6, {U32(0), Pattern(600)}}});
 
   // The type went out as 8 bytes (counting as 0) and comes through as the 4-byte 0; the
   // bytes after the path's NUL stay behind.
@@ -162,7 +118,7 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
       << "no more than the reserved buffer";
   EXPECT_EQ(CallCommand(kGetValue, GetMissing(4096)), (Items{U32(0), pattern}));
 
-  const Items recorded = FakeCommandPipe::Recorded();
+  const Items recorded = Recorded();
   ASSERT_EQ(recorded.size(), 7u);
   const Items sent = {
       ironbark::EncodeRequest(3, Items{Wire(kLocked), Wire("New"), U32(0), Bytes{9, 8, 7}}),
@@ -174,8 +130,7 @@ TEST_F(RegistryForward, TheForwardSendsTheCommandAndKeepsTheAnswerWithinTheBuffe
 }
 
 TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
-  FakeCommandPipe fake({{3, {U32(0)}}});
-  ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
+  ServeFake({{3, {U32(0)}}});
 
   // kLocked is 34 units; with a backslash and a subkey name the path reaches 255 units.
   const std::string at_limit = std::string(kLocked) + "\\" + std::string(255 - 35, 'k');
@@ -184,17 +139,13 @@ TEST_F(RegistryForward, TextsBeyond255UnitsAreNotForwarded) {
   EXPECT_EQ(Code(kCreateValue, forwarded), 0u);
   EXPECT_EQ(Code(kCreateValue, {Wire(at_limit + "k"), Wire("v"), U32(4), U32(1)}), 5u);
   EXPECT_EQ(Code(kCreateValue, {Wire(kLocked), Wire(std::string(256, 'n')), U32(4), U32(1)}), 5u);
-  EXPECT_EQ(FakeCommandPipe::Recorded(), Items{ironbark::EncodeRequest(3, forwarded)});
+  EXPECT_EQ(Recorded(), Items{ironbark::EncodeRequest(3, forwarded)});
 }
 
 TEST_F(RegistryForward, OnlyAnIdentifiedClientOfAnotherProcessHasItsRequestPassedOn) {
-  FakeCommandPipe fake({{3, {U32(0)}}});
-  ASSERT_EQ(pipes_->WaitForInstance(PipePath(kCommandPipeName), 5000), 0u);
+  ServeFake({{3, {U32(0)}}});
   const uint32_t self = pipes_->CurrentProcessId();
-  const struct {
-    std::optional<ironbark::ConnectionContext> connection;
-    uint32_t code;
-  } rows[] = {
+  const struct { std::optional<ironbark::ConnectionContext> connection; uint32_t code; } rows[] = {
       {std::nullopt, 0},      // a direct call counts as a client's
       {{{self + 1, false}}, 0},
       {{{0, true}}, 5},       // client unknown: it may be our own forward
@@ -207,7 +158,7 @@ TEST_F(RegistryForward, OnlyAnIdentifiedClientOfAnotherProcessHasItsRequestPasse
     EXPECT_EQ(Code(kCreateValue, {Wire(kLocked), Wire("New"), U32(4), U32(1)}), row.code)
         << (row.connection ? row.connection->client_process_id : 1234567u);
     forwarded += row.code == 0;
-    EXPECT_EQ(FakeCommandPipe::Recorded().size(), forwarded);
+    EXPECT_EQ(Recorded().size(), forwarded);
   }
 }
 

@@ -168,6 +168,7 @@ TEST(NamedCommands, BecomeTheirCodeAndArgumentWidth) {
       {{"value", "get", "K", "v", "RRF_RT_REG_DWORD", "0x10"}, 6,
        {text::ToWireText("K"), text::ToWireText("v"), {0x10, 0, 0, 0}, {0x10, 0, 0, 0}, {}}},
       {{"logo", "apply", "C:\\a.jpg", "jpg"}, 36, {text::ToWireText("C:\\a.jpg"), {1, 0, 0, 0}}},
+      {{"logo", "restore"}, 37, {}},
   };
   SendCommandLine command;
   std::string error;

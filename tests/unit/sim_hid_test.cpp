@@ -13,7 +13,6 @@
 #include "base/win_codes.h"
 #include "sim/hid.h"
 #include "sim/machine_profile.h"
-#include "support/bytes.h"
 #include "support/handler_harness.h"
 #include "support/manual_clock.h"
 
@@ -21,7 +20,7 @@ namespace {
 
 using platform::HidHandle;
 using platform::kInvalidHidHandle;
-using testsupport::Bytes;
+using Bytes = std::vector<uint8_t>;
 
 std::unique_ptr<sim::SimulatedHid> Machine(const std::string& text) {
   const sim::MachineProfile p = sim::ParseMachineProfile(text, "hid.profile");

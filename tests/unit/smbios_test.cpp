@@ -92,12 +92,9 @@ Bytes WithLength(uint8_t type, uint8_t length, const Bytes& body) {
 TEST(SmbiosType172, OemBytesAndEntriesEndAtTheLengthByte) {
   const Bytes body = {0x11, 0x22, 0x0E, 0x34, 0x12, 0x0F, 0x01, 0x00};
   const int kFunctions[] = {0x0E, 0x0F}, kValues[] = {0x1234, 1};
-  const struct {
-    uint8_t length;
-    Ints count_oem4_oem5;
-  } rows[] = {{4, {0, 0, 0}},    {5, {0, 0x11, 0}},    {6, {0, 0x11, 0x22}},
-              {8, {0, 0x11, 0x22}}, {9, {1, 0x11, 0x22}}, {11, {1, 0x11, 0x22}},
-              {12, {2, 0x11, 0x22}}};
+  const struct { uint8_t length; Ints count_oem4_oem5; } rows[] = {
+      {4, {0, 0, 0}},       {5, {0, 0x11, 0}},    {6, {0, 0x11, 0x22}},  {8, {0, 0x11, 0x22}},
+      {9, {1, 0x11, 0x22}}, {11, {1, 0x11, 0x22}}, {12, {2, 0x11, 0x22}}};
   for (const auto& row : rows) {
     SCOPED_TRACE(int(row.length));
     auto r = Dirty<stSMBiosType172>();
@@ -166,9 +163,8 @@ TEST(SmbiosMalformed, TruncationAtEveryOffsetStaysInBounds) {
       if (!all.empty()) {
         EXPECT_EQ(all.back().strings_terminated, cut >= ends[all.size() - 1]);
       }
-      for (const auto& s : all) {
+      for (const auto& s : all)
         for (uint8_t n = 0; n < 4; ++n) (void)smbios_string(s, n);
-      }
       stSMBiosType172 r172{};
       ASSERT_EQ(parse_smbios_type172(*table, &r172), cut >= 30);
       EXPECT_EQ(r172.pfunNum1[2], cut >= 30 ? 0x1234 : 0);
