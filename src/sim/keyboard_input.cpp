@@ -115,7 +115,7 @@ std::optional<platform::RawInputRecord> SimulatedInput::ReadInput(intptr_t handl
   if (it == waiting_.end()) return std::nullopt;
   const platform::RawInputRecord record = it->second;
   waiting_.erase(it);
-  ApplyKeyState(record);
+  ApplyKeyState(record);  // the modifiers move as the main thread reads their records
   return record;
 }
 
