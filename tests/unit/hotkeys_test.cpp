@@ -20,6 +20,7 @@
 #include "platform/posix/console_launcher.h"
 #include "platform/posix/main_loop.h"
 #include "platform/posix/pipe_transport.h"
+#include "sim/input_verbs.h"
 #include "sim/keyboard_input.h"
 #include "support/handler_harness.h"
 #include "support/pipe_client.h"
@@ -213,6 +214,38 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
   for (std::string line; std::getline(marker, line);) seen.push_back(line);
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, launched);
+}
+
+// The control channel's verbs: each reaches the devices as its words say, or changes nothing.
+TEST_F(HotkeyTest, SimVerbsActOnTheInputDevicesAndTheConsole) {
+  const auto wire = text::ToWireText("Acme");
+  registry_.SetKeyValue(win::RegRoot::kLocalMachine, kCalvane, "Model_Name_1st_brand", win::kRegSz, wire.data(), static_cast<uint32_t>(wire.size()));
+  const std::string up = "[INFO] namedpipe_agent_service_function::SendBrightnessHotkeyEvent | Send pressed_hotkey: ";
+  using Verb = sim::VerbResult (*)(sim::SimulatedInput&, std::span<const std::string>);
+  const struct { Verb verb; std::vector<std::string> words; std::string reply; Lines lines; } cases[] = {
+      {sim::KeyVerb, {"brightness-up"}, "brightness-up pressed", {kInput + "Message: 0x6F", up + "1 error: 0"}},
+      {sim::KeyVerb, {"0x77", "--e0"}, "0x77 pressed", {kInput + "Message: 0x77", up + "2 error: 0"}},
+      {sim::KeyVerb, {"0x77"}, "0x77 pressed", {}},
+      {sim::KeyVerb, {"helm", "--rctrl"}, "helm pressed with rctrl", {kInput + "Message: 0x75", kHelm + "Model_Name_1st_brand: Acme", kHelm + "ctrl:1 shift:0 alt:0 keys:1",
+          kHelm + "Get Keyboard Input : CONTROL", kLaunch + "Launch file fail: ", kLaunch + "Launch store fail: ", kInput + "Helm key release."}},
+      {sim::KeyVerb, {"helm", "--release", "--shift"}, "helm released with shift", {kInput + "Helm key release."}},
+      {sim::VendorKeyVerb, {"30s-on"}, "vendor report 30s-on", {kInput + "Keyboard Backlight 30 sec ON", "[INFO] namedpipe_agent_service_function::SendBrightness30SecEvent | Send status: 1 error: 0"}},
+      {sim::VendorReportVerb, {"5", "0x7C", "0xFF", "0"}, "vendor report sent", {kInput + "Keyboard Backlight brightness up", up + "1 error: 0"}},
+      {sim::MouseVerb, {}, "mouse moved", {}},
+      {sim::KeyVerb, {"helm", "--hold", "x"}, "", {}}, {sim::KeyVerb, {"helm", "--bogus"}, "", {}}, {sim::KeyVerb, {}, "", {}},
+      {sim::VendorKeyVerb, {"0x100"}, "", {}}, {sim::VendorReportVerb, {"1", "2", "3"}, "", {}}, {sim::MouseVerb, {"x"}, "", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words.empty() ? "-" : c.words[0]);
+    sim::VerbResult result;
+    Keys([&] { result = c.verb(input_, c.words); });
+    EXPECT_EQ(result.ok, !c.reply.empty());
+    if (result.ok) EXPECT_EQ(result.text, c.reply);
+    EXPECT_EQ(TakeLog(), c.lines);
+  }
+  EXPECT_FALSE(sim::ConsoleVerb(console_, std::vector<std::string>{"maybe"}).ok);
+  EXPECT_EQ(sim::ConsoleVerb(console_, std::vector<std::string>{"logon"}).text, "user logged on at the console");
+  EXPECT_TRUE(console_.user_logged_on());
 }
 
 }  // namespace
