@@ -7,6 +7,7 @@
 #include "hid/ec_hid.h"
 #include "hid/keyboard_hid.h"
 #include "input/firmware_event_sink.h"
+#include "input/windows_input.h"
 #include "log/log_file.h"
 #include "log/log_setup.h"
 #include "log/message_format.h"
@@ -23,10 +24,6 @@ namespace {
 // WmiConnection on "ROOT\WMI", the IbWmiEventSink, and the asynchronous query
 // "SELECT * FROM FwxEvent" delivering to it.
 void SubscribeFirmwareEvents() { firmware_events::Subscribe(); }
-
-// Window creation, last. Raw-input hotkeys (input/): the three raw-input devices registered
-// with `window` as their target; failures are not checked.
-void RegisterRawInput(void* /*window*/) {}
 
 // Shutdown, between the stop request and the wait for the acknowledgement. GPU discovery
 // (gpu/): g_ADLXHelp terminates the ADLX access and unloads its library, if it was loaded.
@@ -82,7 +79,8 @@ void WindowsCreate(void* window) {
   LogLine(kLogInfo, "WindowsMessageLoop::WindowsCreate", "WindowsCreate, BEGIN");
   platform::StartDetachedThread([window] { StartServiceThreads(window); });
   SubscribeFirmwareEvents();
-  RegisterRawInput(window);
+  // Last: the raw-input devices (input/windows_input.h), failures not checked.
+  WindowsMessageLoop::RegisterRawInput(window);
 }
 
 void WindowsDestroy() {

@@ -44,5 +44,7 @@ Clock& Time() {
   return clock != nullptr ? *clock : SteadyClock();
 }
 MainThread& Main() { return Require(Current().main_thread, "main thread"); }
+RawInput& RawInputDevices() { return Require(Current().raw_input, "raw input"); }
+ProcessLauncher& Launcher() { return Require(Current().launcher, "process launcher"); }
 
 }  // namespace platform

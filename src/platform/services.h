@@ -10,6 +10,8 @@
 #include "platform/main_thread.h"
 #include "platform/named_mutex.h"
 #include "platform/pipe_transport.h"
+#include "platform/process_launcher.h"
+#include "platform/raw_input.h"
 #include "platform/process_environment.h"
 #include "platform/registry.h"
 #include "platform/wmi.h"
@@ -28,6 +30,8 @@ struct Services {
   NamedMutexes* mutexes = nullptr;
   Clock* clock = nullptr;  // null: the steady clock
   MainThread* main_thread = nullptr;
+  RawInput* raw_input = nullptr;
+  ProcessLauncher* launcher = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -48,5 +52,7 @@ NamedMutexes& Mutexes();
 // The installed clock; the real steady clock when none is installed.
 Clock& Time();
 MainThread& Main();
+RawInput& RawInputDevices();
+ProcessLauncher& Launcher();
 
 }  // namespace platform

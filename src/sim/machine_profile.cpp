@@ -50,6 +50,8 @@ constexpr SectionRow kSections[] = {
      [](MachineProfile& m, const std::string& method) { return FaultSection(m.firmware, method); }},
     {"accessibility", Occurs::kOnce,
      [](MachineProfile& m, const std::string&) { return AccessibilitySection(m.accessibility); }},
+    {"session", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return SessionSection(m.session); }},
     {"volume", Occurs::kRepeated,
      [](MachineProfile& m, const std::string&) { return VolumeSection(m.volumes.emplace_back()); }},
     {"video_mode", Occurs::kRepeated,

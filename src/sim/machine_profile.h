@@ -19,6 +19,7 @@
 //   [firmware], [CorlanGamingFunction], [FwxAction], [state], [misc_settings], [functions],
 //   [fault METHOD]                               sim/firmware.h
 //   [accessibility]                              sim/accessibility.h
+//   [session]                                    sim/console_session.h
 //   [driver]                                     sim/device_setup.h
 //   [hid]                                        sim/hid.h
 //   [ec], [ec_fault]                             sim/ec.h
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "sim/accessibility.h"
+#include "sim/console_session.h"
 #include "sim/device_setup.h"
 #include "sim/ec.h"
 #include "sim/firmware.h"
@@ -55,6 +57,7 @@ struct MachineProfile {
   ComProfile com;
   FirmwareProfile firmware;
   AccessibilityProfile accessibility;
+  SessionProfile session;
   std::vector<VolumeProfile> volumes;
   std::vector<VideoModeProfile> video_modes;
   std::vector<DriverProfile> drivers;

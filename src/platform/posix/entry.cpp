@@ -15,9 +15,12 @@
 #include <string>
 
 #include "app/lifecycle.h"
+#include "input/windows_input.h"
 #include "platform/posix/host_services.h"
 #include "platform/posix/main_loop.h"
 #include "sim/control_channel.h"
+#include "sim/input_verbs.h"
+#include "sim/keyboard_input.h"
 #include "sim/machine_profile.h"
 
 namespace {
@@ -123,11 +126,15 @@ int main(int argc, char** argv) {
   auto* services = new platform::Services(host->services());
   services->main_thread = loop;
   platform::InstallServices(services);
+  // The simulated keyboard's raw-input messages run on the main loop, as WM_INPUT does in the
+  // window procedure.
+  host->input().Connect(loop, [](intptr_t handle) { WindowsMessageLoop::WindowsInput(handle); });
 
   // Acting on the simulated machine while the broker runs (`quellmark-cli sim ...`). Without
   // the channel the broker still serves; only the machine cannot be acted on.
   auto* control = new sim::ControlChannel();
   sim::AddFirmwareVerbs(*control, host->notebook());
+  sim::AddInputVerbs(*control, host->input(), host->console());
   try {
     control->Serve(host->root() + "/sim/control");
   } catch (const std::exception& e) {

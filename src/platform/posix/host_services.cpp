@@ -3,15 +3,18 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "platform/posix/console_launcher.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/named_mutex.h"
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/registry.h"
 #include "sim/accessibility.h"
+#include "sim/console_session.h"
 #include "sim/default_profile.h"
 #include "sim/device_setup.h"
 #include "sim/hid.h"
+#include "sim/keyboard_input.h"
 #include "sim/machine_profile.h"
 #include "sim/simulated_notebook.h"
 #include "sim/wmi.h"
@@ -55,7 +58,10 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
                                              notebook->profile().ec, notebook->profile().keyboard,
                                              notebook);
   notebook_ = notebook;
+  console_ = std::make_unique<sim::ConsoleSession>(notebook->profile().session);
   wmi_ = std::make_unique<sim::SimWmiProvider>(std::move(notebook));
+  input_ = std::make_unique<sim::SimulatedInput>();
+  launcher_ = std::make_unique<ConsoleLauncher>(root_, *console_);
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
@@ -65,6 +71,8 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   services_.accessibility = accessibility_.get();
   services_.device_setup = device_setup_.get();
   services_.hid = hid_.get();
+  services_.raw_input = input_.get();
+  services_.launcher = launcher_.get();
 }
 
 HostServices::~HostServices() = default;

@@ -4,7 +4,8 @@
 //   ROOT/mutex/NAME    named mutexes (flock on a file)
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
 // and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI, the
-// accessibility settings, the device list and the HID devices.
+// accessibility settings, the device list, the HID devices, the raw input of its keyboard,
+// vendor collection and mouse, and its console session (the launch of programs).
 #pragma once
 #include <memory>
 #include <string>
@@ -12,7 +13,9 @@
 #include "platform/services.h"
 
 namespace sim {
+class ConsoleSession;
 class SimAccessibility;
+class SimulatedInput;
 class SimulatedHid;
 class SimWmiProvider;
 class SimulatedNotebook;
@@ -39,6 +42,8 @@ class HostServices {
   sim::SimulatedHid& hid() const { return *hid_; }
   // The simulated machine itself, for acting on it (sim/control_channel.h).
   const std::shared_ptr<sim::SimulatedNotebook>& notebook() const { return notebook_; }
+  sim::SimulatedInput& input() const { return *input_; }
+  sim::ConsoleSession& console() const { return *console_; }
 
  private:
   std::string root_;
@@ -52,6 +57,9 @@ class HostServices {
   std::unique_ptr<sim::SimAccessibility> accessibility_;
   std::unique_ptr<DeviceSetup> device_setup_;
   std::unique_ptr<sim::SimulatedHid> hid_;
+  std::unique_ptr<sim::SimulatedInput> input_;
+  std::unique_ptr<sim::ConsoleSession> console_;
+  std::unique_ptr<ProcessLauncher> launcher_;
   Services services_;
 };
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "app/lifecycle.h"
+#include "input/windows_input.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "platform/services.h"
@@ -89,9 +90,8 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) 
       return 0;
     }
     case WM_INPUT:
-      // Nothing registers for raw input yet; the hotkey decoding takes this message over
-      // when it arrives. Until then the default processing releases the input data.
-      return DefWindowProcW(hWnd, message, wParam, lParam);
+      WindowsMessageLoop::WindowsInput(g_CurrentMessageParam);
+      return 0;
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDM_ABOUT:

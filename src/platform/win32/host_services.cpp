@@ -1,12 +1,14 @@
 #include "platform/win32/host_services.h"
 
 #include "platform/win32/accessibility.h"
+#include "platform/win32/console_launcher.h"
 #include "platform/win32/device_setup.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/hid.h"
 #include "platform/win32/named_mutex.h"
 #include "platform/win32/pipe_transport.h"
 #include "platform/win32/process_environment.h"
+#include "platform/win32/raw_input.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/wmi.h"
 
@@ -21,7 +23,9 @@ HostServices::HostServices()
       accessibility_(std::make_unique<Win32Accessibility>()),
       device_setup_(std::make_unique<Win32DeviceSetup>()),
       hid_(std::make_unique<Win32Hid>()),
-      mutexes_(std::make_unique<Win32NamedMutexes>()) {
+      mutexes_(std::make_unique<Win32NamedMutexes>()),
+      raw_input_(std::make_unique<Win32RawInput>()),
+      launcher_(std::make_unique<Win32ConsoleLauncher>()) {
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
@@ -31,6 +35,8 @@ HostServices::HostServices()
   services_.device_setup = device_setup_.get();
   services_.hid = hid_.get();
   services_.mutexes = mutexes_.get();
+  services_.raw_input = raw_input_.get();
+  services_.launcher = launcher_.get();
 }
 
 HostServices::~HostServices() = default;

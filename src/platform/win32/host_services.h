@@ -1,6 +1,6 @@
 // The Windows backends of the platform services: the real registry, file system, process
-// environment, named pipes, HID devices and named mutexes. No root directory: paths and pipe
-// names are used as given.
+// environment, named pipes, HID devices, named mutexes, raw input and the console-session
+// launch. No root directory: paths and pipe names are used as given.
 #pragma once
 #include <memory>
 
@@ -27,6 +27,8 @@ class HostServices {
   std::unique_ptr<DeviceSetup> device_setup_;
   std::unique_ptr<Hid> hid_;
   std::unique_ptr<NamedMutexes> mutexes_;
+  std::unique_ptr<RawInput> raw_input_;
+  std::unique_ptr<ProcessLauncher> launcher_;
   Services services_;
 };
 
