@@ -88,6 +88,10 @@ int ServeAgentPipe(const std::function<void(const std::vector<uint8_t>&)>& on_me
   shared->on_message = on_message;
   std::unique_ptr<platform::PipeNameHold> name;
   bool ready = false;
+  // The instance of the last round, kept until the next one exists: the pipe's name always has
+  // an instance, so a sender arriving meanwhile waits for it instead of finding no pipe.
+  std::unique_ptr<NamedPipeServer> previous;
+  bool previous_connected = false;
   for (;;) {
     std::unique_ptr<NamedPipeServer> instance;
     try {
@@ -97,32 +101,39 @@ int ServeAgentPipe(const std::function<void(const std::vector<uint8_t>&)>& on_me
       *error = e.what();
       return 1;
     }
+    if (previous_connected) {
+      // A client that goes on writing is read on a thread of its own.
+      std::thread([connection = std::shared_ptr<NamedPipeServer>(std::move(previous)), shared] {
+        std::vector<uint8_t> buffer;
+        uint32_t size = 0;
+        while (ReceivePipeMessage(*connection->handle, buffer, &size) == 0) {
+          std::lock_guard lock(shared->mutex);
+          shared->on_message(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size));
+        }
+      }).detach();
+    }
+    previous.reset();
     if (!ready) {
       ready = true;
       on_ready();
     }
     const uint32_t accepted = instance->handle->WaitForClient();
     if (stop.load()) return 0;
-    if (accepted != 0 && accepted != win::kErrorPipeConnected) continue;
+    previous = std::move(instance);
+    previous_connected = false;
+    // A sender that connected, wrote and closed before the wait began is reported as
+    // ERROR_NO_DATA; its message is still in the pipe.
+    if (accepted != 0 && accepted != win::kErrorPipeConnected && accepted != win::kErrorNoData) continue;
     // The first message is read here, before the next instance exists, so that events are
-    // printed in the order the broker sent them (a sender waits while the pipe is busy); a
-    // client that goes on writing is read on a thread of its own.
+    // printed in the order the broker sent them (a sender waits while the pipe is busy).
     std::vector<uint8_t> buffer;
     uint32_t size = 0;
-    if (ReceivePipeMessage(*instance->handle, buffer, &size) != 0) continue;
+    if (ReceivePipeMessage(*previous->handle, buffer, &size) != 0) continue;
     {
       std::lock_guard lock(shared->mutex);
       shared->on_message(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size));
     }
-    NamedPipeServer* connected = instance.release();
-    std::thread([connected, shared, buffer = std::move(buffer)]() mutable {
-      const std::unique_ptr<NamedPipeServer> connection(connected);
-      uint32_t size = 0;
-      while (ReceivePipeMessage(*connection->handle, buffer, &size) == 0) {
-        std::lock_guard lock(shared->mutex);
-        shared->on_message(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size));
-      }
-    }).detach();
+    previous_connected = true;
   }
 }
 
