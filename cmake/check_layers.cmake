@@ -5,7 +5,7 @@
 # Configures the tree in WORK_DIR with --graphviz, then reads every edge between two folder
 # libraries (quellmark_<folder>) and fails when the graph has a cycle or an arrow from a lower
 # folder to a higher one. The layers, lowest first, as the README's layout section gives them:
-set(layers base platform log registry pipe gpu firmware hid input survey app sim platform_posix
+set(layers base platform log registry pipe gpu audio firmware hid input survey app sim platform_posix
     platform_win32)
 
 if(NOT GENERATOR)

@@ -142,3 +142,8 @@ backlight_timeout = 30
 backlight_off_30s = 0
 # Windows and Menu keys both working
 win_key_byte = 0x03
+
+# The DTS audio library, copied in at start from the build (src/sim/dts.h).
+[dts]
+library = C:\Windows\System32\DtsApoAppWin32DLL.dll
+mode = 1

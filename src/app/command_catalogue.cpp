@@ -50,6 +50,10 @@ constexpr CommandRow kCatalogue[] = {
     {20, {IB_OP(get_operation_mode), "kSvcCmdGetOperationMode"}, kItem64, "op-mode", "get"},
     {21, {IB_OP(set_operation_mode), "kSvcCmdSetOperationMode"}, kItem32, "op-mode", "set",
      {{kU32, "MODE"}}},
+    // The DTS sound mode; setting it answers nothing.
+    {22, {IB_OP(get_dts_sound_mode), "kSvcCmdGetDTSSoundMode"}, kItem32, "dts", "get"},
+    {23, {IB_OP(set_dts_sound_mode), "kSvcCmdSetDTSSoundMode"}, kNone, "dts", "set",
+     {{kU32, "MODE"}}},
     {24,
      {IB_OP(wmi_set_gaming_profile_configuration), "kSvcCmdWMISetGamingProfileConfiguration"},
      kItem32, "profile", "set", {{kU64, "VALUE"}}},

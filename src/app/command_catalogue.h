@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 
+#include "audio/dts_sound_mode.h"
 #include "firmware/firmware_commands.h"
 #include "hid/hid_commands.h"
 #include "input/sticky_keys.h"
@@ -25,6 +26,7 @@ class IbClientCommandProcessor : public PipeOperations,
                                  public FirmwareCommands,
                                  public StickyKeyCommands,
                                  public HidCommands,
+                                 public DtsSoundModeCommands,
                                  public BootLogo,
                                  public CapabilitySurvey {};
 
@@ -55,6 +57,7 @@ enum class AnswerKind : uint8_t {
   kItems32x3,     // three 4-byte items
   kCodeThenData,  // a 4-byte result code, then the data read
   kTextItem,      // one UTF-16LE text with its NUL
+  kNone,          // nothing: the broker writes no answer
 };
 
 inline constexpr size_t kMaxCommandArgs = 5;

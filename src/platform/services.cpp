@@ -46,5 +46,6 @@ Clock& Time() {
 MainThread& Main() { return Require(Current().main_thread, "main thread"); }
 RawInput& RawInputDevices() { return Require(Current().raw_input, "raw input"); }
 ProcessLauncher& Launcher() { return Require(Current().launcher, "process launcher"); }
+LibraryLoader& Libraries() { return Require(Current().libraries, "library loader"); }
 
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include "platform/device_setup.h"
 #include "platform/file_system.h"
 #include "platform/hid.h"
+#include "platform/library_loader.h"
 #include "platform/main_thread.h"
 #include "platform/named_mutex.h"
 #include "platform/pipe_transport.h"
@@ -32,6 +33,7 @@ struct Services {
   MainThread* main_thread = nullptr;
   RawInput* raw_input = nullptr;
   ProcessLauncher* launcher = nullptr;
+  LibraryLoader* libraries = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -54,5 +56,6 @@ Clock& Time();
 MainThread& Main();
 RawInput& RawInputDevices();
 ProcessLauncher& Launcher();
+LibraryLoader& Libraries();
 
 }  // namespace platform

@@ -74,6 +74,8 @@ constexpr SectionRow kSections[] = {
      }},
     {"keyboard", Occurs::kOnce,
      [](MachineProfile& m, const std::string&) { return KeyboardSection(m.keyboard); }},
+    {"dts", Occurs::kOnce,
+     [](MachineProfile& m, const std::string&) { return DtsSection(m.dts); }},
 };
 
 const SectionRow* FindSection(std::string_view name) {

@@ -24,6 +24,7 @@
 //   [hid]                                        sim/hid.h
 //   [ec], [ec_fault]                             sim/ec.h
 //   [keyboard]                                   sim/keyboard.h
+//   [dts]                                        sim/dts.h
 // machines/README.md describes them all for the profile's author.
 #pragma once
 #include <stdexcept>
@@ -34,6 +35,7 @@
 #include "sim/accessibility.h"
 #include "sim/console_session.h"
 #include "sim/device_setup.h"
+#include "sim/dts.h"
 #include "sim/ec.h"
 #include "sim/firmware.h"
 #include "sim/hid.h"
@@ -65,6 +67,7 @@ struct MachineProfile {
   std::vector<HidInterfaceProfile> hid_interfaces;  // in enumeration order
   EcProfile ec;
   KeyboardProfile keyboard;
+  DtsProfile dts;
 };
 
 // Parses profile text; `source` names it in error messages. Throws ProfileError.

@@ -36,6 +36,7 @@ ExchangeResult Exchange(const SendCommandLine& command) {
     result.stage = ExchangeStage::kWrite;
     result.error = client.WritePipeMessage(command.code, command.arguments);
     if (result.error != 0) return result;
+    if (!command.expect_answer) continue;
     result.stage = ExchangeStage::kRead;
     result.error = client.ReadPipeMessage(&result.responses.emplace_back());
     if (result.error != 0) {

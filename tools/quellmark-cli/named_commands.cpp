@@ -124,6 +124,7 @@ const char* AnswerText(AnswerKind answer) {
     case AnswerKind::kItems32x3: return "three 32-bit";
     case AnswerKind::kCodeThenData: return "32-bit code, data";
     case AnswerKind::kTextItem: return "text";
+    case AnswerKind::kNone: return "none";
   }
   return "";
 }
@@ -158,6 +159,7 @@ bool ParseNamedCommand(const std::vector<std::string>& words, SendCommandLine* o
   }
   SendCommandLine command;
   command.code = found->code;
+  command.expect_answer = found->answer != AnswerKind::kNone;
   for (size_t i = 0; i < most; ++i) {
     std::vector<uint8_t>& bytes = command.arguments.emplace_back();
     if (i >= given) {

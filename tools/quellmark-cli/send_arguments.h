@@ -30,6 +30,7 @@ struct SendCommandLine {
   uint32_t timeout_ms = kDefaultSendTimeoutMs;  // --timeout: bound on connect + write + read
   uint32_t repeat = 1;   // --repeat: the request is sent this many times on one connection
   uint32_t hold_ms = 0;  // --hold: the connection stays open this long after the last answer
+  bool expect_answer = true;  // false for a command the broker answers nothing to
 };
 
 // Unsigned integer in decimal or with a 0x/0X prefix in hexadecimal, nothing else (no sign, no

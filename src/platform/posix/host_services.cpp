@@ -5,7 +5,9 @@
 
 #include "platform/posix/console_launcher.h"
 #include "platform/posix/file_system.h"
+#include "platform/posix/library_loader.h"
 #include "platform/posix/named_mutex.h"
+#include "platform/posix/path_mapping.h"
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/registry.h"
@@ -13,6 +15,7 @@
 #include "sim/console_session.h"
 #include "sim/default_profile.h"
 #include "sim/device_setup.h"
+#include "sim/dts.h"
 #include "sim/hid.h"
 #include "sim/keyboard_input.h"
 #include "sim/machine_profile.h"
@@ -46,6 +49,12 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
       }
     }
   }
+  const std::string program_dir = RunningProgramDirectory();
+  if (!notebook->profile().dts.library.empty()) {
+    sim::PlaceDtsLibrary(notebook->profile().dts, sim::DtsSubstituteFolder(program_dir),
+                         MapWindowsPath(root_, notebook->profile().dts.library));
+  }
+  libraries_ = std::make_unique<PosixLibraryLoader>(root_, program_dir);
   environment_ = std::make_unique<PosixEnvironment>();
   pipes_ = std::make_unique<UnixStreamPipeTransport>(root_);
   // The broker is the privileged service: it creates the named mutexes its clients open.
@@ -73,6 +82,7 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   services_.hid = hid_.get();
   services_.raw_input = input_.get();
   services_.launcher = launcher_.get();
+  services_.libraries = libraries_.get();
 }
 
 HostServices::~HostServices() = default;

@@ -5,7 +5,8 @@
 //   ROOT/C/...         drive C: and every other absolute Windows path (see path_mapping.h)
 // and the simulated notebook of a machine profile (sim/machine_profile.h) behind WMI, the
 // accessibility settings, the device list, the HID devices, the raw input of its keyboard,
-// vendor collection and mouse, and its console session (the launch of programs).
+// vendor collection and mouse, its console session (the launch of programs) and its DTS audio
+// library (sim/dts.h), loaded through the real dynamic loader.
 #pragma once
 #include <memory>
 #include <string>
@@ -60,6 +61,7 @@ class HostServices {
   std::unique_ptr<sim::SimulatedInput> input_;
   std::unique_ptr<sim::ConsoleSession> console_;
   std::unique_ptr<ProcessLauncher> launcher_;
+  std::unique_ptr<LibraryLoader> libraries_;
   Services services_;
 };
 

@@ -5,6 +5,7 @@
 #include "platform/win32/device_setup.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/hid.h"
+#include "platform/win32/library_loader.h"
 #include "platform/win32/named_mutex.h"
 #include "platform/win32/pipe_transport.h"
 #include "platform/win32/process_environment.h"
@@ -25,7 +26,8 @@ HostServices::HostServices()
       hid_(std::make_unique<Win32Hid>()),
       mutexes_(std::make_unique<Win32NamedMutexes>()),
       raw_input_(std::make_unique<Win32RawInput>()),
-      launcher_(std::make_unique<Win32ConsoleLauncher>()) {
+      launcher_(std::make_unique<Win32ConsoleLauncher>()),
+      libraries_(std::make_unique<Win32LibraryLoader>()) {
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
@@ -37,6 +39,7 @@ HostServices::HostServices()
   services_.mutexes = mutexes_.get();
   services_.raw_input = raw_input_.get();
   services_.launcher = launcher_.get();
+  services_.libraries = libraries_.get();
 }
 
 HostServices::~HostServices() = default;

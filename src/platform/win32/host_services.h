@@ -29,6 +29,7 @@ class HostServices {
   std::unique_ptr<NamedMutexes> mutexes_;
   std::unique_ptr<RawInput> raw_input_;
   std::unique_ptr<ProcessLauncher> launcher_;
+  std::unique_ptr<LibraryLoader> libraries_;
   Services services_;
 };
 

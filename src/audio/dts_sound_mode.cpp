@@ -1,0 +1,114 @@
+#include "audio/dts_sound_mode.h"
+
+#include <chrono>
+#include <memory>
+#include <string_view>
+#include <thread>
+
+#include "log/log_file.h"
+#include "log/message_format.h"
+#include "pipe/handler_log.h"
+#include "platform/services.h"
+
+namespace DtsApoAppLib {
+namespace {
+
+constexpr std::string_view kGetFunction = "DtsApoAppLib::DTSAudioInterface::GetSoundMode";
+constexpr std::string_view kSetFunction = "DtsApoAppLib::DTSAudioInterface::SetSoundMode";
+
+using Factory = DtsApoInterface* (*)();
+
+// Loads the library, connects and hands the connected interface to `use`; logs the step that
+// fails under `function`. Unloads before returning.
+template <typename Use>
+void WithConnectedInterface(std::string_view function, Use use) {
+  platform::LibraryLoader& loader = platform::Libraries();
+  platform::LibraryLoader::Module library = loader.Load(kDtsLibraryName, kDtsLoadFlags);
+  if (library == nullptr) {
+    LogLine(kLogError, function, "LoadLibraryEx fail");
+    return;
+  }
+  auto create = reinterpret_cast<Factory>(loader.Symbol(library, kDtsFactoryName));
+  if (create == nullptr) {
+    LogLine(kLogError, function, "GetProcAddress fail");
+    loader.Free(library);
+    return;
+  }
+  DtsApoInterface* apo = create();
+  if (apo == nullptr) {
+    LogLine(kLogError, function, "create_DtsApoInterface fail");
+    loader.Free(library);
+    return;
+  }
+  if (apo->InitializeConnection()) {
+    use(*apo);
+    apo->CloseConnection();
+  } else {
+    LogLine(kLogError, function, "InitializeConnection fail");
+  }
+  apo->Release();
+  loader.Free(library);
+}
+
+}  // namespace
+
+void DTSAudioInterface::GetSoundMode(SoundModeRead& result) {
+  int32_t mode = kSoundModeNotRead;
+  WithConnectedInterface(kGetFunction, [&](DtsApoInterface& apo) { mode = apo.GetSoundMode(); });
+  result.mode = mode;
+  result.done.store(true, std::memory_order_release);
+}
+
+void DTSAudioInterface::SetSoundMode(int32_t mode) {
+  WithConnectedInterface(kSetFunction, [&](DtsApoInterface& apo) { apo.SetSoundMode(mode); });
+}
+
+}  // namespace DtsApoAppLib
+
+namespace ironbark {
+namespace {
+
+constexpr const char* kGetOperation = "get_dts_sound_mode";
+constexpr const char* kSetOperation = "set_dts_sound_mode";
+constexpr int kWaitSteps = 30;
+constexpr std::chrono::milliseconds kWaitStep{100};
+
+// Sleeps until `step` after now, in whole milliseconds.
+void SleepOneStep() {
+  platform::Clock& clock = platform::Time();
+  const std::chrono::milliseconds until = clock.Now() + kWaitStep;
+  for (auto now = clock.Now(); now < until; now = clock.Now()) clock.SleepFor(until - now);
+}
+
+}  // namespace
+
+void DtsSoundModeCommands::get_dts_sound_mode(const ironbark::CommandRequest&,
+                                              ironbark::CommandResponse& response) {
+  // Owned jointly with the worker: a detached worker may still write it after we answered.
+  auto result = std::make_shared<DtsApoAppLib::SoundModeRead>();
+  std::thread worker([result] { DtsApoAppLib::DTSAudioInterface().GetSoundMode(*result); });
+  for (int step = 0; step < kWaitSteps; ++step) {
+    if (result->done.load(std::memory_order_acquire)) break;
+    SleepOneStep();
+  }
+  int32_t mode = DtsApoAppLib::kSoundModeNotRead;
+  if (result->done.load(std::memory_order_acquire)) {
+    worker.join();
+    mode = result->mode;
+  } else {
+    worker.detach();
+    LogProcessor(kGetOperation, "Timeout!");
+  }
+  ironbark::BuildResponse(response, {{&mode, sizeof mode}});
+  LogProcessor(kGetOperation, FormatMessageSized(kHandlerMessageChars, "Rsponse data: %d", mode));
+}
+
+void DtsSoundModeCommands::set_dts_sound_mode(const ironbark::CommandRequest& request,
+                                              ironbark::CommandResponse&) {
+  const int32_t mode = static_cast<int32_t>(request.ArgumentU32(0));
+  LogProcessor(kSetOperation,
+               FormatMessageSized(kHandlerMessageChars, "Input change sound mode: %d", mode));
+  DtsApoAppLib::DTSAudioInterface().SetSoundMode(mode);
+}
+
+}  // namespace ironbark
