@@ -1,8 +1,12 @@
 // One run of each subsystem through the Linux broker's real socket and quellmark-cli's named
 // commands: the firmware, the start-up survey, the registry with its forward.
 #include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "pipe/protocol.h"
 
 #include "integration/broker_fixture.h"
 
@@ -101,5 +105,43 @@ TEST_F(Subsystems, KeyboardAndBacklightOnTwoMachines) {
   EXPECT_EQ(Named({"win-key-lock", "get"}), "0 (0x00000000)\n");
   EXPECT_EQ(Named({"ec-backlight", "get"}), "50 (0x00000032)\n30 (0x0000001E)\n1 (0x00000001)\n");
   EXPECT_TRUE(WaitForLog("ironbark::IbClientCommandProcessor::usb_set_keyborad_backlight30s | Rsponse errcode: 1\r\n"));
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+// The DTS library of the default machine, through the real socket: a set is answered with
+// nothing and the next request on its connection is served; a hanging read keeps only its own
+// connection waiting.
+TEST_F(Subsystems, DtsSoundModeOverTheSocket) {
+  EnableLogging();
+  auto broker = StartBroker();
+  auto client = testsupport::ConnectCommandPipe();
+  ASSERT_TRUE(client);
+  const std::vector<std::vector<uint8_t>> mode5{{5, 0, 0, 0}};
+  ASSERT_EQ(testsupport::SendRaw(*client, ironbark::EncodeRequest(23, mode5)), 0u);
+  std::vector<uint8_t> answer;
+  ASSERT_EQ(testsupport::Exchange(*client, ironbark::EncodeRequest(22, {}), &answer), 0u);
+  std::vector<std::vector<uint8_t>> items;
+  ASSERT_TRUE(ironbark::ParseResponse(answer.data(), answer.size(), &items));
+  EXPECT_EQ(items, mode5);
+
+  const std::string settings = root_.path() + "/C/Windows/System32/DtsApoAppWin32DLL.dll.conf";
+  const std::string working = testsupport::ReadText(settings);
+  std::ofstream(settings, std::ios::app) << "hang=yes\n";
+  const auto start = std::chrono::steady_clock::now();
+  std::string hung;
+  std::thread reader([&] { hung = Named({"dts", "get"}); });
+  ASSERT_TRUE(WaitForLog("kSvcCmdGetDTSSoundMode\r\n", 2));
+  EXPECT_EQ(Cli({"op-mode", "get"}).exit_code, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  reader.join();
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2900));
+  EXPECT_EQ(hung, "4294967295 (0xFFFFFFFF)\n");
+  EXPECT_TRUE(WaitForLog("::get_dts_sound_mode | Timeout!\r\n"));
+  std::ofstream(settings, std::ios::trunc) << working;
+  EXPECT_EQ(Named({"dts", "set", "6"}), "");
+  // The tool does not wait for the set: its end shows in the library's call journal.
+  EXPECT_TRUE(testsupport::WaitForText(settings.substr(0, settings.size() - 5) + ".calls",
+                                       "SetSoundMode 6\nCloseConnection\nRelease\n"));
+  EXPECT_EQ(Named({"dts", "get"}), "6 (0x00000006)\n");
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
