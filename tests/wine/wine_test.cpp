@@ -28,6 +28,7 @@ const std::string kBuildDir = QUELLMARK_WINDOWS_BUILD_DIR;
 const std::string kBroker = kBuildDir + "/quellmark.exe";
 const std::string kCli = kBuildDir + "/quellmark-cli.exe";
 const std::string kWin32Tests = kBuildDir + "/tests/win32/win32_tests.exe";
+const std::string kDtsLibrary = kBuildDir + "/dts/DtsApoAppWin32DLL.dll";
 
 // One Wine prefix and one Xvfb display for the whole suite.
 class Wine : public ::testing::Test {
@@ -87,9 +88,9 @@ class Wine : public ::testing::Test {
   }
 
   // Starts quellmark.exe and waits until its pipe answers command 0.
-  void StartBroker() {
+  void StartBroker(const std::string& broker = kBroker) {
     broker_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{QUELLMARK_WINE64, kBroker}, false, std::vector<std::string>{});
+        std::vector<std::string>{QUELLMARK_WINE64, broker}, false, std::vector<std::string>{});
     for (int attempt = 0; attempt < 60; ++attempt) {
       if (Cli({"send", "--timeout", "2000", "0"}, 20000).exit_code == 0) return;
       ASSERT_FALSE(broker_->WaitExit(0).has_value()) << "quellmark.exe ended during start-up";
@@ -286,6 +287,39 @@ TEST_F(Wine, SurveyAndFirmwareCommandsMeetWinesWmi) {
   ASSERT_TRUE(WaitForLog(handler + "set_operation_mode | Rsponse data: -1\r\n")) << ReadLog();
   EXPECT_NE(ReadLog().find(handler + "set_operation_mode | SetGamingMiscSettingBehavior is fail!!\r\n"),
             std::string::npos);
+  EXPECT_EQ(StopBroker(), std::optional<int>(0));
+}
+
+// The DTS sound mode through the real LoadLibraryExW: quellmark.exe's own folder has no DTS
+// library, so both commands meet "LoadLibraryEx fail"; a copy of quellmark.exe with the
+// substitute library beside it reads and sets the mode.
+TEST_F(Wine, DtsSoundModeLoadsTheLibraryBesideTheProgram) {
+  EnableLogging();
+  StartBroker();
+  const std::string get = "| DtsApoAppLib::DTSAudioInterface::GetSoundMode | LoadLibraryEx fail\r\n";
+  const std::string set = "| DtsApoAppLib::DTSAudioInterface::SetSoundMode | LoadLibraryEx fail\r\n";
+  EXPECT_EQ(Cli({"send", "--raw", "22"}).output, "01 04 00 00 00 ff ff ff ff\r\n");
+  EXPECT_EQ(Cli({"dts", "set", "3"}).output, "");
+  ASSERT_TRUE(WaitForLog(set)) << ReadLog();
+  EXPECT_EQ(Occurrences(ReadLog(), get), 1u) << ReadLog();
+  EXPECT_EQ(StopBroker(), std::optional<int>(0));
+
+  const std::string folder = prefix_->path() + "/drive_c/Quellmark";
+  std::filesystem::create_directories(folder);
+  for (const std::string& file : {kBroker, kDtsLibrary})
+    std::filesystem::copy_file(file, folder + "/" + std::filesystem::path(file).filename().string(),
+                               std::filesystem::copy_options::overwrite_existing);
+  std::ofstream(folder + "/DtsApoAppWin32DLL.dll.conf") << "mode=4\n";
+  StartBroker(folder + "/quellmark.exe");
+  EXPECT_EQ(Cli({"dts", "get"}).output, "4 (0x00000004)\r\n");
+  EXPECT_EQ(Cli({"dts", "set", "7"}).output, "");
+  EXPECT_EQ(Cli({"dts", "get"}).output, "7 (0x00000007)\r\n");
+  const std::string sequence = "create_DtsApoInterface\nInitializeConnection\n";
+  const std::string end = "CloseConnection\nRelease\n";
+  EXPECT_EQ(testsupport::ReadText(folder + "/DtsApoAppWin32DLL.dll.calls"),
+            sequence + "GetSoundMode\n" + end + sequence + "SetSoundMode 7\n" + end + sequence +
+                "GetSoundMode\n" + end);
+  EXPECT_EQ(Occurrences(ReadLog(), "LoadLibraryEx fail"), 2u) << ReadLog();
   EXPECT_EQ(StopBroker(), std::optional<int>(0));
 }
 

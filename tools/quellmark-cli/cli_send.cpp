@@ -36,7 +36,17 @@ ExchangeResult Exchange(const SendCommandLine& command) {
     result.stage = ExchangeStage::kWrite;
     result.error = client.WritePipeMessage(command.code, command.arguments);
     if (result.error != 0) return result;
-    if (!command.expect_answer) continue;
+    if (!command.expect_answer) {
+      // Nothing comes back; an echo (command 0) on the same connection is answered once the
+      // broker has read and run the request, which closing at once could cut short.
+      result.error = client.WritePipeMessage(0, {});
+      if (result.error != 0) return result;
+      result.stage = ExchangeStage::kRead;
+      std::vector<uint8_t> echo;
+      result.error = client.ReadPipeMessage(&echo);
+      if (result.error != 0) return result;
+      continue;
+    }
     result.stage = ExchangeStage::kRead;
     result.error = client.ReadPipeMessage(&result.responses.emplace_back());
     if (result.error != 0) {

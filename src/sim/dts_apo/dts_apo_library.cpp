@@ -78,7 +78,7 @@ long Number(const Settings& s, const std::string& key) {
 
 void Journal(const std::string& call) {
   std::scoped_lock lock(g_files);
-  std::ofstream(OwnPath() + ".calls", std::ios::app) << call << "\n";
+  std::ofstream(OwnPath() + ".calls", std::ios::app | std::ios::binary) << call << "\n";
 }
 
 // The slot order is the library's own and must not change: callers index the table.
@@ -104,7 +104,7 @@ class DtsApo final {
       if (line.rfind("mode=", 0) != 0) kept << line << "\n";
     }
     in.close();
-    std::ofstream(path, std::ios::trunc) << kept.str() << "mode=" << mode << "\n";
+    std::ofstream(path, std::ios::trunc | std::ios::binary) << kept.str() << "mode=" << mode << "\n";
   }
   virtual int32_t GetSoundMode() {
     Journal("GetSoundMode");
