@@ -104,7 +104,8 @@ void DtsSoundModeCommands::get_dts_sound_mode(const ironbark::CommandRequest&,
 }
 
 void DtsSoundModeCommands::set_dts_sound_mode(const ironbark::CommandRequest& request,
-                                              ironbark::CommandResponse&) {
+                                              [[maybe_unused]] ironbark::CommandResponse& response) {
+  // The response stays absent: the dispatcher writes nothing back.
   const int32_t mode = static_cast<int32_t>(request.ArgumentU32(0));
   LogProcessor(kSetOperation,
                FormatMessageSized(kHandlerMessageChars, "Input change sound mode: %d", mode));
