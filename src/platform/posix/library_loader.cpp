@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <utility>
-#include <vector>
 
 #include "base/text.h"
 #include "platform/posix/path_mapping.h"
@@ -36,18 +35,13 @@ std::string PosixLibraryLoader::Find(const std::wstring& name, uint32_t flags) c
     const std::string path = MapWindowsPath(root_, file);
     return IsFile(path) ? path : std::string();
   }
-  std::vector<std::string> folders;
   if ((flags & kLoadLibrarySearchApplicationDir) != 0 && !application_dir_.empty()) {
-    folders.push_back(application_dir_);
+    const std::string path = application_dir_ + "/" + file;
+    if (IsFile(path)) return path;
   }
   if ((flags & kLoadLibrarySearchSystem32) != 0) {
-    folders.push_back(MapWindowsPath(root_, "C:\\Windows\\System32"));
-  }
-  for (const std::string& folder : folders) {
     // Mapped as a Windows path, so the file name matches in any case as it does there.
-    const std::string path =
-        folder == application_dir_ ? folder + "/" + file
-                                   : MapWindowsPath(root_, "C:\\Windows\\System32\\" + file);
+    const std::string path = MapWindowsPath(root_, "C:\\Windows\\System32\\" + file);
     if (IsFile(path)) return path;
   }
   return {};
