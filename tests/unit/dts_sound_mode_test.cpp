@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -30,7 +31,11 @@ class DtsSoundModeTest : public testsupport::HandlerTest {
  protected:
   void SetUp() override {
     HandlerTest::SetUp();
-    services_.libraries = &loader_;
+    // A detached worker still uses the loader after it wrote its last call (it frees the
+    // library): the loader outlives the test, as the broker's lives as long as the process.
+    static auto* loaders = new std::vector<std::unique_ptr<platform::posix::PosixLibraryLoader>>;
+    services_.libraries =
+        loaders->emplace_back(std::make_unique<platform::posix::PosixLibraryLoader>(drive_.path(), "")).get();
     services_.clock = nullptr;  // the worker's wait runs on real time
   }
   void Install(const sim::DtsProfile& dts) {
@@ -49,8 +54,6 @@ class DtsSoundModeTest : public testsupport::HandlerTest {
     ironbark::RunCommand(g_CommandHandlers.at(23), *request, response);
     EXPECT_FALSE(response.present);
   }
-
-  platform::posix::PosixLibraryLoader loader_{drive_.path(), ""};
 };
 
 TEST_F(DtsSoundModeTest, EachFailingStepIsLoggedAndTheSlotsAreCalledInOrder) {
