@@ -121,7 +121,7 @@ TEST_F(DtsSoundModeTest, AHangingReadTimesOutAndItsWorkerFinishesOnItsOwn) {
   EXPECT_EQ(TakeLog(), (std::vector<std::string>{kGet + "kSvcCmdGetDTSSoundMode", kGet + "Timeout!",
                                                  kGet + "Rsponse data: -1"}));
   // Released, the detached worker finishes its sequence; a later read starts a fresh one.
-  testsupport::WriteFile(At(kLibrary) + ".conf", sim::DtsSettingsText({.mode = 3}));
+  testsupport::WriteFile(At(kLibrary) + ".conf", sim::DtsSettingsText({.library = "x", .mode = 3}));
   EXPECT_EQ(Get(), U32(3));
   for (int i = 0; i < 100 && testsupport::Occurrences(Calls(), "Release") < 2; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
