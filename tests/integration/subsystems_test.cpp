@@ -108,14 +108,12 @@ TEST_F(Subsystems, KeyboardAndBacklightOnTwoMachines) {
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 
-// The DTS library of the default machine, through the real socket: a set is answered with
-// nothing and the next request on its connection is served; a hanging read keeps only its own
-// connection waiting.
+// The default machine's DTS library over the socket: an unanswered set, then the next request on
+// its connection; a hanging read keeps only its own connection waiting.
 TEST_F(Subsystems, DtsSoundModeOverTheSocket) {
   EnableLogging();
   auto broker = StartBroker();
-  auto client = testsupport::ConnectCommandPipe();
-  ASSERT_TRUE(client);
+  const auto client = testsupport::ConnectCommandPipe();
   const std::vector<std::vector<uint8_t>> mode5{{5, 0, 0, 0}};
   ASSERT_EQ(testsupport::SendRaw(*client, ironbark::EncodeRequest(23, mode5)), 0u);
   std::vector<uint8_t> answer;
