@@ -11,6 +11,7 @@
 #include <span>
 
 #include "firmware/firmware_commands.h"
+#include "gpu/gpu_commands.h"
 #include "hid/hid_commands.h"
 #include "input/sticky_keys.h"
 #include "pipe/command_processor.h"
@@ -23,6 +24,7 @@ namespace ironbark {
 class IbClientCommandProcessor : public PipeOperations,
                                  public RegistryCommands,
                                  public FirmwareCommands,
+                                 public GpuCommands,
                                  public StickyKeyCommands,
                                  public HidCommands,
                                  public BootLogo,

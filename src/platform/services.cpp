@@ -46,5 +46,7 @@ Clock& Time() {
 MainThread& Main() { return Require(Current().main_thread, "main thread"); }
 RawInput& RawInputDevices() { return Require(Current().raw_input, "raw input"); }
 ProcessLauncher& Launcher() { return Require(Current().launcher, "process launcher"); }
+NvApi& Nvidia() { return Require(Current().nvapi, "NVAPI"); }
+Adlx& Amd() { return Require(Current().adlx, "ADLX"); }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/device_setup.h"
 #include "platform/file_system.h"
+#include "platform/gpu_vendors.h"
 #include "platform/hid.h"
 #include "platform/main_thread.h"
 #include "platform/named_mutex.h"
@@ -32,6 +33,8 @@ struct Services {
   MainThread* main_thread = nullptr;
   RawInput* raw_input = nullptr;
   ProcessLauncher* launcher = nullptr;
+  NvApi* nvapi = nullptr;
+  Adlx* adlx = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -54,5 +57,7 @@ Clock& Time();
 MainThread& Main();
 RawInput& RawInputDevices();
 ProcessLauncher& Launcher();
+NvApi& Nvidia();
+Adlx& Amd();
 
 }  // namespace platform

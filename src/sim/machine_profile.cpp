@@ -74,6 +74,8 @@ constexpr SectionRow kSections[] = {
      }},
     {"keyboard", Occurs::kOnce,
      [](MachineProfile& m, const std::string&) { return KeyboardSection(m.keyboard); }},
+    {"gpu", Occurs::kRepeated,
+     [](MachineProfile& m, const std::string&) { return GpuSection(m.gpus.emplace_back()); }},
 };
 
 const SectionRow* FindSection(std::string_view name) {

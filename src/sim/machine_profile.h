@@ -3,7 +3,7 @@
 // Format. Plain UTF-8 text, one item per line:
 //   # comment                     (also "; comment"; only as a whole line)
 //   [section]                     starts a section; [volume], [video_mode], [driver], [hid],
-//                                 [ec_fault] and [fault METHOD] may appear many times, every
+//                                 [ec_fault], [gpu] and [fault METHOD] may appear many times, every
 //                                 other section at most once
 //   key = value                   the value is the rest of the line, blanks trimmed, taken
 //                                 literally (no quotes, backslashes are plain characters)
@@ -24,6 +24,7 @@
 //   [hid]                                        sim/hid.h
 //   [ec], [ec_fault]                             sim/ec.h
 //   [keyboard]                                   sim/keyboard.h
+//   [gpu]                                        sim/gpus.h
 // machines/README.md describes them all for the profile's author.
 #pragma once
 #include <stdexcept>
@@ -36,6 +37,7 @@
 #include "sim/device_setup.h"
 #include "sim/ec.h"
 #include "sim/firmware.h"
+#include "sim/gpus.h"
 #include "sim/hid.h"
 #include "sim/keyboard.h"
 #include "sim/smbios_table.h"
@@ -65,6 +67,7 @@ struct MachineProfile {
   std::vector<HidInterfaceProfile> hid_interfaces;  // in enumeration order
   EcProfile ec;
   KeyboardProfile keyboard;
+  std::vector<GpuProfile> gpus;  // in profile order
 };
 
 // Parses profile text; `source` names it in error messages. Throws ProfileError.
