@@ -2,6 +2,8 @@
 
 #include <cstring>
 #include <filesystem>
+
+#include "gpu/gpu_monitor.h"
 #include <fstream>
 
 #include "base/text.h"
@@ -99,6 +101,7 @@ void HandlerTest::TearDown() {
   // The device classes' caches outlive a test; the next one starts without them.
   corlan::QRN300::EcHID::ResetForTests();
   corlan::QRN300::KeyboardHID::ResetForTests();
+  ResetGpuDiscoveryForTest();
   DetachLogFile();
   platform::InstallServices(nullptr);
 }

@@ -16,6 +16,7 @@
 #include "platform/posix/named_mutex.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
+#include "sim/gpus.h"
 #include "sim/hid.h"
 #include "sim/machine_profile.h"
 #include "sim/wmi.h"
@@ -100,9 +101,12 @@ class HandlerTest : public ::testing::Test {
   NoWmiService no_wmi_;
   ManualClock clock_;
   sim::SimulatedHid no_hid_{{}, {}, {}};
+  sim::SimulatedNvApi no_nvapi_{{}};
+  sim::SimulatedAdlx no_adlx_{{}};
   platform::posix::PosixNamedMutexes mutexes_{drive_.path(), true};
   platform::Services services_{.registry = &registry_, .files = &files_, .wmi = &no_wmi_,
-                               .hid = &no_hid_, .mutexes = &mutexes_, .clock = &clock_};
+                               .hid = &no_hid_, .mutexes = &mutexes_, .clock = &clock_,
+                               .nvapi = &no_nvapi_, .adlx = &no_adlx_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
   LogReader log_lines_{.path = drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;

@@ -1,0 +1,223 @@
+// GPU discovery and the GPU commands against the simulated notebook's GPUs behind the NVAPI and
+// ADLX seams, with the exact log lines: units and truncations, the index rules, the name gap,
+// the AMD activity thresholds, and every ADLX reference given back.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gpu/gpu_monitor.h"
+#include "sim/gpus.h"
+#include "support/handler_harness.h"
+
+namespace {
+
+using testsupport::Le;
+using testsupport::U32;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kNvidia =
+    "[gpu]\nvendor = nvidia\nname = GN-A\nclock_khz = 1999999\nmax_clock_khz = 2190500\n"
+    "usage = 37\ntemperatures = 61, 72\ncoproc_state = 1\n";
+constexpr const char* kAmd =
+    "[gpu]\nvendor = amd\nname = RA-1\nclock_mhz = 2100\nclock_range = 500, 2600\n"
+    "usage = 42.9\nusage_range = 0, 100\npower = 30\npower_range = 3, 90\ntemperature = 64.7\n";
+
+class GpuTest : public testsupport::HandlerTest {
+ protected:
+  // The machine's GPUs from `profile`, then discovery as the survey runs it.
+  void Gpus(const std::string& profile) {
+    const sim::MachineProfile machine = sim::ParseMachineProfile(profile, "test.profile");
+    nvapi_ = std::make_unique<sim::SimulatedNvApi>(machine.gpus);
+    adlx_ = std::make_unique<sim::SimulatedAdlx>(machine.gpus);
+    services_.nvapi = nvapi_.get();
+    services_.adlx = adlx_.get();
+    check_gpu_name();
+    TakeLog();
+  }
+  int32_t Call(uint16_t code, const std::vector<std::vector<uint8_t>>& args = {}) {
+    const std::vector<uint8_t> item = testsupport::CallForItem(code, args);
+    return item.size() == 4 ? static_cast<int32_t>(le::LoadU32(item.data())) : 0x7EEEEEEE;
+  }
+  // The log since the last call, the processor prefix dropped.
+  Lines Log() {
+    Lines lines;
+    for (std::string line : TakeLog()) {
+      const std::string prefix = "ironbark::IbClientCommandProcessor::";
+      if (const size_t at = line.find(prefix); at != std::string::npos) line.erase(at, prefix.size());
+      lines.push_back(line);
+    }
+    return lines;
+  }
+  std::string Name(int n) {
+    const auto [type, bytes] = Stored(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane",
+                                      "GPU_Name" + std::to_string(n));
+    if (type == testsupport::kMissing) return "-";
+    std::string text;
+    for (size_t i = 0; i + 1 < bytes.size() && bytes[i] != 0; i += 2) text += char(bytes[i]);
+    return text;
+  }
+
+  std::unique_ptr<sim::SimulatedNvApi> nvapi_;
+  std::unique_ptr<sim::SimulatedAdlx> adlx_;
+};
+
+TEST_F(GpuTest, NvidiaCommandsAnswerMegahertzAndMinusOneOnEveryFailure) {
+  struct Case {
+    std::string extra;  // more keys of the GPU
+    uint16_t code;
+    std::vector<std::vector<uint8_t>> args;
+    int32_t answer;
+    Lines query;  // the lines of get_nvidia_monitor_value between its input and end lines
+  };
+  const std::vector<Case> cases = {
+      {"", 10, {U32(0)}, 1999, {"[INFO] get_nvidia_monitor_value | GPU frequency: 1999"}},
+      {"", 11, {U32(0)}, 2190, {"[INFO] get_nvidia_monitor_value | GPU max frequency: 2190"}},
+      {"", 12, {Le(1, 8)}, 37, {"[INFO] get_nvidia_monitor_value | GPU usage: 37"}},
+      {"", 12, {U32(1)}, -1, {"[ERROR] get_nvidia_monitor_value | NvAPI_EnumPhysicalGPUs() fail"}},
+      {"fail = GetPstates20", 11, {U32(0)}, -1,
+       {"[ERROR] get_nvidia_monitor_value | NvAPI_GPU_GetPstates20() fail"}},
+      {"fail = GetAllClockFrequencies", 10, {U32(0)}, -1,
+       {"[ERROR] get_nvidia_monitor_value | NvAPI_GPU_GetAllClockFrequencies() fail"}},
+      {"fail = GetDynamicPstatesInfoEx", 12, {U32(0)}, -1,
+       {"[ERROR] get_nvidia_monitor_value | NvAPI_GPU_GetDynamicPstatesInfoEx() fail"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra + " code " + std::to_string(c.code));
+    Gpus(std::string(kNvidia) + c.extra + "\n");
+    EXPECT_EQ(Call(c.code, c.args), c.answer);
+    Lines log = Log();
+    ASSERT_GE(log.size(), 5u);
+    const size_t index_arg = c.args[0].size() == 4 ? le::LoadU32(c.args[0].data()) : 0;
+    EXPECT_EQ(log[3], "[INFO] get_nvidia_monitor_value | Input NVMonitorType: " +
+                          std::to_string(c.code == 10 ? 0 : c.code == 11 ? 2 : 1) +
+                          ", Graphic index: " + std::to_string(index_arg));
+    const bool ok = c.answer >= 0;
+    const Lines query(log.begin() + 4, log.end() - (ok ? 2 : 1));
+    EXPECT_EQ(query, c.query);
+    if (ok) {
+      EXPECT_EQ(log[log.size() - 2], "[INFO] get_nvidia_monitor_value | get_nvdia_monitor_value - end");
+    }
+  }
+}
+
+TEST_F(GpuTest, MaxTemperatureIsTheHottestSensorAndNeverBelowZero) {
+  struct Case {
+    const char* temperatures;
+    int32_t answer;
+  };
+  for (const Case c : {Case{"61, 72, 70", 72}, Case{"-5, -12", 0}, Case{"", 0}}) {
+    Gpus(std::string("[gpu]\nvendor = nvidia\nname = X\n") +
+         (*c.temperatures ? std::string("temperatures = ") + c.temperatures + "\n" : ""));
+    int32_t out = -1;
+    EXPECT_EQ(get_nvidia_monitor_value(kNvMaxTemperature, 0, &out), 1);
+    EXPECT_EQ(out, c.answer) << c.temperatures;
+  }
+  // A selector past the table: success, nothing written.
+  int32_t out = -1;
+  EXPECT_EQ(get_nvidia_monitor_value(5, 0, &out), 1);
+  EXPECT_EQ(out, -1);
+}
+
+TEST_F(GpuTest, DiscoveryNumbersNamesLeavingGapsAndCountsThemAll) {
+  const sim::MachineProfile machine = sim::ParseMachineProfile(
+      "[gpu]\nvendor = nvidia\nname = One\n[gpu]\nvendor = nvidia\nname = Two\nfail = GetFullName\n"
+      "[gpu]\nvendor = nvidia\nname = Three\n[gpu]\nvendor = amd\nname = Never\n",
+      "t");
+  sim::SimulatedNvApi nvapi(machine.gpus);
+  sim::SimulatedAdlx adlx(machine.gpus);
+  services_.nvapi = &nvapi;
+  services_.adlx = &adlx;
+  check_gpu_name();
+  EXPECT_EQ(Log(), (Lines{"[INFO] check_gpu_name | write_gpu_name - start",
+                          "[INFO] check_gpu_name | Nvidia GPU support.",
+                          "[INFO] check_gpu_name | check_gpu_name - end"}));
+  EXPECT_EQ((std::vector<std::string>{Name(1), Name(2), Name(3)}),
+            (std::vector<std::string>{"One", "-", "Three"}));
+  EXPECT_EQ(g_AMDGPUSupport.load(), 0);
+  EXPECT_EQ(Call(8), 3);
+}
+
+TEST_F(GpuTest, WithoutAKnownGpuCountIsZeroAndTheOthersMinusOne) {
+  Gpus("");
+  EXPECT_EQ((std::vector<int32_t>{Call(8), Call(9), Call(10, {U32(0)}), Call(11, {U32(0)}),
+                                  Call(12, {U32(0)})}),
+            (std::vector<int32_t>{0, -1, -1, -1, -1}));
+  check_gpu_name();
+  EXPECT_EQ(Log().back(), "[INFO] check_gpu_name | check_gpu_name - end");
+}
+
+TEST_F(GpuTest, CoprocessorStateAndItsFailure) {
+  Gpus(kNvidia);
+  EXPECT_EQ(Call(9), 1);
+  Gpus(std::string(kNvidia) + "fail = GetCoprocStatus\n");
+  EXPECT_EQ(Call(9), -1);
+  EXPECT_EQ(Log(), (Lines{"[INFO] gpu_get_idle_state | kSvcCmdGPUGetIdleState",
+                          "[INFO] nvidia_get_coproc_status | nvidia_get_coproc_status() - start",
+                          "[INFO] nvidia_get_coproc_status | NvAPI_Coproc_GetCoprocStatus() fail",
+                          "[INFO] nvidia_get_coproc_status | pCoprocState: -1",
+                          "[INFO] nvidia_get_coproc_status | nvidia_get_coproc_status() - end",
+                          "[INFO] gpu_get_idle_state | Rsponse state: -1"}));
+}
+
+TEST_F(GpuTest, AmdMetricsTruncateAndReleaseEveryReference) {
+  struct Case {
+    std::string extra;
+    uint16_t code;
+    int32_t answer;
+    Lines lines;  // between "Input ..." and "End"
+  };
+  const std::vector<Case> cases = {
+      {"", 8, 1, {"[INFO] get_amd_monitor_value | GPU count: 1"}},
+      {"fail = GetCurrentGPUMetrics", 8, 0, {"[INFO] get_amd_monitor_value | ADLX initial fail."}},
+      {"", 10, 2100, {"[INFO] get_amd_monitor_value | GPU frequency: 2100"}},
+      {"", 11, 2600, {"[INFO] get_amd_monitor_value | GPU max frequency: 2600"}},
+      {"", 12, 42, {"[INFO] get_amd_monitor_value | GPU usage: 42"}},
+      {"unsupported = usage", 12, -1, {"[INFO] get_amd_monitor_value | GPU usage supported: 1, 0"}},
+      {"fail = IsSupported", 12, -1, {"[INFO] get_amd_monitor_value | GPU usage supported: 0, 0"}},
+      {"fail = IsSupported", 10, -1,
+       {"[INFO] get_amd_monitor_value | GPU frequency supported: 0, 0"}},
+      {"unsupported = clock", 11, -1,
+       {"[INFO] get_amd_monitor_value | GPU clock speed range not support."}},
+      {"fail = GetRange", 11, -1, {"[INFO] get_amd_monitor_value | get GPU max frequency fail."}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.extra + " code " + std::to_string(c.code));
+    Gpus(std::string(kAmd) + c.extra + "\n");
+    EXPECT_EQ(Call(c.code, {U32(0)}), c.answer);
+    const Lines log = Log();
+    const size_t first = c.code >= 10 ? 4 : 3;  // the index line of the metric commands
+    ASSERT_GE(log.size(), first + 2);
+    EXPECT_EQ(Lines(log.begin() + first, log.end() - 2), c.lines);
+    EXPECT_EQ(log[log.size() - 2], "[INFO] get_amd_monitor_value | End");
+    EXPECT_EQ(adlx_->live_objects(), 0u);
+  }
+  int32_t temperature = -1;
+  EXPECT_EQ(get_amd_monitor_value(kAmdTemperature, 0, &temperature), 1);
+  EXPECT_EQ(temperature, 64);
+}
+
+TEST_F(GpuTest, AmdActivityTestThresholds) {
+  struct Case {
+    const char* gpu;
+    int32_t state;
+  };
+  const std::vector<Case> cases = {
+      {"unsupported = clock, power, usage", 1},  // no step ran: the query failed
+      {"unsupported = clock, usage\npower = 5\npower_range = 3, 90", 0},
+      {"unsupported = clock, usage\npower = 13\npower_range = 3, 90", 1},
+      {"unsupported = power, usage\nclock_mhz = 599\nclock_range = 500, 2600", 0},
+      {"unsupported = power, usage\nclock_mhz = 600\nclock_range = 500, 2600", 1},
+      {"unsupported = clock, power\nusage = 2.9\nusage_range = 0, 100", 0},
+      {"unsupported = clock, power\nusage = 3\nusage_range = 0, 100", 1},
+      {"power = 5\npower_range = 3, 90\nusage = 1\nclock_mhz = 2000\nclock_range = 500, 2600", 1},
+  };
+  for (const Case& c : cases) {
+    Gpus(std::string("[gpu]\nvendor = amd\nname = R\n") + c.gpu + "\n");
+    EXPECT_EQ(Call(9), c.state) << c.gpu;
+    EXPECT_EQ(adlx_->live_objects(), 0u);
+  }
+}
+
+}  // namespace
