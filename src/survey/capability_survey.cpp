@@ -22,6 +22,7 @@
 #include "firmware/smbios_table.h"
 #include "firmware/wmi_access.h"
 #include "gpu/gpu_monitor.h"
+#include "gpu/overclock.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/handler_log.h"
@@ -198,8 +199,8 @@ void CapabilitySurvey::Initialize() {
   RunStep([] { Get_BK_Hotkey_Number(); });
 
   RunStep([] { check_gpu_name(); });
-  // GPU overclock profiles plug in here: search_cpu_gpu_oc_support(model), given the model
-  // text read above (empty when it was not read).
+  // The model text read above (empty when it was not read) names the overclock INI file.
+  RunStep([&model] { search_cpu_gpu_oc_support(model); });
   RunStep([] { HidCommands::check_EC_HID_support(); });
 
   RunStep([] { get_ac_support_from_smbios(); });

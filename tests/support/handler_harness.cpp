@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "gpu/gpu_monitor.h"
+#include "gpu/overclock.h"
 #include <fstream>
 
 #include "base/text.h"
@@ -102,6 +103,7 @@ void HandlerTest::TearDown() {
   corlan::QRN300::EcHID::ResetForTests();
   corlan::QRN300::KeyboardHID::ResetForTests();
   ResetGpuDiscoveryForTest();
+  ResetGpuOverclockForTest();
   DetachLogFile();
   platform::InstallServices(nullptr);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gpu/gpu_monitor.h"
+#include "gpu/overclock.h"
 #include "sim/gpus.h"
 #include "support/handler_harness.h"
 
@@ -62,6 +63,121 @@ class GpuTest : public testsupport::HandlerTest {
   std::unique_ptr<sim::SimulatedNvApi> nvapi_;
   std::unique_ptr<sim::SimulatedAdlx> adlx_;
 };
+
+// The overclock table from INI files, against a machine whose one display adapter is an NVIDIA
+// GPU with the hardware ID below.
+class GpuOverclockTest : public GpuTest {
+ protected:
+  void SetUp() override {
+    GpuTest::SetUp();
+    adapter_ = std::make_unique<sim::SimulatedDeviceSetup>(
+        std::vector<sim::DriverProfile>{},
+        std::vector<std::string>{"PCI\\VEN_10DE&DEV_2820&SUBSYS_3A1F"});
+    services_.device_setup = adapter_.get();
+    Gpus(std::string(kNvidia) + "memory_clock_khz = 8001000\n");
+  }
+  // The ProgramData INI file.
+  void Ini(const std::string& text) {
+    testsupport::WriteFile(At("C/ProgramData/oem/Calvane/VexorHelm.ini"), text);
+  }
+  uint32_t Supported() {
+    return Stored(win::RegRoot::kLocalMachine, "SOFTWARE\\OEM\\Calvane\\Overclock",
+                  "GPU_OC_Support").first != testsupport::kMissing;
+  }
+  std::unique_ptr<sim::SimulatedDeviceSetup> adapter_;
+};
+
+TEST_F(GpuOverclockTest, TheTableFromTheIniFile) {
+  constexpr const char* kList = "[OC_GPU]\nCount = 2\nGPUName1 = DEV_2820\nGPUName2 = VEN_10DE\n";
+  struct Case {
+    std::string ini;
+    int32_t support;
+    double level1;  // graphics offset of level 1
+  };
+  const std::vector<Case> cases = {
+      {"[OC_GPU]\nCount = 0\nGPUName1 = DEV_2820\n[DEV_2820]\nDefault = 5\n", 0, 0},
+      {"[OC_GPU]\nCount = ab\nGPUName1 = DEV_2820\n[DEV_2820]\nDefault = 5\n", 0, 0},
+      {"[OC_GPU]\nGPUName1 = DEV_2820\n[DEV_2820]\nDefault = 5\n", 0, 0},
+      // The second name is missing: "NULL" matches no adapter.
+      {"[OC_GPU]\nCount = 2\nGPUName1 = DEV_9999\n[NULL]\nDefault = 5\n", 0, 0},
+      {std::string(kList) + "[DEV_2820]\nDefault = 50\nBalanced = 75\n[VEN_10DE]\nDefault = 9\n", 1, 75},
+      {std::string(kList) + "[DEV_2820]\nDefault = 50\n", 1, 50},
+      {std::string(kList) + "[DEV_2820]\n", 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ini);
+    ResetGpuOverclockForTest();
+    Ini(c.ini);
+    search_cpu_gpu_oc_support("Vexor 16 GX");
+    EXPECT_EQ(g_GPUOCSupport.load(), c.support);
+    EXPECT_EQ(Supported(), static_cast<uint32_t>(c.support));
+    EXPECT_EQ(GpuOcOffset(1, 0), c.level1);
+    const Lines log = TakeLog();
+    if (c.level1 == 50) {
+      EXPECT_EQ(log.back(), "[INFO] search_cpu_gpu_oc_support | GPU Default overclock frequency: 50.000000");
+    }
+  }
+}
+
+TEST_F(GpuOverclockTest, TheProgramDataFileWinsOverTheModelsOwn) {
+  const std::string own = At("C" + launcher_.ModuleDirectory() + "/Vexor 16 GX.ini");
+  testsupport::WriteFile(own, "[OC_GPU]\nCount = 1\nGPUName1 = DEV_2820\n[DEV_2820]\nTurbo = 10\n");
+  search_cpu_gpu_oc_support("Vexor 16 GX");
+  EXPECT_EQ(GpuOcOffset(3, 0), 10.0);
+  EXPECT_EQ(TakeLog().front(), "[INFO] search_cpu_gpu_oc_support | VH_INI_FILE_PATH: " +
+                                   launcher_.ModuleDirectory() + "\\Vexor 16 GX.ini");
+  Ini("[OC_GPU]\nCount = 1\nGPUName1 = DEV_2820\n[DEV_2820]\nTurbo = 20\n");
+  search_cpu_gpu_oc_support("Vexor 16 GX");
+  EXPECT_EQ(GpuOcOffset(3, 0), 20.0);
+}
+
+TEST_F(GpuOverclockTest, OffsetsAreWrittenAsKilohertzDeltasTruncatedTowardZero) {
+  Ini("[OC_GPU]\nCount = 1\nGPUName1 = DEV_2820\n[DEV_2820]\nTurbo = 150.7\n"
+      "RAM_Turbo = -1.0009\nQuiet = -20\nRAM_Quiet = -0.0005\n");
+  search_cpu_gpu_oc_support("M");
+  struct Case {
+    uint32_t level;
+    std::pair<int32_t, int32_t> deltas;
+  };
+  for (const Case c : {Case{3, {150700, -1000}}, Case{0, {-20000, 0}}, Case{7, {0, 0}}}) {
+    TakeLog();
+    gpu_set_oc_level(c.level);
+    EXPECT_EQ(nvapi_->applied_deltas(0), c.deltas) << c.level;
+  }
+  TakeLog();
+  gpu_set_oc_level(3);
+  const Lines log = TakeLog();
+  const Lines expected = {
+      "[INFO] gpu_set_oc_level | gpu_set_oc_level",
+      "[INFO] gpu_set_oc_level | Input overlock level: 3",
+      "[INFO] nvidiaOC_set_oclevel | nvidiaOC_set_oclevel() - start",
+      "[INFO] nvidiaOC_set_oclevel | Overclock level flag: 3",
+      "[INFO] nvidiaOC_set_oclevel | Graphic index: 0",
+      "[INFO] nvidiaOC_set_oclevel | NvAPI_GPU_GetPstates20() try count: 0",
+      "[INFO] nvidiaOC_set_oclevel | Current overclock freqency: 2190500 kHz",
+      "[INFO] nvidiaOC_set_oclevel | Need shift overclock freqency: 150700 kHz",
+      "[INFO] nvidiaOC_set_oclevel | Current memory freqency: 8001000 kHz",
+      "[INFO] nvidiaOC_set_oclevel | Need shift memory freqency: -1000 kHz",
+      "[INFO] nvidiaOC_set_oclevel | NvAPI_GPU_SetPstates20() try count: 0",
+      "[INFO] nvidiaOC_set_oclevel | nvidiaOC_set_oclevel() - end"};
+  EXPECT_EQ(log, expected);
+}
+
+TEST_F(GpuOverclockTest, AFailingReadIsTriedFiveTimes100msApart) {
+  Gpus(std::string(kNvidia) + "fail = GetPstates20\n");
+  Ini("[OC_GPU]\nCount = 1\nGPUName1 = DEV_2820\n[DEV_2820]\n");
+  search_cpu_gpu_oc_support("M");
+  TakeLog();
+  const auto before = clock_.Now();
+  gpu_set_oc_level(1);
+  EXPECT_EQ(clock_.Now() - before, std::chrono::milliseconds(500));
+  const Lines log = TakeLog();
+  ASSERT_EQ(log.size(), 5u + 5 * 2 + 1);
+  EXPECT_EQ(log[13], "[INFO] nvidiaOC_set_oclevel | NvAPI_GPU_GetPstates20() try count: 4");
+  EXPECT_EQ(log[14], "[ERROR] nvidiaOC_set_oclevel | NvAPI_GPU_GetPstates20() fail");
+  EXPECT_EQ(log[15], "[ERROR] nvidiaOC_set_oclevel | NvAPI_GPU_GetPstates20() fail");
+  EXPECT_EQ(nvapi_->set_pstates_calls(), 0u);
+}
 
 TEST_F(GpuTest, NvidiaCommandsAnswerMegahertzAndMinusOneOnEveryFailure) {
   struct Case {
