@@ -361,12 +361,13 @@ int get_amd_monitor_value(int32_t type, uint32_t index, int32_t* out) {
 int32_t nvidia_get_coproc_status() {
   constexpr const char* kFn = "nvidia_get_coproc_status";
   LogLine(kLogInfo, kFn, "nvidia_get_coproc_status() - start");
+  // The vendor leaves the state unset when the call fails: the command's unknown value then.
+  constexpr uint32_t kStateUnknown = 0xFFFFFFFFu;
   uint32_t status = 0;
-  // The vendor leaves the state unset when the call fails; the command's unknown value then.
-  uint32_t state = 0xFFFFFFFFu;
+  uint32_t state = 0;
   if (platform::Nvidia().GetCoprocStatus(&status, &state) != platform::kNvOk) {
     LogLine(kLogInfo, kFn, "NvAPI_Coproc_GetCoprocStatus() fail");
-    state = 0xFFFFFFFFu;
+    state = kStateUnknown;
   }
   LogLine(kLogInfo, kFn, Format("pCoprocState: %d", static_cast<int32_t>(state)));
   LogLine(kLogInfo, kFn, "nvidia_get_coproc_status() - end");

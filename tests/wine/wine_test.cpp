@@ -282,8 +282,24 @@ TEST_F(Wine, SurveyAndFirmwareCommandsMeetWinesWmi) {
   EXPECT_NE(log.find(handler + "hid_get_keyborad_backlight30s | Output Keyboard backlighting brightness: 50 timeout: 30\r\n"),
             std::string::npos);
 
+  // Neither nvapi64.dll nor amdadlx64.dll is there: no GPU vendor, no INI file, and every GPU
+  // command answers its failure value.
+  EXPECT_NE(log.find("| check_gpu_name | g_ADLXHelp initialize failed.\r\n"), std::string::npos);
+  EXPECT_NE(log.find("| search_cpu_gpu_oc_support | OC_GPU->Count: NULL\r\n"), std::string::npos);
+  const std::pair<std::vector<std::string>, const char*> gpu[] = {
+      {{"8"}, "01 04 00 00 00 00 00 00 00"}, {{"9"}, "01 04 00 00 00 ff ff ff ff"},
+      {{"10", "u32:0"}, "01 04 00 00 00 ff ff ff ff"}, {{"11", "u32:0"}, "01 04 00 00 00 ff ff ff ff"},
+      {{"12", "u32:0"}, "01 04 00 00 00 ff ff ff ff"}};
+  for (const auto& [args, answer] : gpu) {
+    std::vector<std::string> words{"send", "--raw"};
+    words.insert(words.end(), args.begin(), args.end());
+    EXPECT_EQ(Cli(words).output, std::string(answer) + "\r\n") << args[0];
+  }
+  ASSERT_TRUE(WaitForLog(handler + "gpu_get_usage | Rsponse gpu_usage: -1\r\n")) << ReadLog();
+
   EXPECT_EQ(Cli({"send", "--raw", "21", "u32:5"}).output, "01 04 00 00 00 ff ff ff ff\r\n");
   ASSERT_TRUE(WaitForLog(handler + "set_operation_mode | Rsponse data: -1\r\n")) << ReadLog();
+  EXPECT_NE(ReadLog().find("| gpu_set_oc_level | Not support GPU overclock\r\n"), std::string::npos);
   EXPECT_NE(ReadLog().find(handler + "set_operation_mode | SetGamingMiscSettingBehavior is fail!!\r\n"),
             std::string::npos);
   EXPECT_EQ(StopBroker(), std::optional<int>(0));
