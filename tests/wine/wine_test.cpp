@@ -28,6 +28,7 @@ const std::string kBuildDir = QUELLMARK_WINDOWS_BUILD_DIR;
 const std::string kBroker = kBuildDir + "/quellmark.exe";
 const std::string kCli = kBuildDir + "/quellmark-cli.exe";
 const std::string kWin32Tests = kBuildDir + "/tests/win32/win32_tests.exe";
+const std::string kNvapiSubstitute = kBuildDir + "/tests/win32/substitutes/nvapi64.dll";
 
 // One Wine prefix and one Xvfb display for the whole suite.
 class Wine : public ::testing::Test {
@@ -86,10 +87,10 @@ class Wine : public ::testing::Test {
                    "REG_DWORD", "/d", "1", "/f"}).exit_code, 0);
   }
 
-  // Starts quellmark.exe and waits until its pipe answers command 0.
-  void StartBroker() {
+  // Starts quellmark.exe (or the copy at `broker`) and waits until its pipe answers command 0.
+  void StartBroker(const std::string& broker = kBroker) {
     broker_ = std::make_unique<ChildProcess>(
-        std::vector<std::string>{QUELLMARK_WINE64, kBroker}, false, std::vector<std::string>{});
+        std::vector<std::string>{QUELLMARK_WINE64, broker}, false, std::vector<std::string>{});
     for (int attempt = 0; attempt < 60; ++attempt) {
       if (Cli({"send", "--timeout", "2000", "0"}, 20000).exit_code == 0) return;
       ASSERT_FALSE(broker_->WaitExit(0).has_value()) << "quellmark.exe ended during start-up";
@@ -303,6 +304,37 @@ TEST_F(Wine, SurveyAndFirmwareCommandsMeetWinesWmi) {
   EXPECT_NE(ReadLog().find(handler + "set_operation_mode | SetGamingMiscSettingBehavior is fail!!\r\n"),
             std::string::npos);
   EXPECT_EQ(StopBroker(), std::optional<int>(0));
+}
+
+// A copy of quellmark.exe with the stand-in nvapi64.dll beside it: the driver library is loaded
+// from the application directory at run time, and the NVIDIA path answers through it.
+TEST_F(Wine, GpuCommandsThroughASubstituteNvapi) {
+  ASSERT_TRUE(std::filesystem::exists(kNvapiSubstitute)) << kNvapiSubstitute;
+  const std::filesystem::path folder = prefix_->path() + "/drive_c/Substitute";
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(kBroker, folder / "quellmark.exe",
+                             std::filesystem::copy_options::overwrite_existing);
+  std::filesystem::copy_file(kNvapiSubstitute, folder / "nvapi64.dll",
+                             std::filesystem::copy_options::overwrite_existing);
+  Reg({"delete", "HKLM\\SOFTWARE\\OEM\\Calvane", "/f"});
+  EnableLogging();
+  StartBroker((folder / "quellmark.exe").string());
+  ASSERT_TRUE(testsupport::WaitForText(LogPath(), "| check_gpu_name | check_gpu_name - end\r\n", 1, 30000))
+      << ReadLog();
+  EXPECT_NE(ReadLog().find("| check_gpu_name | Nvidia GPU support.\r\n"), std::string::npos);
+  EXPECT_TRUE(std::regex_search(Cli({"reg", "query", "HKLM\\SOFTWARE\\OEM\\Calvane", "/v", "GPU_Name1"}).output,
+                                std::regex(R"(GPU_Name1\s+REG_SZ\s+Substitute GeForce\r?\n)")));
+  const std::pair<std::vector<std::string>, const char*> gpu[] = {
+      {{"8"}, "01 04 00 00 00 01 00 00 00"}, {{"9"}, "01 04 00 00 00 01 00 00 00"},
+      {{"10", "u32:0"}, "01 04 00 00 00 d2 04 00 00"}, {{"11", "u32:0"}, "01 04 00 00 00 d0 07 00 00"},
+      {{"12", "u32:0"}, "01 04 00 00 00 0c 00 00 00"}, {{"12", "u32:1"}, "01 04 00 00 00 ff ff ff ff"}};
+  for (const auto& [args, answer] : gpu) {
+    std::vector<std::string> words{"send", "--raw"};
+    words.insert(words.end(), args.begin(), args.end());
+    EXPECT_EQ(Cli(words).output, std::string(answer) + "\r\n") << args[0];
+  }
+  EXPECT_EQ(StopBroker(), std::optional<int>(0));
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
