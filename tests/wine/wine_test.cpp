@@ -28,7 +28,6 @@ const std::string kBuildDir = QUELLMARK_WINDOWS_BUILD_DIR;
 const std::string kBroker = kBuildDir + "/quellmark.exe";
 const std::string kCli = kBuildDir + "/quellmark-cli.exe";
 const std::string kWin32Tests = kBuildDir + "/tests/win32/win32_tests.exe";
-const std::string kNvapiSubstitute = kBuildDir + "/tests/win32/substitutes/nvapi64.dll";
 
 // One Wine prefix and one Xvfb display for the whole suite.
 class Wine : public ::testing::Test {
@@ -306,35 +305,50 @@ TEST_F(Wine, SurveyAndFirmwareCommandsMeetWinesWmi) {
   EXPECT_EQ(StopBroker(), std::optional<int>(0));
 }
 
-// A copy of quellmark.exe with the stand-in nvapi64.dll beside it: the driver library is loaded
-// from the application directory at run time, and the NVIDIA path answers through it.
-TEST_F(Wine, GpuCommandsThroughASubstituteNvapi) {
-  ASSERT_TRUE(std::filesystem::exists(kNvapiSubstitute)) << kNvapiSubstitute;
-  const std::filesystem::path folder = prefix_->path() + "/drive_c/Substitute";
-  std::filesystem::create_directories(folder);
-  std::filesystem::copy_file(kBroker, folder / "quellmark.exe",
-                             std::filesystem::copy_options::overwrite_existing);
-  std::filesystem::copy_file(kNvapiSubstitute, folder / "nvapi64.dll",
-                             std::filesystem::copy_options::overwrite_existing);
-  Reg({"delete", "HKLM\\SOFTWARE\\OEM\\Calvane", "/f"});
-  EnableLogging();
-  StartBroker((folder / "quellmark.exe").string());
-  ASSERT_TRUE(testsupport::WaitForText(LogPath(), "| check_gpu_name | check_gpu_name - end\r\n", 1, 30000))
-      << ReadLog();
-  EXPECT_NE(ReadLog().find("| check_gpu_name | Nvidia GPU support.\r\n"), std::string::npos);
-  EXPECT_TRUE(std::regex_search(Cli({"reg", "query", "HKLM\\SOFTWARE\\OEM\\Calvane", "/v", "GPU_Name1"}).output,
-                                std::regex(R"(GPU_Name1\s+REG_SZ\s+Substitute GeForce\r?\n)")));
-  const std::pair<std::vector<std::string>, const char*> gpu[] = {
-      {{"8"}, "01 04 00 00 00 01 00 00 00"}, {{"9"}, "01 04 00 00 00 01 00 00 00"},
-      {{"10", "u32:0"}, "01 04 00 00 00 d2 04 00 00"}, {{"11", "u32:0"}, "01 04 00 00 00 d0 07 00 00"},
-      {{"12", "u32:0"}, "01 04 00 00 00 0c 00 00 00"}, {{"12", "u32:1"}, "01 04 00 00 00 ff ff ff ff"}};
-  for (const auto& [args, answer] : gpu) {
-    std::vector<std::string> words{"send", "--raw"};
-    words.insert(words.end(), args.begin(), args.end());
-    EXPECT_EQ(Cli(words).output, std::string(answer) + "\r\n") << args[0];
+// A copy of quellmark.exe with a stand-in vendor library beside it: the library is loaded from
+// the application directory at run time, and that vendor's path answers through it.
+TEST_F(Wine, GpuCommandsThroughSubstituteVendorLibraries) {
+  struct Case {
+    const char* dll;
+    const char* support_line;
+    const char* name;
+    std::vector<const char*> answers;  // count, idle, frequency 0, max-frequency 0, usage 0, usage 1
+  };
+  const std::vector<Case> cases = {
+      {"nvapi64.dll", "Nvidia GPU support.", "Substitute GeForce",
+       {"01 00 00 00", "01 00 00 00", "d2 04 00 00", "d0 07 00 00", "0c 00 00 00", "ff ff ff ff"}},
+      {"amdadlx64.dll", "AMD GPU support.", "Substitute Radeon",
+       {"01 00 00 00", "01 00 00 00", "34 08 00 00", "28 0a 00 00", "2a 00 00 00", "ff ff ff ff"}},
+  };
+  const std::vector<std::vector<std::string>> commands = {
+      {"8"}, {"9"}, {"10", "u32:0"}, {"11", "u32:0"}, {"12", "u32:0"}, {"12", "u32:1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dll);
+    const std::string substitute = kBuildDir + "/tests/win32/substitutes/" + c.dll;
+    ASSERT_TRUE(std::filesystem::exists(substitute)) << substitute;
+    const std::filesystem::path folder = prefix_->path() + "/drive_c/Substitute";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(kBroker, folder / "quellmark.exe");
+    std::filesystem::copy_file(substitute, folder / c.dll);
+    Reg({"delete", "HKLM\\SOFTWARE\\OEM\\Calvane", "/f"});
+    std::filesystem::remove_all(LogDir());
+    EnableLogging();
+    StartBroker((folder / "quellmark.exe").string());
+    ASSERT_TRUE(testsupport::WaitForText(LogPath(), "| check_gpu_name | check_gpu_name - end\r\n", 1, 30000))
+        << ReadLog();
+    EXPECT_NE(ReadLog().find(std::string("| check_gpu_name | ") + c.support_line + "\r\n"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        Cli({"reg", "query", "HKLM\\SOFTWARE\\OEM\\Calvane", "/v", "GPU_Name1"}).output,
+        std::regex(std::string(R"(GPU_Name1\s+REG_SZ\s+)") + c.name + "\r?\n")));
+    for (size_t i = 0; i < commands.size(); ++i) {
+      std::vector<std::string> words{"send", "--raw"};
+      words.insert(words.end(), commands[i].begin(), commands[i].end());
+      EXPECT_EQ(Cli(words).output, std::string("01 04 00 00 00 ") + c.answers[i] + "\r\n") << i;
+    }
+    EXPECT_EQ(StopBroker(), std::optional<int>(0));
+    std::filesystem::remove_all(folder);
   }
-  EXPECT_EQ(StopBroker(), std::optional<int>(0));
-  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
