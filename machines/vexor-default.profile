@@ -147,3 +147,18 @@ win_key_byte = 0x03
 [dts]
 library = C:\Windows\System32\DtsApoAppWin32DLL.dll
 mode = 1
+
+# The discrete GPU, an NVIDIA part reached through NVAPI: 1.53 GHz now, P0 boosting to 2.19 GHz,
+# 8 GHz memory, 37 % busy, two sensors. Its display adapter's first hardware ID is the one an
+# overclock INI file names.
+[gpu]
+vendor = nvidia
+name = NVIDIA GeForce RTX 4070 Laptop GPU
+hardware_id = PCI\VEN_10DE&DEV_2820&SUBSYS_3A1F1D05&REV_A1
+clock_khz = 1530000
+max_clock_khz = 2190000
+memory_clock_khz = 8001000
+usage = 37
+temperatures = 61, 58
+coproc_state = 1
+vbios_revision = 0x95

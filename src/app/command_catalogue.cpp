@@ -32,6 +32,15 @@ constexpr CommandRow kCatalogue[] = {
      {IB_OP(wmi_get_gaming_system_information), "kSvcCmdWMIGetGamingSystemInformation",
       &FirmwareCommands::gaming_system_information_lock},
      kItem64, "sysinfo", "get", {{kU32, "N"}}},
+
+    // The GPU metrics; N is the graphic card index.
+    {8, {IB_OP(gpu_get_count), "kSvcCmdGPUGetCount"}, kItem32, "gpu", "count"},
+    {9, {IB_OP(gpu_get_idle_state), "kSvcCmdGPUGetIdleState"}, kItem32, "gpu", "idle"},
+    {10, {IB_OP(gpu_get_frequency), "kSvcCmdGPUGetFrequency"}, kItem32, "gpu", "frequency",
+     {{kU32, "N"}}},
+    {11, {IB_OP(gpu_get_max_frequency), "kSvcCmdGPUGetMaxFrequency"}, kItem32, "gpu",
+     "max-frequency", {{kU32, "N"}}},
+    {12, {IB_OP(gpu_get_usage), "kSvcCmdGPUGetUsage"}, kItem32, "gpu", "usage", {{kU32, "N"}}},
     {13, {IB_OP(wmi_set_gaming_fan_group_behavior), "kSvcCmdWMISetGamingFanGroupBehavior"},
      kItem32, "fan-behavior", "set", {{kU64, "VALUE"}}},
     {14, {IB_OP(wmi_get_gaming_fan_group_behavior), "kSvcCmdWMIGetGamingFanGroupBehavior"},

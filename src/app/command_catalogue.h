@@ -12,6 +12,7 @@
 
 #include "audio/dts_sound_mode.h"
 #include "firmware/firmware_commands.h"
+#include "gpu/gpu_commands.h"
 #include "hid/hid_commands.h"
 #include "input/sticky_keys.h"
 #include "pipe/command_processor.h"
@@ -24,6 +25,7 @@ namespace ironbark {
 class IbClientCommandProcessor : public PipeOperations,
                                  public RegistryCommands,
                                  public FirmwareCommands,
+                                 public GpuCommands,
                                  public StickyKeyCommands,
                                  public HidCommands,
                                  public DtsSoundModeCommands,

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "app/command_catalogue.h"
+#include "gpu/gpu_monitor.h"
 #include "hid/ec_hid.h"
 #include "hid/keyboard_hid.h"
 #include "input/firmware_event_sink.h"
@@ -27,7 +28,7 @@ void SubscribeFirmwareEvents() { firmware_events::Subscribe(); }
 
 // Shutdown, between the stop request and the wait for the acknowledgement. GPU discovery
 // (gpu/): g_ADLXHelp terminates the ADLX access and unloads its library, if it was loaded.
-void TerminateAdlx() {}
+void TerminateAdlx() { TerminateAdlxHelper(); }
 
 // Shutdown, after the acknowledgement. Firmware event sink (input/): wmi_close of the event
 // connection (its interfaces released, COM balanced), then the sink's release.

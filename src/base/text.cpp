@@ -1,5 +1,8 @@
 #include "base/text.h"
 
+#include <locale>
+#include <sstream>
+
 #include <algorithm>
 
 namespace text {
@@ -174,6 +177,36 @@ std::string AsciiLower(std::string_view s) {
   for (char& c : out)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return out;
+}
+
+double LeadingFloat(std::string_view s) {
+  size_t at = 0;
+  while (at < s.size() && (s[at] == ' ' || (s[at] >= '\t' && s[at] <= '\r'))) ++at;
+  size_t end = at;
+  if (end < s.size() && (s[end] == '-' || s[end] == '+')) ++end;
+  const auto digits = [&] {
+    const size_t from = end;
+    while (end < s.size() && s[end] >= '0' && s[end] <= '9') ++end;
+    return end - from;
+  };
+  size_t mantissa = digits();
+  if (end < s.size() && s[end] == '.') {
+    ++end;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return 0.0;
+  // An exponent counts only with at least one digit.
+  if (end < s.size() && (s[end] == 'e' || s[end] == 'E')) {
+    const size_t mark = end++;
+    if (end < s.size() && (s[end] == '-' || s[end] == '+')) ++end;
+    if (digits() == 0) end = mark;
+  }
+  // The C locale's conversion of exactly that prefix (never the user's decimal comma).
+  std::istringstream in(std::string(s.substr(at, end - at)));
+  in.imbue(std::locale::classic());
+  double value = 0.0;
+  in >> value;
+  return in.fail() ? 0.0 : value;
 }
 
 int32_t LeadingDecimal(std::string_view s) {

@@ -45,5 +45,9 @@ std::string AsciiLower(std::string_view s);
 // optional sign, then digits up to the first other character; 0 when there are none. A value
 // beyond the 32-bit range gives INT32_MAX or INT32_MIN.
 int32_t LeadingDecimal(std::string_view s);
+// The floating number at the start of `s`, as _wtof reads it: leading blanks skipped, then the
+// longest prefix that is a decimal number (sign, digits, one point, an exponent); 0.0 when
+// there is none.
+double LeadingFloat(std::string_view s);
 
 }  // namespace text

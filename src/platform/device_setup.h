@@ -14,6 +14,8 @@ namespace platform {
 // The hardware-ID property is read into a buffer of this many bytes: a REG_MULTI_SZ list of
 // UTF-16 strings, its terminating zeros included, that does not fit counts as unreadable.
 inline constexpr size_t kHardwareIdBufferBytes = 512;
+// The display adapters' hardware IDs are read into 260 UTF-16 units (520 bytes).
+inline constexpr size_t kAdapterHardwareIdBufferBytes = 520;
 
 struct SetupDevice {
   // The first string of SPDRP_HARDWAREID ("SWD\DRIVERENUM\..."); nullopt when the property is
@@ -36,6 +38,14 @@ class DeviceSetup {
   // before the call returns.
   virtual bool ListPresentDevices(std::string_view enumerator,
                                   std::vector<SetupDevice>* devices) = 0;
+
+  // SetupDiGetClassDevsW(the display-adapter interface class
+  // {1CA05180-A699-450A-9A0C-DE4FBE3DDD89}, no enumerator, no window,
+  // DIGCF_PRESENT | DIGCF_DEVICEINTERFACE (0x12)) and SetupDiEnumDeviceInfo to the end: the first
+  // hardware ID of every present display adapter in enumeration order, read into a zeroed buffer
+  // of kAdapterHardwareIdBufferBytes; nullopt for an adapter whose property cannot be read. False
+  // when the set cannot be made; *hardware_ids is then left untouched.
+  virtual bool ListDisplayAdapters(std::vector<std::optional<std::string>>* hardware_ids) = 0;
 };
 
 }  // namespace platform

@@ -47,5 +47,7 @@ MainThread& Main() { return Require(Current().main_thread, "main thread"); }
 RawInput& RawInputDevices() { return Require(Current().raw_input, "raw input"); }
 ProcessLauncher& Launcher() { return Require(Current().launcher, "process launcher"); }
 LibraryLoader& Libraries() { return Require(Current().libraries, "library loader"); }
+NvApi& Nvidia() { return Require(Current().nvapi, "NVAPI"); }
+Adlx& Amd() { return Require(Current().adlx, "ADLX"); }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include "platform/clock.h"
 #include "platform/device_setup.h"
 #include "platform/file_system.h"
+#include "platform/gpu_vendors.h"
 #include "platform/hid.h"
 #include "platform/library_loader.h"
 #include "platform/main_thread.h"
@@ -34,6 +35,8 @@ struct Services {
   RawInput* raw_input = nullptr;
   ProcessLauncher* launcher = nullptr;
   LibraryLoader* libraries = nullptr;
+  NvApi* nvapi = nullptr;
+  Adlx* adlx = nullptr;
 };
 
 // Installs `services` for the whole process (null removes them). Called before any thread of
@@ -57,5 +60,7 @@ MainThread& Main();
 RawInput& RawInputDevices();
 ProcessLauncher& Launcher();
 LibraryLoader& Libraries();
+NvApi& Nvidia();
+Adlx& Amd();
 
 }  // namespace platform

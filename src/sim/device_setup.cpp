@@ -28,8 +28,31 @@ Section DriverSection(DriverProfile& driver) {
   return s;
 }
 
-SimulatedDeviceSetup::SimulatedDeviceSetup(std::vector<DriverProfile> devices)
-    : devices_(std::move(devices)) {}
+namespace {
+
+// Whether `id` fits a property buffer of `bytes` as a REG_MULTI_SZ: UTF-16, its own zero and
+// the list's closing zero.
+bool FitsHardwareIdBuffer(const std::string& id, size_t bytes) {
+  return (text::Utf8ToUtf16(id).size() + 2) * 2 <= bytes;
+}
+
+}  // namespace
+
+SimulatedDeviceSetup::SimulatedDeviceSetup(std::vector<DriverProfile> devices,
+                                           std::vector<std::string> display_adapters)
+    : devices_(std::move(devices)), display_adapters_(std::move(display_adapters)) {}
+
+bool SimulatedDeviceSetup::ListDisplayAdapters(
+    std::vector<std::optional<std::string>>* hardware_ids) {
+  std::vector<std::optional<std::string>> found;
+  for (const std::string& id : display_adapters_) {
+    found.push_back(FitsHardwareIdBuffer(id, platform::kAdapterHardwareIdBufferBytes)
+                        ? std::optional<std::string>(id)
+                        : std::nullopt);
+  }
+  *hardware_ids = std::move(found);
+  return true;
+}
 
 bool SimulatedDeviceSetup::ListPresentDevices(std::string_view enumerator,
                                               std::vector<platform::SetupDevice>* devices) {
@@ -37,8 +60,9 @@ bool SimulatedDeviceSetup::ListPresentDevices(std::string_view enumerator,
   std::vector<platform::SetupDevice> found;
   for (const DriverProfile& device : devices_) {
     platform::SetupDevice listed;
-    const size_t list_bytes = (text::Utf8ToUtf16(device.hardware_id).size() + 2) * 2;
-    if (list_bytes <= platform::kHardwareIdBufferBytes) listed.hardware_id = device.hardware_id;
+    if (FitsHardwareIdBuffer(device.hardware_id, platform::kHardwareIdBufferBytes)) {
+      listed.hardware_id = device.hardware_id;
+    }
     listed.driver_key = device.driver_key;
     found.push_back(std::move(listed));
   }

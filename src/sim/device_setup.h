@@ -31,7 +31,10 @@ profile_format::Section DriverSection(DriverProfile& driver);
 
 class SimulatedDeviceSetup : public platform::DeviceSetup {
  public:
-  explicit SimulatedDeviceSetup(std::vector<DriverProfile> devices);
+  // `display_adapters`: the first hardware IDs of the present display adapters (the GPUs of
+  // the profile that name one, sim/gpus.h), in enumeration order.
+  explicit SimulatedDeviceSetup(std::vector<DriverProfile> devices,
+                                std::vector<std::string> display_adapters = {});
 
   // "SWD\DRIVERENUM" (any case): the profile's devices in profile order. A hardware ID that
   // would not fit platform::kHardwareIdBufferBytes as a REG_MULTI_SZ (UTF-16, its own zero and
@@ -39,9 +42,13 @@ class SimulatedDeviceSetup : public platform::DeviceSetup {
   // other enumerator is unknown to the simulated machine: false.
   bool ListPresentDevices(std::string_view enumerator,
                           std::vector<platform::SetupDevice>* devices) override;
+  // The display adapters; a hardware ID that would not fit
+  // platform::kAdapterHardwareIdBufferBytes as a REG_MULTI_SZ reads as unreadable.
+  bool ListDisplayAdapters(std::vector<std::optional<std::string>>* hardware_ids) override;
 
  private:
   std::vector<DriverProfile> devices_;
+  std::vector<std::string> display_adapters_;
 };
 
 // What installing the drivers leaves in the registry: for every device with a driver key and a

@@ -76,6 +76,8 @@ constexpr SectionRow kSections[] = {
      [](MachineProfile& m, const std::string&) { return KeyboardSection(m.keyboard); }},
     {"dts", Occurs::kOnce,
      [](MachineProfile& m, const std::string&) { return DtsSection(m.dts); }},
+    {"gpu", Occurs::kRepeated,
+     [](MachineProfile& m, const std::string&) { return GpuSection(m.gpus.emplace_back()); }},
 };
 
 const SectionRow* FindSection(std::string_view name) {

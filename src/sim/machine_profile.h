@@ -3,7 +3,7 @@
 // Format. Plain UTF-8 text, one item per line:
 //   # comment                     (also "; comment"; only as a whole line)
 //   [section]                     starts a section; [volume], [video_mode], [driver], [hid],
-//                                 [ec_fault] and [fault METHOD] may appear many times, every
+//                                 [ec_fault], [gpu] and [fault METHOD] may appear many times, every
 //                                 other section at most once
 //   key = value                   the value is the rest of the line, blanks trimmed, taken
 //                                 literally (no quotes, backslashes are plain characters)
@@ -25,6 +25,7 @@
 //   [ec], [ec_fault]                             sim/ec.h
 //   [keyboard]                                   sim/keyboard.h
 //   [dts]                                        sim/dts.h
+//   [gpu]                                        sim/gpus.h
 // machines/README.md describes them all for the profile's author.
 #pragma once
 #include <stdexcept>
@@ -38,6 +39,7 @@
 #include "sim/dts.h"
 #include "sim/ec.h"
 #include "sim/firmware.h"
+#include "sim/gpus.h"
 #include "sim/hid.h"
 #include "sim/keyboard.h"
 #include "sim/smbios_table.h"
@@ -68,6 +70,7 @@ struct MachineProfile {
   EcProfile ec;
   KeyboardProfile keyboard;
   DtsProfile dts;
+  std::vector<GpuProfile> gpus;  // in profile order
 };
 
 // Parses profile text; `source` names it in error messages. Throws ProfileError.

@@ -21,6 +21,8 @@
 #include "firmware/smbios.h"
 #include "firmware/smbios_table.h"
 #include "firmware/wmi_access.h"
+#include "gpu/gpu_monitor.h"
+#include "gpu/overclock.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
 #include "pipe/handler_log.h"
@@ -196,10 +198,9 @@ void CapabilitySurvey::Initialize() {
   });
   RunStep([] { Get_BK_Hotkey_Number(); });
 
-  // GPU discovery plugs in here: check_gpu_name() (the "GPU_Name%d" values and the vendor
-  // flags).
-  // GPU overclock profiles plug in here: search_cpu_gpu_oc_support(model), given the model
-  // text read above (empty when it was not read).
+  RunStep([] { check_gpu_name(); });
+  // The model text read above (empty when it was not read) names the overclock INI file.
+  RunStep([&model] { search_cpu_gpu_oc_support(model); });
   RunStep([] { HidCommands::check_EC_HID_support(); });
 
   RunStep([] { get_ac_support_from_smbios(); });

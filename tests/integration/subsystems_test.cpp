@@ -1,6 +1,7 @@
 // One run of each subsystem through the Linux broker's real socket and quellmark-cli's named
 // commands: the firmware, the start-up survey, the registry with its forward.
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -69,7 +70,6 @@ TEST_F(Subsystems, RegistryAndTheForwardOfAProtectedKey) {
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 
-}  // namespace
 
 // The keyboard and its backlight on a machine with an EC and a known keyboard, then on one with
 // neither; meanwhile another EC client holding the EC's mutex delays an exchange by a second.
@@ -140,3 +140,47 @@ TEST_F(Subsystems, DtsSoundModeOverTheSocket) {
   EXPECT_EQ(Named({"dts", "get"}), "6 (0x00000006)\n");
   EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
+
+// The GPU commands on the three kinds of machine, and the NVIDIA machine's overclock from the
+// ProgramData INI file when the operation mode changes.
+TEST_F(Subsystems, GpuCommandsOnNvidiaAmdAndNoGpuMachines) {
+  struct Case {
+    const char* machine;
+    std::vector<std::string> answers;  // count, idle, frequency 0, max-frequency 0, usage 0
+  };
+  const std::vector<Case> cases = {
+      {"", {"1", "1", "1530", "2190", "37"}},
+      {"amd-gpu.profile", {"1", "1", "2100", "2600", "42"}},
+      {"bare.profile", {"0", "4294967295", "4294967295", "4294967295", "4294967295"}},
+  };
+  const std::filesystem::path ini = root_.path() + "/C/ProgramData/OEM/Calvane/VexorHelm.ini";
+  std::filesystem::create_directories(ini.parent_path());
+  std::ofstream(ini) << "[OC_GPU]\r\nCount=1\r\nGPUName1=DEV_2820\r\n[DEV_2820]\r\nTurbo=150\r\n";
+  EnableLogging();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.machine);
+    std::filesystem::remove(LogPath());  // each start's own lines
+    // A start after a published model waits 9-15 s before its survey; this one need not.
+    Cli({"reg", "delete", "HKLM\\SOFTWARE\\OEM\\Calvane", "/v", "Model_Name_1st", "/f"});
+    auto broker = StartBroker(c.machine);
+    ASSERT_TRUE(WaitForLog("check_gpu_name | check_gpu_name - end\r\n")) << ReadLog();
+    const std::vector<std::vector<std::string>> commands = {
+        {"gpu", "count"}, {"gpu", "idle"}, {"gpu", "frequency", "0"},
+        {"gpu", "max-frequency", "0"}, {"gpu", "usage", "0"}};
+    for (size_t i = 0; i < commands.size(); ++i) {
+      const std::string answer = Named(commands[i]);
+      EXPECT_EQ(answer.substr(0, answer.find(' ')), c.answers[i]) << commands[i][1];
+    }
+    EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+  }
+  std::filesystem::remove(LogPath());
+  Cli({"reg", "delete", "HKLM\\SOFTWARE\\OEM\\Calvane", "/v", "Model_Name_1st", "/f"});
+  auto broker = StartBroker();
+  ASSERT_TRUE(WaitForLog("find_gpu_device | Find the same GPU HWID: "
+                         "PCI\\VEN_10DE&DEV_2820&SUBSYS_3A1F1D05&REV_A1\r\n")) << ReadLog();
+  EXPECT_EQ(Named({"op-mode", "set", "5"}), "0 (0x00000000)\n");
+  EXPECT_TRUE(WaitForLog("nvidiaOC_set_oclevel | Need shift overclock freqency: 150000 kHz\r\n"));
+  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
+}
+
+}  // namespace

@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <filesystem>
+
+#include "gpu/gpu_monitor.h"
+#include "gpu/overclock.h"
 #include <fstream>
 
 #include "base/text.h"
@@ -99,6 +102,8 @@ void HandlerTest::TearDown() {
   // The device classes' caches outlive a test; the next one starts without them.
   corlan::QRN300::EcHID::ResetForTests();
   corlan::QRN300::KeyboardHID::ResetForTests();
+  ResetGpuDiscoveryForTest();
+  ResetGpuOverclockForTest();
   DetachLogFile();
   platform::InstallServices(nullptr);
 }

@@ -12,10 +12,13 @@
 #include "app/command_catalogue.h"
 #include "base/little_endian.h"
 #include "log/log_file.h"
+#include "platform/posix/console_launcher.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/named_mutex.h"
 #include "platform/posix/registry.h"
 #include "platform/services.h"
+#include "sim/console_session.h"
+#include "sim/gpus.h"
 #include "sim/hid.h"
 #include "sim/machine_profile.h"
 #include "sim/wmi.h"
@@ -100,9 +103,14 @@ class HandlerTest : public ::testing::Test {
   NoWmiService no_wmi_;
   ManualClock clock_;
   sim::SimulatedHid no_hid_{{}, {}, {}};
+  sim::SimulatedNvApi no_nvapi_{{}};
+  sim::SimulatedAdlx no_adlx_{{}};
+  sim::ConsoleSession console_{{}};
+  platform::posix::ConsoleLauncher launcher_{drive_.path(), console_};
   platform::posix::PosixNamedMutexes mutexes_{drive_.path(), true};
   platform::Services services_{.registry = &registry_, .files = &files_, .wmi = &no_wmi_,
-                               .hid = &no_hid_, .mutexes = &mutexes_, .clock = &clock_};
+                               .hid = &no_hid_, .mutexes = &mutexes_, .clock = &clock_,
+                               .launcher = &launcher_, .nvapi = &no_nvapi_, .adlx = &no_adlx_};
   LogFile log_{"Quellmark", "C:\\Log\\handler.log"};
   LogReader log_lines_{.path = drive_.path() + "/C/Log/handler.log"};
   std::shared_ptr<sim::SimulatedNotebook> notebook_;

@@ -150,6 +150,13 @@ TEST_F(SurveyTest, FullMachineWritesEveryValueInOrderWithItsLogLines) {
       "[INFO] get_driver_version_string | 3.0.7.1",
       "[INFO] OperationMode_support | Support",
       "[INFO] Get_BK_Hotkey_Number | Get_BK_Hotkey_Number: 133",
+      "[INFO] check_gpu_name | write_gpu_name - start",
+      "[INFO] check_gpu_name | Start Check AMD GPU",
+      "[INFO] check_gpu_name | g_ADLXHelp initialize failed.",
+      "[INFO] check_gpu_name | check_gpu_name - end",
+      "[INFO] search_cpu_gpu_oc_support | VH_INI_FILE_PATH: " + launcher_.ModuleDirectory() +
+          "\\Zephan G15 Pro.ini",
+      "[INFO] search_cpu_gpu_oc_support | OC_GPU->Count: NULL",
       "[INFO] get_ac_support_from_smbios | stSMBiosType172.pfunNum1[1]: 0xE",
       "[INFO] get_ac_support_from_smbios | has two ac",
       "[INFO] get_ac_support_from_smbios | has pd",

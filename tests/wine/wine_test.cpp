@@ -87,7 +87,7 @@ class Wine : public ::testing::Test {
                    "REG_DWORD", "/d", "1", "/f"}).exit_code, 0);
   }
 
-  // Starts quellmark.exe and waits until its pipe answers command 0.
+  // Starts quellmark.exe (or the copy at `broker`) and waits until its pipe answers command 0.
   void StartBroker(const std::string& broker = kBroker) {
     broker_ = std::make_unique<ChildProcess>(
         std::vector<std::string>{QUELLMARK_WINE64, broker}, false, std::vector<std::string>{});
@@ -283,8 +283,24 @@ TEST_F(Wine, SurveyAndFirmwareCommandsMeetWinesWmi) {
   EXPECT_NE(log.find(handler + "hid_get_keyborad_backlight30s | Output Keyboard backlighting brightness: 50 timeout: 30\r\n"),
             std::string::npos);
 
+  // Neither nvapi64.dll nor amdadlx64.dll is there: no GPU vendor, no INI file, and every GPU
+  // command answers its failure value.
+  EXPECT_NE(log.find("| check_gpu_name | g_ADLXHelp initialize failed.\r\n"), std::string::npos);
+  EXPECT_NE(log.find("| search_cpu_gpu_oc_support | OC_GPU->Count: NULL\r\n"), std::string::npos);
+  const std::pair<std::vector<std::string>, const char*> gpu[] = {
+      {{"8"}, "01 04 00 00 00 00 00 00 00"}, {{"9"}, "01 04 00 00 00 ff ff ff ff"},
+      {{"10", "u32:0"}, "01 04 00 00 00 ff ff ff ff"}, {{"11", "u32:0"}, "01 04 00 00 00 ff ff ff ff"},
+      {{"12", "u32:0"}, "01 04 00 00 00 ff ff ff ff"}};
+  for (const auto& [args, answer] : gpu) {
+    std::vector<std::string> words{"send", "--raw"};
+    words.insert(words.end(), args.begin(), args.end());
+    EXPECT_EQ(Cli(words).output, std::string(answer) + "\r\n") << args[0];
+  }
+  ASSERT_TRUE(WaitForLog(handler + "gpu_get_usage | Rsponse gpu_usage: -1\r\n")) << ReadLog();
+
   EXPECT_EQ(Cli({"send", "--raw", "21", "u32:5"}).output, "01 04 00 00 00 ff ff ff ff\r\n");
   ASSERT_TRUE(WaitForLog(handler + "set_operation_mode | Rsponse data: -1\r\n")) << ReadLog();
+  EXPECT_NE(ReadLog().find("| gpu_set_oc_level | Not support GPU overclock\r\n"), std::string::npos);
   EXPECT_NE(ReadLog().find(handler + "set_operation_mode | SetGamingMiscSettingBehavior is fail!!\r\n"),
             std::string::npos);
   EXPECT_EQ(StopBroker(), std::optional<int>(0));
@@ -321,6 +337,52 @@ TEST_F(Wine, DtsSoundModeLoadsTheLibraryBesideTheProgram) {
                 "GetSoundMode\n" + end);
   EXPECT_EQ(Occurrences(ReadLog(), "LoadLibraryEx fail"), 2u) << ReadLog();
   EXPECT_EQ(StopBroker(), std::optional<int>(0));
+}
+
+// A copy of quellmark.exe with a stand-in vendor library beside it: the library is loaded from
+// the application directory at run time, and that vendor's path answers through it.
+TEST_F(Wine, GpuCommandsThroughSubstituteVendorLibraries) {
+  struct Case {
+    const char* dll;
+    const char* support_line;
+    const char* name;
+    std::vector<const char*> answers;  // count, idle, frequency 0, max-frequency 0, usage 0, usage 1
+  };
+  const std::vector<Case> cases = {
+      {"nvapi64.dll", "Nvidia GPU support.", "Substitute GeForce",
+       {"01 00 00 00", "01 00 00 00", "d2 04 00 00", "d0 07 00 00", "0c 00 00 00", "ff ff ff ff"}},
+      {"amdadlx64.dll", "AMD GPU support.", "Substitute Radeon",
+       {"01 00 00 00", "01 00 00 00", "34 08 00 00", "28 0a 00 00", "2a 00 00 00", "ff ff ff ff"}},
+  };
+  const std::vector<std::vector<std::string>> commands = {
+      {"8"}, {"9"}, {"10", "u32:0"}, {"11", "u32:0"}, {"12", "u32:0"}, {"12", "u32:1"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dll);
+    const std::string substitute = kBuildDir + "/tests/win32/substitutes/" + c.dll;
+    ASSERT_TRUE(std::filesystem::exists(substitute)) << substitute;
+    const std::filesystem::path folder = prefix_->path() + "/drive_c/Substitute";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(kBroker, folder / "quellmark.exe");
+    std::filesystem::copy_file(substitute, folder / c.dll);
+    Reg({"delete", "HKLM\\SOFTWARE\\OEM\\Calvane", "/f"});
+    std::filesystem::remove_all(LogDir());
+    EnableLogging();
+    StartBroker((folder / "quellmark.exe").string());
+    ASSERT_TRUE(testsupport::WaitForText(LogPath(), "| check_gpu_name | check_gpu_name - end\r\n", 1, 30000))
+        << ReadLog();
+    EXPECT_NE(ReadLog().find(std::string("| check_gpu_name | ") + c.support_line + "\r\n"), std::string::npos);
+    EXPECT_TRUE(std::regex_search(
+        Cli({"reg", "query", "HKLM\\SOFTWARE\\OEM\\Calvane", "/v", "GPU_Name1"}).output,
+        std::regex(std::string(R"(GPU_Name1\s+REG_SZ\s+)") + c.name + "\r?\n")));
+    for (size_t i = 0; i < commands.size(); ++i) {
+      std::vector<std::string> words{"send", "--raw"};
+      words.insert(words.end(), commands[i].begin(), commands[i].end());
+      EXPECT_EQ(Cli(words).output, std::string("01 04 00 00 00 ") + c.answers[i] + "\r\n") << i;
+    }
+    EXPECT_EQ(StopBroker(), std::optional<int>(0));
+    std::filesystem::remove_all(folder);
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "sim/default_profile.h"
 #include "sim/device_setup.h"
 #include "sim/dts.h"
+#include "sim/gpus.h"
 #include "sim/hid.h"
 #include "sim/keyboard_input.h"
 #include "sim/machine_profile.h"
@@ -60,7 +61,14 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   // The broker is the privileged service: it creates the named mutexes its clients open.
   mutexes_ = std::make_unique<PosixNamedMutexes>(root_, /*elevated=*/true);
   accessibility_ = std::make_unique<sim::SimAccessibility>(notebook->profile().accessibility);
-  device_setup_ = std::make_unique<sim::SimulatedDeviceSetup>(notebook->profile().drivers);
+  std::vector<std::string> display_adapters;
+  for (const sim::GpuProfile& gpu : notebook->profile().gpus) {
+    if (!gpu.hardware_id.empty()) display_adapters.push_back(gpu.hardware_id);
+  }
+  device_setup_ = std::make_unique<sim::SimulatedDeviceSetup>(notebook->profile().drivers,
+                                                              std::move(display_adapters));
+  nvapi_ = std::make_unique<sim::SimulatedNvApi>(notebook->profile().gpus);
+  adlx_ = std::make_unique<sim::SimulatedAdlx>(notebook->profile().gpus);
   // The installed drivers' class keys, as Windows has them before the broker starts.
   sim::SeedDriverRegistry(*registry_, notebook->profile().drivers);
   hid_ = std::make_unique<sim::SimulatedHid>(notebook->profile().hid_interfaces,
@@ -83,6 +91,8 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   services_.raw_input = input_.get();
   services_.launcher = launcher_.get();
   services_.libraries = libraries_.get();
+  services_.nvapi = nvapi_.get();
+  services_.adlx = adlx_.get();
 }
 
 HostServices::~HostServices() = default;

@@ -18,6 +18,8 @@ class ConsoleSession;
 class SimAccessibility;
 class SimulatedInput;
 class SimulatedHid;
+class SimulatedNvApi;
+class SimulatedAdlx;
 class SimWmiProvider;
 class SimulatedNotebook;
 }
@@ -41,6 +43,8 @@ class HostServices {
   sim::SimWmiProvider& wmi() const { return *wmi_; }
   sim::SimAccessibility& accessibility() const { return *accessibility_; }
   sim::SimulatedHid& hid() const { return *hid_; }
+  sim::SimulatedNvApi& nvapi() const { return *nvapi_; }
+  sim::SimulatedAdlx& adlx() const { return *adlx_; }
   // The simulated machine itself, for acting on it (sim/control_channel.h).
   const std::shared_ptr<sim::SimulatedNotebook>& notebook() const { return notebook_; }
   sim::SimulatedInput& input() const { return *input_; }
@@ -62,6 +66,8 @@ class HostServices {
   std::unique_ptr<sim::ConsoleSession> console_;
   std::unique_ptr<ProcessLauncher> launcher_;
   std::unique_ptr<LibraryLoader> libraries_;
+  std::unique_ptr<sim::SimulatedNvApi> nvapi_;
+  std::unique_ptr<sim::SimulatedAdlx> adlx_;
   Services services_;
 };
 

@@ -8,6 +8,7 @@ class Win32DeviceSetup : public platform::DeviceSetup {
  public:
   bool ListPresentDevices(std::string_view enumerator,
                           std::vector<SetupDevice>* devices) override;
+  bool ListDisplayAdapters(std::vector<std::optional<std::string>>* hardware_ids) override;
 };
 
 }  // namespace platform::win32

@@ -3,6 +3,7 @@
 #include "platform/win32/accessibility.h"
 #include "platform/win32/console_launcher.h"
 #include "platform/win32/device_setup.h"
+#include "platform/win32/gpu_vendors.h"
 #include "platform/win32/file_system.h"
 #include "platform/win32/hid.h"
 #include "platform/win32/library_loader.h"
@@ -27,7 +28,9 @@ HostServices::HostServices()
       mutexes_(std::make_unique<Win32NamedMutexes>()),
       raw_input_(std::make_unique<Win32RawInput>()),
       launcher_(std::make_unique<Win32ConsoleLauncher>()),
-      libraries_(std::make_unique<Win32LibraryLoader>()) {
+      libraries_(std::make_unique<Win32LibraryLoader>()),
+      nvapi_(std::make_unique<Win32NvApi>()),
+      adlx_(std::make_unique<Win32Adlx>()) {
   services_.registry = registry_.get();
   services_.files = files_.get();
   services_.environment = environment_.get();
@@ -36,6 +39,8 @@ HostServices::HostServices()
   services_.accessibility = accessibility_.get();
   services_.device_setup = device_setup_.get();
   services_.hid = hid_.get();
+  services_.nvapi = nvapi_.get();
+  services_.adlx = adlx_.get();
   services_.mutexes = mutexes_.get();
   services_.raw_input = raw_input_.get();
   services_.launcher = launcher_.get();

@@ -30,6 +30,8 @@ class HostServices {
   std::unique_ptr<RawInput> raw_input_;
   std::unique_ptr<ProcessLauncher> launcher_;
   std::unique_ptr<LibraryLoader> libraries_;
+  std::unique_ptr<NvApi> nvapi_;
+  std::unique_ptr<Adlx> adlx_;
   Services services_;
 };
 
