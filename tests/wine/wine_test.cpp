@@ -358,7 +358,7 @@ TEST_F(Wine, GpuCommandsThroughSubstituteVendorLibraries) {
       {"8"}, {"9"}, {"10", "u32:0"}, {"11", "u32:0"}, {"12", "u32:0"}, {"12", "u32:1"}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dll);
-    const std::string substitute = kBuildDir + "/tests/win32/substitutes/" + c.dll;
+    const std::string substitute = kBuildDir + "/gpu/" + c.dll;
     ASSERT_TRUE(std::filesystem::exists(substitute)) << substitute;
     const std::filesystem::path folder = prefix_->path() + "/drive_c/Substitute";
     std::filesystem::remove_all(folder);
