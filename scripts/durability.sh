@@ -163,6 +163,10 @@ while read -r name acked pending; do
     exit 1
   fi
 done < <(expected_values "$work"/logs/r"$kills"w*.log)
+if ((total_acked == 0)); then
+  echo "durability: no write was answered 0, so nothing was shown" >&2
+  exit 1
+fi
 values=$(listed_values | wc -l)
 echo "durability: $total_rounds kills, $total_acked writes answered 0, $values values present," \
   "0 lost, every database copy passed integrity_check ($(($(date +%s) - started)) s)"
