@@ -2,12 +2,13 @@
 # Kills the Linux broker with SIGKILL at random moments while clients write registry values
 # through it, and checks after every restart that nothing answered 0 was lost.
 #
-#   scripts/durability.sh [--kills N] [--writers W] [--max-ms MS] [--build DIR] [--seed S]
+#   scripts/durability.sh [--kills N] [--writers W] [--min-ms MS] [--max-ms MS] [--build DIR]
+#                         [--seed S]
 #
 # Each round starts the broker on one root (kept across rounds), waits until it answers an echo,
 # lets W writers run quellmark-cli in loops — `value create` (command 3) of a new value, then
 # `value set` (command 5) of the same value to other data — and kills the broker with SIGKILL
-# after a random 0 to MS milliseconds. Then:
+# after a random MIN to MAX milliseconds (default 0 to 1200). Then:
 #   - a copy of the database as the kill left it (main file and write-ahead log) must pass
 #     SQLite's `PRAGMA integrity_check`;
 #   - the broker is started again on the same root, and every value of this round whose last
@@ -19,15 +20,16 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-kills=200 writers=4 max_ms=1200 build=build/default seed=$$
+kills=200 writers=4 min_ms=0 max_ms=1200 build=build/default seed=$$
 while (($#)); do
   case "$1" in
     --kills) kills=$2; shift 2 ;;
     --writers) writers=$2; shift 2 ;;
+    --min-ms) min_ms=$2; shift 2 ;;
     --max-ms) max_ms=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --seed) seed=$2; shift 2 ;;
-    *) echo "usage: $0 [--kills N] [--writers W] [--max-ms MS] [--build DIR] [--seed S]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--kills N] [--writers W] [--min-ms MS] [--max-ms MS] [--build DIR] [--seed S]" >&2; exit 2 ;;
   esac
 done
 RANDOM=$seed
@@ -131,7 +133,7 @@ for ((round = 1; round <= kills; round++)); do
     writer "$round" "$w" "$work/logs/r${round}w${w}.log" &
     pids+=($!)
   done
-  delay_ms=$(((RANDOM * 32768 + RANDOM) % (max_ms + 1)))
+  delay_ms=$((min_ms + (RANDOM * 32768 + RANDOM) % (max_ms - min_ms + 1)))
   sleep "$(printf '%d.%03d' $((delay_ms / 1000)) $((delay_ms % 1000)))"
   kill -9 "$broker_pid"
   wait "$broker_pid" 2>/dev/null || true
