@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "contract/backends.h"
@@ -262,6 +264,47 @@ TEST(PosixPipeTest, AFileWhereThePipeFolderBelongsIsFileNotFound) {
   uint32_t error = 0;
   EXPECT_EQ(platform::posix::UnixStreamPipeTransport(root.path()).Open("\\\\.\\pipe\\none", win::kGenericRead, &error), nullptr);
   EXPECT_EQ(error, win::kErrorFileNotFound);
+}
+
+// The pipe folder and the root above it: the broker starts only where no other account can
+// replace the folder or a socket in it.
+TEST(PosixPipeTest, ThePipeFolderIsRefusedWhereAnotherAccountCouldReplaceIt) {
+  namespace fs = std::filesystem;
+  const bool root_user = ::geteuid() == 0;
+  const struct {
+    const char* name;
+    std::function<void(const std::string&)> arrange;
+    bool accepted;
+  } cases[] = {
+      {"fresh root", [](const std::string&) {}, true},
+      {"existing 0700 folder", [](const std::string& r) { fs::create_directory(r + "/pipe"); ::chmod((r + "/pipe").c_str(), 0700); }, true},
+      {"sticky world-writable root", [](const std::string& r) { ::chmod(r.c_str(), 01777); }, true},
+      {"world-writable root", [](const std::string& r) { ::chmod(r.c_str(), 0777); }, false},
+      {"group-writable root", [](const std::string& r) { ::chmod(r.c_str(), 0770); }, false},
+      {"group-writable folder", [](const std::string& r) { fs::create_directory(r + "/pipe"); ::chmod((r + "/pipe").c_str(), 0775); }, false},
+      {"sticky world-writable folder", [](const std::string& r) { fs::create_directory(r + "/pipe"); ::chmod((r + "/pipe").c_str(), 01777); }, false},
+      {"symbolic link", [](const std::string& r) { fs::create_directory(r + "/elsewhere"); fs::create_directory_symlink(r + "/elsewhere", r + "/pipe"); }, false},
+      {"folder of another account", [](const std::string& r) { fs::create_directory(r + "/pipe"); if (::chown((r + "/pipe").c_str(), 65534, 65534) != 0) throw std::runtime_error("chown"); }, false},
+      {"root of another account", [](const std::string& r) { if (::chown(r.c_str(), 65534, 65534) != 0) throw std::runtime_error("chown"); }, false},
+  };
+  for (const auto& c : cases) {
+    if (!root_user && std::string(c.name).find("another account") != std::string::npos) continue;
+    testsupport::TempDir root;
+    ::chmod(root.path().c_str(), 0755);
+    c.arrange(root.path());
+    bool accepted = true;
+    try {
+      platform::posix::SecurePipeDirectory(root.path());
+    } catch (const std::runtime_error&) {
+      accepted = false;
+    }
+    EXPECT_EQ(accepted, c.accepted) << c.name;
+    if (accepted) {
+      struct stat st{};
+      EXPECT_EQ(::lstat((root.path() + "/pipe").c_str(), &st), 0) << c.name;
+      EXPECT_TRUE(S_ISDIR(st.st_mode)) << c.name;
+    }
+  }
 }
 
 TEST(PathMappingTest, WindowsPathsLandBelowTheRootInTheSpellingThatExists) {

@@ -135,6 +135,48 @@ TEST(Win32PipeTest, AMalformedDescriptorIsADaclFailureAndCreatesNothing) {
   EXPECT_EQ(error, win::kErrorFileNotFound) << "nothing was created";
 }
 
+// A name another server created first is not joined: the transport's first instance fails until
+// that server is gone; then its first instance and the next ones are created and serve a local
+// client (the instances also reject remote clients, which a local test cannot be).
+TEST(Win32PipeTest, ANameAnotherServerOwnsIsRefusedUntilItIsGone) {
+  platform::win32::Win32PipeTransport pipes;
+  const std::string path = PipePath(UniqueName("quellmark_test_first").c_str());
+  const platform::PipeInstanceParams params{path, win::kPipeAccessDuplex,
+                                            win::kPipeTypeMessage | win::kPipeReadmodeMessage, 0, 512, 512,
+                                            1000, "D:(A;OICI;GA;;;WD)"};
+  const HANDLE squatter = CreateNamedPipeW(ToWide(path).c_str(), PIPE_ACCESS_DUPLEX,
+                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, PIPE_UNLIMITED_INSTANCES,
+                                           512, 512, 1000, nullptr);
+  ASSERT_NE(squatter, INVALID_HANDLE_VALUE);
+  // Wine 8 creates a first instance on an existing name all the same; Windows refuses it.
+  const HANDLE probe = CreateNamedPipeW(ToWide(path).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                                        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE, PIPE_UNLIMITED_INSTANCES,
+                                        512, 512, 1000, nullptr);
+  if (probe == INVALID_HANDLE_VALUE) {
+    try {
+      pipes.CreateInstance(params);
+      ADD_FAILURE() << "an instance joined a pipe another server created";
+    } catch (const std::runtime_error& e) {
+      EXPECT_STREQ(e.what(), "Named pipe creation failed.");
+    }
+  } else {
+    CloseHandle(probe);
+    std::printf("this system does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE: refusal not shown\n");
+  }
+  CloseHandle(squatter);
+  auto first = pipes.CreateInstance(params);
+  auto second = pipes.CreateInstance(params);  // not the first any more: created all the same
+  uint32_t error = 0;
+  auto client = pipes.Open(path, win::kGenericRead | win::kGenericWrite, &error);
+  ASSERT_NE(client, nullptr) << error;
+  EXPECT_EQ(first->WaitForClient(), win::kErrorPipeConnected);
+  uint32_t written = 0, read = 0;
+  EXPECT_EQ(client->Write(reinterpret_cast<const uint8_t*>("hi"), 2, &written), 0u);
+  uint8_t buffer[8] = {};
+  EXPECT_EQ(first->Read(buffer, sizeof buffer, &read), 0u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), read), "hi");
+}
+
 // A log viewer sharing the file both ways does not stop the append; one sharing nothing does.
 TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
   TempDir temp;

@@ -57,6 +57,7 @@ HostServices::HostServices(std::string root, std::string machine_profile) : root
   }
   libraries_ = std::make_unique<PosixLibraryLoader>(root_, program_dir);
   environment_ = std::make_unique<PosixEnvironment>();
+  SecurePipeDirectory(root_);
   pipes_ = std::make_unique<UnixStreamPipeTransport>(root_);
   // The broker is the privileged service: it creates the named mutexes its clients open.
   mutexes_ = std::make_unique<PosixNamedMutexes>(root_, /*elevated=*/true);

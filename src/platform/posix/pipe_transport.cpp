@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <stdexcept>
 #include <thread>
 
 #include "base/win_codes.h"
@@ -321,6 +322,26 @@ std::unique_ptr<PipeHandle> UnixStreamPipeTransport::Open(std::string_view path,
   }
   *error = 0;
   return std::make_unique<ClientHandle>(fd);
+}
+
+void SecurePipeDirectory(const std::string& root) {
+  const std::string socket_path = UnixStreamPipeTransport(root).SocketPath("\\\\.\\pipe\\x");
+  const std::string pipes = socket_path.substr(0, socket_path.rfind('/'));
+  const std::string parent = pipes.substr(0, pipes.rfind('/'));
+  const uid_t self = ::geteuid();
+  auto refuse = [](const std::string& path, const char* why) {
+    throw std::runtime_error("refusing the pipe folder " + path + ": " + why);
+  };
+  struct stat st{};
+  if (::lstat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) refuse(parent, "not a folder");
+  if (st.st_uid != self && st.st_uid != 0) refuse(parent, "owned by another account");
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 && (st.st_mode & S_ISVTX) == 0) {
+    refuse(parent, "writable by other accounts");
+  }
+  if (::mkdir(pipes.c_str(), 0755) != 0 && errno != EEXIST) refuse(pipes, std::strerror(errno));
+  if (::lstat(pipes.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) refuse(pipes, "not a folder");
+  if (st.st_uid != self) refuse(pipes, "owned by another account");
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) refuse(pipes, "writable by other accounts");
 }
 
 uint32_t UnixStreamPipeTransport::CurrentProcessId() {

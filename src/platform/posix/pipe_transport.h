@@ -60,4 +60,13 @@ class UnixStreamPipeTransport : public PipeTransport {
   std::unordered_map<std::string, std::unique_ptr<Listener>> listeners_;
 };
 
+// The broker's own check at start of the folder its pipe sockets live in (ROOT/pipe), made
+// before any socket is bound: the folder is created when missing (mode 0755) and must then be a
+// real folder, not a symbolic link, owned by this process's account and writable by nobody
+// else; its parent (the root) must be owned by this account or by root and writable by nobody
+// else unless its sticky bit keeps others from renaming what they do not own. Otherwise
+// another account could put a socket of its own, or a whole folder, where clients look for the
+// broker. Throws std::runtime_error naming the folder and what is wrong with it.
+void SecurePipeDirectory(const std::string& root);
+
 }  // namespace platform::posix

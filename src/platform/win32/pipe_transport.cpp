@@ -134,12 +134,26 @@ std::unique_ptr<PipeHandle> Win32PipeTransport::CreateInstance(const PipeInstanc
   const std::wstring path = ToWide(params.path);
   const DWORD max_instances =
       params.max_instances == 0 ? PIPE_UNLIMITED_INSTANCES : params.max_instances;
+  std::string key = NameKey(params.path);
+  // Two flags beyond the caller's modes, neither of which a local client can tell:
+  // - while this transport has no instance of the name, the new one must be the name's first
+  //   (FILE_FLAG_FIRST_PIPE_INSTANCE), so a process that created the name before the broker
+  //   cannot have the broker's instances join its pipe and read its clients' requests; the
+  //   creation then fails with ERROR_ACCESS_DENIED;
+  // - PIPE_REJECT_REMOTE_CLIENTS: the pipe serves this machine only, whatever the descriptor
+  //   would let a network logon do.
   const auto create = [&] {
-    return CreateNamedPipeW(path.c_str(), params.open_mode, params.pipe_mode, max_instances,
-                            params.out_buffer_size, params.in_buffer_size,
+    bool first = true;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      const auto it = names_.find(key);
+      first = it == names_.end() || (it->second.instances == 0 && it->second.kept == nullptr);
+    }
+    const DWORD open_mode = params.open_mode | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    return CreateNamedPipeW(path.c_str(), open_mode, params.pipe_mode | PIPE_REJECT_REMOTE_CLIENTS,
+                            max_instances, params.out_buffer_size, params.in_buffer_size,
                             params.default_timeout_ms, &attributes);
   };
-  std::string key = NameKey(params.path);
   HANDLE handle = create();
   DWORD error = GetLastError();
   // A handle kept for a hold takes up an instance; where it is the one too many, it gives way.

@@ -17,7 +17,10 @@ class Win32PipeTransport : public platform::PipeTransport {
   // The instance is created with a security descriptor built from params.sddl (revision 1),
   // passed in security attributes with handle inheritance on. max_instances 0 stands for
   // PIPE_UNLIMITED_INSTANCES, as in the Linux build. ERROR_PIPE_BUSY from CreateNamedPipeW
-  // (every allowed instance exists) throws PipeInstanceLimitError.
+  // (every allowed instance exists) throws PipeInstanceLimitError. Every instance rejects
+  // remote clients, and one created while this transport has no instance of the name must be
+  // the name's first: where another process already serves the name, creation fails
+  // ("Named pipe creation failed.").
   std::unique_ptr<PipeHandle> CreateInstance(const PipeInstanceParams& params) override;
 
   // A pipe name lives exactly as long as an instance handle is open. While the name is held,
