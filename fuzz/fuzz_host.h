@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,9 @@ class InstantClock final : public platform::Clock {
 
 inline platform::posix::HostServices& Install() {
   static platform::posix::HostServices* host = [] {
-    char root[] = "/tmp/quellmark-fuzz-XXXXXX";
+    static char root[] = "/tmp/quellmark-fuzz-XXXXXX";
     if (mkdtemp(root) == nullptr) abort();
+    atexit([] { std::filesystem::remove_all(root); });
     auto* h = new platform::posix::HostServices(root);
     auto* services = new platform::Services(h->services());
     services->clock = new InstantClock;
