@@ -5,6 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
+  clang libclang-rt-dev
   libgtest-dev libgmock-dev googletest
   libsqlite3-dev sqlite3
   g++-mingw-w64-x86-64-posix

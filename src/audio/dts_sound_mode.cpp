@@ -16,7 +16,24 @@ namespace {
 constexpr std::string_view kGetFunction = "DtsApoAppLib::DTSAudioInterface::GetSoundMode";
 constexpr std::string_view kSetFunction = "DtsApoAppLib::DTSAudioInterface::SetSoundMode";
 
-using Factory = DtsApoInterface* (*)();
+// The library's C export hands the object out as a plain pointer: it is called through exactly
+// that type (a call through any other function type is undefined) and converted afterwards.
+using Factory = void* (*)();
+
+// The interface object is built by the library's own code, with the library's own type
+// information, so this program's dynamic-type check (the sanitizer's vptr check) can never
+// recognise it; these calls reach it through the interface's slots alone, as the library's
+// contract states, and are exempt from that check.
+#if defined(__GNUC__)
+#define FOREIGN_OBJECT_CALL __attribute__((no_sanitize("vptr")))
+#else
+#define FOREIGN_OBJECT_CALL
+#endif
+FOREIGN_OBJECT_CALL bool Connect(DtsApoInterface& apo) { return apo.InitializeConnection(); }
+FOREIGN_OBJECT_CALL void Disconnect(DtsApoInterface& apo) { apo.CloseConnection(); }
+FOREIGN_OBJECT_CALL void Release(DtsApoInterface& apo) { apo.Release(); }
+FOREIGN_OBJECT_CALL int32_t ReadMode(DtsApoInterface& apo) { return apo.GetSoundMode(); }
+FOREIGN_OBJECT_CALL void WriteMode(DtsApoInterface& apo, int32_t mode) { apo.SetSoundMode(mode); }
 
 // Loads the library, connects and hands the connected interface to `use`; logs the step that
 // fails under `function`. Unloads before returning.
@@ -34,19 +51,19 @@ void WithConnectedInterface(std::string_view function, Use use) {
     loader.Free(library);
     return;
   }
-  DtsApoInterface* apo = create();
+  DtsApoInterface* apo = static_cast<DtsApoInterface*>(create());
   if (apo == nullptr) {
     LogLine(kLogError, function, "create_DtsApoInterface fail");
     loader.Free(library);
     return;
   }
-  if (apo->InitializeConnection()) {
+  if (Connect(*apo)) {
     use(*apo);
-    apo->CloseConnection();
+    Disconnect(*apo);
   } else {
     LogLine(kLogError, function, "InitializeConnection fail");
   }
-  apo->Release();
+  Release(*apo);
   loader.Free(library);
 }
 
@@ -54,13 +71,13 @@ void WithConnectedInterface(std::string_view function, Use use) {
 
 void DTSAudioInterface::GetSoundMode(SoundModeRead& result) {
   int32_t mode = kSoundModeNotRead;
-  WithConnectedInterface(kGetFunction, [&](DtsApoInterface& apo) { mode = apo.GetSoundMode(); });
+  WithConnectedInterface(kGetFunction, [&](DtsApoInterface& apo) { mode = ReadMode(apo); });
   result.mode = mode;
   result.done.store(true, std::memory_order_release);
 }
 
 void DTSAudioInterface::SetSoundMode(int32_t mode) {
-  WithConnectedInterface(kSetFunction, [&](DtsApoInterface& apo) { apo.SetSoundMode(mode); });
+  WithConnectedInterface(kSetFunction, [&](DtsApoInterface& apo) { WriteMode(apo, mode); });
 }
 
 }  // namespace DtsApoAppLib

@@ -6,9 +6,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/little_endian.h"
+#include "base/registry_roots.h"
 #include "base/text.h"
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
@@ -159,6 +161,132 @@ TEST_F(RegistryForward, OnlyAnIdentifiedClientOfAnotherProcessHasItsRequestPasse
         << (row.connection ? row.connection->client_process_id : 1234567u);
     forwarded += row.code == 0;
     EXPECT_EQ(Recorded().size(), forwarded);
+  }
+}
+
+// The whole registry: each key's path (root name, then its subkeys) with its values.
+using Snapshot = std::map<std::string, std::vector<std::tuple<std::string, uint32_t, Bytes>>>;
+
+void Walk(platform::Registry& reg, RegRoot root, const std::string& subkey, const std::string& path,
+          Snapshot* out) {
+  std::vector<platform::RegValueInfo> values;
+  reg.EnumValues(root, subkey, &values);
+  auto& entry = (*out)[path];
+  for (auto& v : values) entry.emplace_back(v.name, v.type, v.data);
+  std::vector<std::string> names;
+  reg.EnumSubkeys(root, subkey, &names);
+  for (const auto& n : names) Walk(reg, root, subkey.empty() ? n : subkey + "\\" + n, path + "\\" + n, out);
+}
+
+Snapshot Take(platform::Registry& reg) {
+  Snapshot out;
+  for (const auto& r : win::kRegRootNames) Walk(reg, r.root, "", r.name, &out);
+  return out;
+}
+
+// The non-empty components of a path, upper-cased.
+std::vector<std::string> Parts(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t start = 0;
+  for (size_t end; start <= path.size(); start = end + 1) {
+    end = std::min(path.find('\\', start), path.size());
+    if (end > start) parts.push_back(text::AsciiUpper(path.substr(start, end - start)));
+  }
+  return parts;
+}
+
+// Whether `key` lies on the named key's line: the key itself, a parent a create makes, or a
+// subkey a delete removes. Nothing is on the line of an empty name.
+bool OnLine(const std::string& key, const std::string& named) {
+  const auto a = Parts(key), b = Parts(named);
+  if (b.empty()) return false;
+  const size_t n = std::min(a.size(), b.size());
+  return std::equal(a.begin(), a.begin() + n, b.begin());
+}
+
+// Texts a client may send: raw UTF-16LE units, with or without their NUL.
+Bytes Units(std::initializer_list<uint16_t> units) {
+  Bytes out;
+  for (uint16_t u : units) le::Append(out, u, 2);
+  return out;
+}
+Bytes Join(Bytes a, const Bytes& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// Hostile requests through the real handlers, on an open key and on the protected one, whose
+// requests take the forward through the real pipe server to the same handlers: each is
+// answered with a code, and the registry changes at most on the named key's line.
+TEST_F(RegistryForward, HostileRequestsAreAnsweredAndTouchNoKeyButTheNamedOne) {
+  StartServer();
+  // Before each request: neighbours on every side of the keys it names, and the locked key.
+  const auto seed = [&] {
+    const Bytes keep = Wire("keep");
+    registry_.SetKeyProtected(RegRoot::kLocalMachine, "SOFTWARE\\Locked", false);
+    for (const auto& r : win::kRegRootNames)
+      for (const char* key : {"SOFTWARE\\Open", "SYSTEM\\Setup", "Other", "SOFTWARE\\Locked"})
+        ASSERT_EQ(registry_.SetKeyValue(r.root, key, "Keep", win::kRegSz, keep.data(), 10), 0u);
+    ASSERT_EQ(registry_.SetKeyProtected(RegRoot::kLocalMachine, "SOFTWARE\\Locked", true), 0u);
+  };
+
+  const Bytes surrogate = Units({'H', 0xD800, 'x', 0});
+  const Bytes nul = Units({0});
+  std::vector<Bytes> keys;
+  for (const char* base : {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Open", kLocked}) {
+    const std::string b = base;
+    for (const std::string& tail : std::vector<std::string>{
+             "\\..\\..\\SYSTEM\\Setup", "\\..", "\\.\\x", "\\\\\\y\\", "\\" + std::string(300, 'k'),
+             "\\" + std::string(70000, 'k'), "/../x", ""})
+      keys.push_back(Wire(b + tail));
+    const Bytes wire = Wire(b);
+    keys.push_back(Join(Bytes(wire.begin(), wire.end() - 2), Join(Units({'\\', 'a', 0}), Wire("\\SYSTEM"))));
+    keys.push_back(Join(Bytes(wire.begin(), wire.end() - 2), Join(Units({'\\'}), surrogate)));
+    keys.push_back(Bytes(wire.begin(), wire.end() - 2));  // no NUL
+  }
+  for (const auto& r : win::kRegRootNames) {
+    keys.push_back(Wire(std::string(r.name) + "\\Hostile"));
+    keys.push_back(Wire(r.name));
+  }
+  for (const char* other : {"HKLM\\SOFTWARE\\Open", "HKEY_PERFORMANCE_DATA\\x", "..\\HKEY_CURRENT_USER\\Other", ""})
+    keys.push_back(Wire(other));
+
+  const std::vector<Bytes> names = {Wire("Keep"), Wire("v"), Wire(""), nul, surrogate,
+                                    Wire(std::string(300, 'n')), Wire("..\\..\\Keep")};
+  std::vector<Items> requests;  // code first
+  for (const Bytes& key : keys)
+    for (uint16_t code = kCreateKey; code <= kGetValue; ++code)
+      requests.push_back({U32(code), key, names[code % names.size()], U32(win::kRegSz), Wire("x"),
+                          U32(0xFFFF), U32(64), U32(5)});
+  for (const Bytes& name : names)
+    for (uint32_t type : {0u, 1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 10u, 11u, 12u, 0xFFFFFFFFu})
+      for (size_t size : {size_t{0}, size_t{1}, size_t{3}, size_t{4}, size_t{8}, size_t{65536}})
+        for (const char* key : {"HKEY_LOCAL_MACHINE\\SOFTWARE\\Open", kLocked})
+          requests.push_back({U32(type % 2 ? kSetValue : kCreateValue), Wire(key), name, U32(type),
+                              Bytes(size, 0x5A)});
+
+  for (const Items& row : requests) {
+    const uint16_t code = static_cast<uint16_t>(le::LoadU32(row[0].data()));
+    Items arguments(row.begin() + 1, row.end());
+    if (code == kGetValue) arguments.erase(arguments.begin() + 2, arguments.begin() + 4);
+    else arguments.resize(code == kCreateValue || code == kSetValue ? 4 : code == kDeleteValue ? 2 : 1);
+    seed();
+    const Snapshot before = Take(registry_);
+    const Items answer = CallCommand(code, arguments);
+    const Snapshot after = Take(registry_);
+    bool terminated = false;
+    const std::string named = text::FromWireText(arguments[0].data(), arguments[0].size(), &terminated);
+    const std::string where = std::to_string(code) + " " + named.substr(0, 80);
+    ASSERT_EQ(answer.size(), code == kGetValue ? 2u : 1u) << where;
+    ASSERT_EQ(answer[0].size(), 4u) << where;
+    for (const auto* map : {&before, &after})
+      for (const auto& [key, values] : *map) {
+        const auto* other = map == &before ? &after : &before;
+        const auto found = other->find(key);
+        if (found == other->end() || found->second != values) {
+          EXPECT_TRUE(terminated && OnLine(key, named)) << where << ": changed " << key.substr(0, 80);
+        }
+      }
   }
 }
 
