@@ -177,6 +177,8 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
       {"Rovanta", sim::kLeftShift, 0, 1, "0 shift:1 alt:0 keys:1", {kLaunch + "File not exist", kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(success): " + store + "9XQ4ZR2MWT8B\""}, "cmd.exe [/c] [start ms-windows-store://pdp/?productid=9XQ4ZR2MWT8B]"},
       {"vexor", 0, 1, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},
       {"", 0, 0, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},  // stored as a DWORD
+      // A brand only picks a row: a path in its place starts the fixed program all the same.
+      {"..\\..\\Windows\\System32\\cmd.exe", 0, 0, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},
   };
   for (const char* path : {kZephanHelmLauncher, kVexorHelmLauncher, kQuickPanelLauncher, "cmd.exe"}) Install(path);
   Lines launched;
