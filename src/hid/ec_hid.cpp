@@ -55,8 +55,12 @@ Exchanged Exchange(EcBlock& block, std::string_view operation) {
     return Exchanged::kNoDevice;
   }
   const bool held = EcHID::LockGlobalMutex();
+  // The process's end may close the mutex handle meanwhile (CloseHIDDeviceHandle from the
+  // main thread): the handle is read under its lock.
   const auto release = [&] {
-    if (held) platform::Mutexes().Release(ec.mutex);
+    if (!held) return;
+    std::lock_guard<std::mutex> lock(ec.handle_lock);
+    if (ec.mutex != platform::kNoMutex) platform::Mutexes().Release(ec.mutex);
   };
   if (!IbHID::SetHIDFeature(handle, EcHID::kReportId, block.data(), block.size())) {
     release();
