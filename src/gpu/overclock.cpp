@@ -70,13 +70,15 @@ void ReadVbiosRevision(platform::NvGpuHandle gpu) {
 template <typename Call>
 bool Attempts(const char* name, platform::NvGpuHandle gpu, Call call) {
   constexpr const char* kFn = "nvidiaOC_set_oclevel";
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    Log(kFn, FormatMessageSized(kMessageChars, "%s() try count: %d", name, attempt));
+  int attempt = 0;
+  const bool done = platform::RetryWithPause(kAttempts, kRetryPause, [&] {
+    Log(kFn, FormatMessageSized(kMessageChars, "%s() try count: %d", name, attempt++));
     ReadVbiosRevision(gpu);
     if (call() == platform::kNvOk) return true;
     Log(kFn, FormatMessageSized(kMessageChars, "%s() fail", name), kLogError);
-    platform::Time().SleepFor(kRetryPause);
-  }
+    return false;
+  });
+  if (done) return true;
   Log(kFn, FormatMessageSized(kMessageChars, "%s() fail", name), kLogError);
   return false;
 }

@@ -90,11 +90,8 @@ bool KnowDataVersion(std::string_view operation) {
 
 bool StatusWithRetries(uint8_t type, uint32_t& value, std::string_view operation) {
   if (!KnowDataVersion(operation)) return false;
-  for (int attempt = 0; attempt < kStatusAttempts; ++attempt) {
-    if (EcHID::GetSystemStatus(type, value)) return true;
-    platform::Time().SleepFor(kRetryPause);
-  }
-  return false;
+  return platform::RetryWithPause(kStatusAttempts, kRetryPause,
+                                  [&] { return EcHID::GetSystemStatus(type, value); });
 }
 
 }  // namespace

@@ -63,11 +63,7 @@ void SetCommand(std::string_view operation, ironbark::CommandResponse& response,
 // `query` up to five times, `pause` after each failed attempt; true on the first success.
 template <typename Query>
 bool Attempts(std::chrono::milliseconds pause, Query query) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (query()) return true;
-    platform::Time().SleepFor(pause);
-  }
-  return false;
+  return platform::RetryWithPause(kAttempts, pause, query);
 }
 
 }  // namespace

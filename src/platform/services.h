@@ -2,6 +2,7 @@
 // entry installs the real ones (Win32, or the Linux backends over a root directory); tests
 // install their own.
 #pragma once
+#include <chrono>
 #include "platform/accessibility.h"
 #include "platform/clock.h"
 #include "platform/device_setup.h"
@@ -62,5 +63,16 @@ ProcessLauncher& Launcher();
 LibraryLoader& Libraries();
 NvApi& Nvidia();
 Adlx& Amd();
+
+// Runs `attempt` up to `attempts` times, sleeping `pause` on the installed clock after every
+// failed one (the last one included); true as soon as one succeeds.
+template <typename Attempt>
+bool RetryWithPause(int attempts, std::chrono::milliseconds pause, Attempt attempt) {
+  for (int n = 0; n < attempts; ++n) {
+    if (attempt()) return true;
+    Time().SleepFor(pause);
+  }
+  return false;
+}
 
 }  // namespace platform
