@@ -1,21 +1,26 @@
 // pipe_load: load on the command pipe of the Linux build, against a bare socket echo server.
 //
-//   pipe_load [--clients N] [--requests M] [--broker PATH]
+//   pipe_load [--clients N[,N...]] [--requests M] [--rounds R] [--workload small|large|both]
+//             [--broker PATH]
 //
-// N client threads each open one connection and send M requests one after another (each waits
-// for its answer, as the control application does), for two workloads: command 0 without
-// arguments (the 3-byte request) and command 0 with one 693-byte argument (a 700-byte request,
-// which the broker receives in two 512-byte chunks). Servers:
+// For each client count N (default 1, 8 and 64), N client threads each open one connection and
+// send M requests one after another (each waits for its answer, as the control application
+// does), for two workloads: command 0 without arguments (the 3-byte request) and command 0 with
+// one 693-byte argument (a 700-byte request, which the broker receives in two 512-byte chunks).
+// Servers, both started once and kept for the whole run:
 //   broker    the quellmark binary given by --broker, started as a child process on a fresh
 //             root (stopped with SIGTERM); without --broker, the broker's own pipe server
 //             (RunPipeServer) running in this process
 //   echo      a bare AF_UNIX stream server, one thread per connection, that sends every byte
-//             straight back: the cost of the socket round trip alone
+//             straight back with one recv and one send: the cost of the socket round trip alone
 // Clients speak the Linux pipe transport's framing themselves (a 32-bit little-endian length
 // before every message), so the echo returns each request as one message.
-// Prints requests per second and the p50/p99 round-trip latency of each run, and the
-// broker/echo ratios. Everything lives in a temporary directory under /tmp that is removed at
-// the end; a run that takes longer than 120 s aborts the program.
+// Each measurement runs the broker and then the echo back to back, R times over (default 1);
+// the table shows the median of the R rounds for requests per second and the p50/p99
+// round-trip latency of each server, and the median of the R broker/echo ratios (each taken
+// within one round, so both sides of a ratio saw the same load from other processes).
+// Everything lives in a temporary directory under /tmp that is removed at the end; a single
+// measurement that takes longer than 120 s aborts the program.
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -59,8 +64,11 @@ constexpr int kSocketTimeoutSeconds = 10;
 constexpr size_t kLargeArgument = 693;
 
 struct Options {
-  int clients = 8;
+  std::vector<int> clients = {1, 8, 64};
   int requests = 2000;
+  int rounds = 1;
+  bool small = true;   // the 3-byte workload
+  bool large = true;   // the 700-byte workload
   std::string broker;  // empty: in-process pipe server
 };
 
@@ -420,24 +428,24 @@ double Percentile(std::vector<uint32_t>& values, double p) {
   return values[index] / 1000.0;
 }
 
-RunResult RunLoad(const std::string& socket_path, const Workload& workload, const Options& options,
-                  bool expect_echo) {
-  std::vector<std::vector<uint32_t>> latencies(options.clients);
-  std::vector<std::string> errors(options.clients);
+RunResult RunLoad(const std::string& socket_path, const Workload& workload, int client_count,
+                  int requests, bool expect_echo) {
+  std::vector<std::vector<uint32_t>> latencies(client_count);
+  std::vector<std::string> errors(client_count);
   std::atomic<int> ready{0};
   std::atomic<bool> go{false};
   std::vector<std::thread> clients;
-  for (int c = 0; c < options.clients; ++c) {
+  for (int c = 0; c < client_count; ++c) {
     clients.emplace_back(RunClient, std::cref(socket_path), std::cref(workload.request),
-                         options.requests, expect_echo, &ready, &go, &latencies[c], &errors[c]);
+                         requests, expect_echo, &ready, &go, &latencies[c], &errors[c]);
   }
-  while (ready.load() < options.clients) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  while (ready.load() < client_count) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   const auto start = Clock::now();
   go.store(true, std::memory_order_release);
   for (auto& t : clients) t.join();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
-  for (int c = 0; c < options.clients; ++c) {
+  for (int c = 0; c < client_count; ++c) {
     if (!errors[c].empty()) Fail(std::string(workload.name) + ", client " + std::to_string(c) + ": " + errors[c]);
   }
   std::vector<uint32_t> all;
@@ -453,20 +461,40 @@ RunResult RunLoad(const std::string& socket_path, const Workload& workload, cons
 
 void Usage() {
   std::fputs(
-      "usage: pipe_load [--clients N] [--requests M] [--broker PATH]\n"
-      "  --clients N    concurrent client connections (default 8)\n"
-      "  --requests M   requests per client and workload (default 2000)\n"
-      "  --broker PATH  the quellmark binary to start with --root on a temporary root;\n"
-      "                 without it the broker's pipe server runs inside this process\n",
+      "usage: pipe_load [--clients N[,N...]] [--requests M] [--rounds R]\n"
+      "                 [--workload small|large|both] [--broker PATH]\n"
+      "  --clients N,...  concurrent client connections, one measurement per count\n"
+      "                   (default 1,8,64)\n"
+      "  --requests M     requests per client and measurement (default 2000)\n"
+      "  --rounds R       measure each count and workload R times; print medians (default 1)\n"
+      "  --workload W     small: the 3-byte request, large: the 700-byte one (default both)\n"
+      "  --broker PATH    the quellmark binary to start with --root on a temporary root;\n"
+      "                   without it the broker's pipe server runs inside this process\n",
       stderr);
 }
 
-std::optional<int> PositiveInt(const char* text, int max) {
+std::optional<int> PositiveInt(const std::string& text, int max) {
   char* end = nullptr;
   errno = 0;
-  const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > max) return std::nullopt;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (errno != 0 || end == text.c_str() || *end != '\0' || value < 1 || value > max) {
+    return std::nullopt;
+  }
   return static_cast<int>(value);
+}
+
+// "1,8,64": each count between 1 and 1000.
+bool ParseCounts(const std::string& text, std::vector<int>* counts) {
+  counts->clear();
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    const auto n = PositiveInt(text.substr(start, comma - start), 1000);
+    if (!n) return false;
+    counts->push_back(*n);
+    if (comma == std::string::npos) return true;
+    start = comma + 1;
+  }
 }
 
 bool ParseOptions(int argc, char** argv, Options* options) {
@@ -474,13 +502,20 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
     if (arg == "--clients" && has_value) {
-      const auto n = PositiveInt(argv[++i], 1000);
-      if (!n) return false;
-      options->clients = *n;
+      if (!ParseCounts(argv[++i], &options->clients)) return false;
     } else if (arg == "--requests" && has_value) {
       const auto n = PositiveInt(argv[++i], 10'000'000);
       if (!n) return false;
       options->requests = *n;
+    } else if (arg == "--rounds" && has_value) {
+      const auto n = PositiveInt(argv[++i], 100);
+      if (!n) return false;
+      options->rounds = *n;
+    } else if (arg == "--workload" && has_value) {
+      const std::string w = argv[++i];
+      if (w != "small" && w != "large" && w != "both") return false;
+      options->small = w != "large";
+      options->large = w != "small";
     } else if (arg == "--broker" && has_value) {
       options->broker = argv[++i];
     } else {
@@ -496,9 +531,40 @@ std::string MakeTempRoot() {
   return pattern;
 }
 
-void PrintRow(const char* workload, const char* server, const RunResult& r) {
-  std::printf("%-26s %-8s %12.0f %10.1f %10.1f\n", workload, server, r.requests_per_second,
-              r.p50_us, r.p99_us);
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The rounds of one client count and workload.
+struct Measurement {
+  int clients = 0;
+  const Workload* workload = nullptr;
+  std::vector<RunResult> broker;
+  std::vector<RunResult> echo;
+};
+
+void PrintMeasurement(const Measurement& m) {
+  std::vector<double> values[3][3];  // [broker, echo, ratio][requests/s, p50, p99]
+  for (size_t r = 0; r < m.broker.size(); ++r) {
+    const RunResult& b = m.broker[r];
+    const RunResult& e = m.echo[r];
+    const double row[3][3] = {{b.requests_per_second, b.p50_us, b.p99_us},
+                              {e.requests_per_second, e.p50_us, e.p99_us},
+                              {b.requests_per_second / e.requests_per_second, b.p50_us / e.p50_us,
+                               b.p99_us / e.p99_us}};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) values[i][j].push_back(row[i][j]);
+    }
+  }
+  const std::string clients = std::to_string(m.clients);
+  std::printf("%7s  %-18s %-8s %12.0f %10.1f %10.1f\n", clients.c_str(), m.workload->name,
+              "broker", Median(values[0][0]), Median(values[0][1]), Median(values[0][2]));
+  std::printf("%7s  %-18s %-8s %12.0f %10.1f %10.1f\n", "", "", "echo", Median(values[1][0]),
+              Median(values[1][1]), Median(values[1][2]));
+  std::printf("%7s  %-18s %-8s %11.2fx %9.2fx %9.2fx\n", "", "", "ratio", Median(values[2][0]),
+              Median(values[2][1]), Median(values[2][2]));
 }
 
 }  // namespace
@@ -515,8 +581,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(broker_root);
 
   std::vector<Workload> workloads;
-  workloads.push_back({"3-byte request", ironbark::EncodeRequest(0, {})});
-  {
+  if (options.small) workloads.push_back({"3-byte request", ironbark::EncodeRequest(0, {})});
+  if (options.large) {
     std::vector<uint8_t> argument(kLargeArgument);
     for (size_t i = 0; i < argument.size(); ++i) argument[i] = static_cast<uint8_t>(i * 7);
     const std::vector<std::vector<uint8_t>> args = {argument};
@@ -524,50 +590,45 @@ int main(int argc, char** argv) {
   }
 
   Watchdog watchdog;
-  std::vector<RunResult> broker_results;
-  std::vector<RunResult> echo_results;
+  std::vector<Measurement> measurements;
   {
-    watchdog.Arm("starting the broker");
+    watchdog.Arm("starting the servers");
     std::unique_ptr<InProcessBroker> in_process;
     std::unique_ptr<ChildBroker> child;
-    std::string socket_path;
+    std::string broker_socket;
     if (options.broker.empty()) {
       in_process = std::make_unique<InProcessBroker>(broker_root);
-      socket_path = in_process->socket_path();
+      broker_socket = in_process->socket_path();
     } else {
       child = std::make_unique<ChildBroker>(options.broker, broker_root);
-      socket_path = child->socket_path();
+      broker_socket = child->socket_path();
     }
-    for (const Workload& w : workloads) {
-      watchdog.Arm(std::string("broker, ") + w.name);
-      broker_results.push_back(RunLoad(socket_path, w, options, false));
-    }
-    watchdog.Arm("stopping the broker");
-  }
-  {
-    watchdog.Arm("echo server");
     EchoServer echo(g_temp_root + "/echo.sock");
-    for (const Workload& w : workloads) {
-      watchdog.Arm(std::string("echo, ") + w.name);
-      echo_results.push_back(RunLoad(echo.path(), w, options, true));
+    for (const int clients : options.clients) {
+      for (const Workload& w : workloads) {
+        Measurement m;
+        m.clients = clients;
+        m.workload = &w;
+        for (int round = 0; round < options.rounds; ++round) {
+          const std::string what = std::to_string(clients) + " clients, " + w.name;
+          watchdog.Arm("broker, " + what);
+          m.broker.push_back(RunLoad(broker_socket, w, clients, options.requests, false));
+          watchdog.Arm("echo, " + what);
+          m.echo.push_back(RunLoad(echo.path(), w, clients, options.requests, true));
+        }
+        measurements.push_back(std::move(m));
+      }
     }
-    watchdog.Arm("stopping the echo server");
+    watchdog.Arm("stopping the servers");
   }
   watchdog.Disarm();
 
-  std::printf("pipe_load: %d clients x %d requests per workload; broker: %s\n", options.clients,
-              options.requests,
+  std::printf("pipe_load: %d requests per client, %d round%s (medians); broker: %s\n",
+              options.requests, options.rounds, options.rounds == 1 ? "" : "s",
               options.broker.empty() ? "pipe server in process" : options.broker.c_str());
-  std::printf("%-26s %-8s %12s %10s %10s\n", "workload", "server", "requests/s", "p50 us",
-              "p99 us");
-  for (size_t i = 0; i < workloads.size(); ++i) {
-    PrintRow(workloads[i].name, "broker", broker_results[i]);
-    PrintRow(workloads[i].name, "echo", echo_results[i]);
-    std::printf("%-26s %-8s %11.2fx %9.2fx %9.2fx\n", "", "ratio",
-                broker_results[i].requests_per_second / echo_results[i].requests_per_second,
-                broker_results[i].p50_us / echo_results[i].p50_us,
-                broker_results[i].p99_us / echo_results[i].p99_us);
-  }
+  std::printf("%7s  %-18s %-8s %12s %10s %10s\n", "clients", "workload", "server", "requests/s",
+              "p50 us", "p99 us");
+  for (const Measurement& m : measurements) PrintMeasurement(m);
   Cleanup();
   std::fflush(nullptr);
   // Detached connection threads of an in-process server may still be ending.
