@@ -1,7 +1,8 @@
 #include <exception>
+#include <string>
+#include <string_view>
 #include <vector>
 
-#include "base/text.h"
 #include "base/win_codes.h"
 #include "log/log_file.h"
 #include "log/message_format.h"
@@ -82,23 +83,51 @@ void ServeCommands(NamedPipeServer& pipe, const CommandTable& table) {
     uint32_t error = pipe.handle->Write(response.bytes.data(),
                                          static_cast<uint32_t>(response.bytes.size()), &written);
     if (error == 0 && written != response.bytes.size()) error = win::kErrorWriteFault;
-    LogLine(kLogInfo, kProcessPipe, FormatMessage64("Response namedpipe error: %d", error));
+    // Formatted only for a log that takes it: with logging off this is every answer's cost.
+    if (g_LogFile.load() != nullptr) {
+      LogLine(kLogInfo, kProcessPipe, FormatMessage64("Response namedpipe error: %d", error));
+    }
     if (error != 0) break;
   }
 }
 
+namespace {
+
+// Appends ASCII text in the wire's UTF-16LE.
+void AppendWireAscii(std::vector<uint8_t>& wire, std::string_view ascii) {
+  for (const char c : ascii) {
+    wire.push_back(static_cast<uint8_t>(c));
+    wire.push_back(0);
+  }
+}
+
+}  // namespace
+
 void PipeOperations::dump_arguments(const ironbark::CommandRequest& request,
                                     ironbark::CommandResponse& response) {
-  std::string dump = FormatMessage64("Number of arguments: %d\n",
-                                     static_cast<int>(request.argument_count()));
+  // The text is "Number of arguments: %d\n", then per argument "arg%d size: %d, content: ",
+  // "%02x " per byte and a line feed, each piece as if formatted into 64 wide characters. Every
+  // piece is ASCII and far shorter than that (the longest, "arg254 size: 16777216, content: ",
+  // has 32 characters: a message never exceeds platform::kMaxPipeMessageBytes), so none is ever
+  // cut, and the text goes straight into UTF-16LE without a formatter.
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  size_t units = 32;
+  for (size_t i = 0; i < request.argument_count(); ++i) units += 40 + 3 * request.ArgumentLength(i);
+  std::vector<uint8_t> wire;
+  wire.reserve(2 * units + 2);
+  AppendWireAscii(wire, "Number of arguments: " + std::to_string(request.argument_count()) + "\n");
   for (size_t i = 0; i < request.argument_count(); ++i) {
     const auto argument = request.Argument(i);
-    dump += FormatMessage64("arg%d size: %d, content: ", static_cast<int>(i),
-                            static_cast<int>(argument.size()));
-    for (uint8_t byte : argument) dump += FormatMessage64("%02x ", byte);
-    dump += FormatMessage64("\n");
+    AppendWireAscii(wire, "arg" + std::to_string(i) + " size: " + std::to_string(argument.size()) +
+                              ", content: ");
+    for (const uint8_t byte : argument) {
+      const char pair[3] = {kHexDigits[byte >> 4], kHexDigits[byte & 0xF], ' '};
+      AppendWireAscii(wire, std::string_view(pair, sizeof pair));
+    }
+    AppendWireAscii(wire, "\n");
   }
-  const std::vector<uint8_t> wire = text::ToWireText(dump);
+  wire.push_back(0);  // the terminating zero
+  wire.push_back(0);
   ironbark::BuildResponse(response, {{wire.data(), static_cast<uint32_t>(wire.size())}});
 }
 

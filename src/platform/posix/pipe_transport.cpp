@@ -8,6 +8,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -25,6 +26,9 @@ namespace {
 
 constexpr uid_t kRefusedPeerUid = 65534;  // "nobody": guests and anonymous logons
 constexpr size_t kLengthPrefixBytes = 4;
+// Bytes a connection takes from its socket in one recv when it needs any: a request or an answer
+// of the usual sizes, its length prefix included, arrives in one call.
+constexpr size_t kReadAheadBytes = 4096;
 
 bool FillAddress(const std::string& path, sockaddr_un* addr) {
   std::memset(addr, 0, sizeof(*addr));
@@ -40,8 +44,9 @@ class Connection {
   explicit Connection(int fd) : fd_(fd) {}
   ~Connection() { Close(); }
 
-  // Up to `capacity` bytes of the current message (the next one when none is under way), read
-  // straight from the socket; 234 (ERROR_MORE_DATA) while bytes of the message remain.
+  // Up to `capacity` bytes of the current message (the next one when none is under way); 234
+  // (ERROR_MORE_DATA) while bytes of the message remain. The bytes come from the read-ahead
+  // buffer first (see ReceiveAll), so a whole short message costs one recv.
   uint32_t Read(uint8_t* buffer, uint32_t capacity, uint32_t* read) {
     *read = 0;
     if (fd_ < 0) return win::kErrorInvalidHandle;
@@ -112,12 +117,29 @@ class Connection {
 
  private:
   // Exactly `size` bytes, *got of them before a failure; the end of the connection, before or
-  // inside a message, reads as 109 (ERROR_BROKEN_PIPE).
+  // inside a message, reads as 109 (ERROR_BROKEN_PIPE). Bytes already read ahead go first. What
+  // is still missing is received into the read-ahead buffer, which takes whatever the socket
+  // holds (the rest of the message and the start of the next one alike), unless it is at least
+  // a buffer's worth: that goes straight to `buffer`, without the extra copy.
   uint32_t ReceiveAll(uint8_t* buffer, size_t size, size_t* got) {
     while (*got < size) {
-      const ssize_t n = recv(fd_, buffer + *got, size - *got, 0);
+      if (ahead_begin_ < ahead_end_) {
+        const size_t take = std::min(size - *got, ahead_end_ - ahead_begin_);
+        std::memcpy(buffer + *got, ahead_ + ahead_begin_, take);
+        ahead_begin_ += take;
+        *got += take;
+        continue;
+      }
+      const bool direct = size - *got >= kReadAheadBytes;
+      const ssize_t n = direct ? recv(fd_, buffer + *got, size - *got, 0)
+                               : recv(fd_, ahead_, kReadAheadBytes, 0);
       if (n > 0) {
-        *got += static_cast<size_t>(n);
+        if (direct) {
+          *got += static_cast<size_t>(n);
+        } else {
+          ahead_begin_ = 0;
+          ahead_end_ = static_cast<size_t>(n);
+        }
       } else if (n == 0 || errno == ECONNRESET) {
         return win::kErrorBrokenPipe;
       } else if (errno != EINTR) {
@@ -128,6 +150,10 @@ class Connection {
   }
 
   int fd_;
+  // Bytes received from the socket but not yet read: ahead_[ahead_begin_, ahead_end_).
+  uint8_t ahead_[kReadAheadBytes];
+  size_t ahead_begin_ = 0;
+  size_t ahead_end_ = 0;
   bool in_message_ = false;
   uint32_t remaining_ = 0;  // bytes of the current message not read yet
 };
