@@ -1,7 +1,7 @@
 // pipe_load: load on the command pipe of the Linux build, against a bare socket echo server.
 //
 //   pipe_load [--clients N[,N...]] [--requests M] [--rounds R] [--workload small|large|both]
-//             [--broker PATH]
+//             [--echo-process] [--broker PATH]
 //
 // For each client count N (default 1, 8 and 64), N client threads each open one connection and
 // send M requests one after another (each waits for its answer, as the control application
@@ -12,7 +12,10 @@
 //             root (stopped with SIGTERM); without --broker, the broker's own pipe server
 //             (RunPipeServer) running in this process
 //   echo      a bare AF_UNIX stream server, one thread per connection, that sends every byte
-//             straight back with one recv and one send: the cost of the socket round trip alone
+//             straight back with one recv and one send: the cost of the socket round trip alone.
+//             It runs inside this program, beside the clients (a thread switch within one
+//             process is cheaper than one between processes); --echo-process runs it in a child
+//             process instead, as the broker runs with --broker
 // Clients speak the Linux pipe transport's framing themselves (a 32-bit little-endian length
 // before every message), so the echo returns each request as one message.
 // Each measurement runs the broker and then the echo back to back, R times over (default 1);
@@ -22,6 +25,7 @@
 // Everything lives in a temporary directory under /tmp that is removed at the end; a single
 // measurement that takes longer than 120 s aborts the program.
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -69,6 +73,7 @@ struct Options {
   int rounds = 1;
   bool small = true;   // the 3-byte workload
   bool large = true;   // the 700-byte workload
+  bool echo_process = false;  // the echo server in a child process
   std::string broker;  // empty: in-process pipe server
 };
 
@@ -89,12 +94,15 @@ struct RunResult {
 
 std::string g_temp_root;            // removed on every exit path
 std::atomic<pid_t> g_broker_pid{0};  // a child broker to stop on every exit path
+std::atomic<pid_t> g_echo_pid{0};    // an echo process (--echo-process), likewise
 
 void Cleanup() {
-  const pid_t pid = g_broker_pid.exchange(0);
-  if (pid > 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+  for (std::atomic<pid_t>* child : {&g_broker_pid, &g_echo_pid}) {
+    const pid_t pid = child->exchange(0);
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
   }
   if (!g_temp_root.empty()) {
     std::error_code ignored;
@@ -287,6 +295,41 @@ class EchoServer {
   std::vector<std::thread> connections_;
 };
 
+// The echo server in a child process of its own (--echo-process), so that its round trips cross
+// a process boundary as the broker's do. Forked while this process has no other thread; the
+// child ends with this process.
+class EchoProcess {
+ public:
+  explicit EchoProcess(std::string path) : path_(std::move(path)) {
+    const pid_t parent = getpid();
+    const pid_t pid = fork();
+    if (pid < 0) Fail(std::string("fork: ") + std::strerror(errno));
+    if (pid == 0) {
+      // The temporary root and the broker belong to the parent.
+      g_temp_root.clear();
+      g_broker_pid.store(0);
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (getppid() != parent) _exit(0);
+      EchoServer echo(path_);
+      for (;;) pause();
+    }
+    g_echo_pid.store(pid);
+    if (!WaitForSocket(path_, std::chrono::seconds(10))) Fail("the echo process did not listen");
+  }
+  ~EchoProcess() {
+    const pid_t pid = g_echo_pid.exchange(0);
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    unlink(path_.c_str());
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 // ---- the broker ------------------------------------------------------------------------------
 
 // The broker's pipe server in this process. Its connection threads are detached and may
@@ -462,12 +505,13 @@ RunResult RunLoad(const std::string& socket_path, const Workload& workload, int 
 void Usage() {
   std::fputs(
       "usage: pipe_load [--clients N[,N...]] [--requests M] [--rounds R]\n"
-      "                 [--workload small|large|both] [--broker PATH]\n"
+      "                 [--workload small|large|both] [--echo-process] [--broker PATH]\n"
       "  --clients N,...  concurrent client connections, one measurement per count\n"
       "                   (default 1,8,64)\n"
       "  --requests M     requests per client and measurement (default 2000)\n"
       "  --rounds R       measure each count and workload R times; print medians (default 1)\n"
       "  --workload W     small: the 3-byte request, large: the 700-byte one (default both)\n"
+      "  --echo-process   run the echo server in a child process instead of this one\n"
       "  --broker PATH    the quellmark binary to start with --root on a temporary root;\n"
       "                   without it the broker's pipe server runs inside this process\n",
       stderr);
@@ -516,6 +560,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       if (w != "small" && w != "large" && w != "both") return false;
       options->small = w != "large";
       options->large = w != "small";
+    } else if (arg == "--echo-process") {
+      options->echo_process = true;
     } else if (arg == "--broker" && has_value) {
       options->broker = argv[++i];
     } else {
@@ -589,6 +635,10 @@ int main(int argc, char** argv) {
     workloads.push_back({"700-byte request", ironbark::EncodeRequest(0, args)});
   }
 
+  // Before any thread exists in this process.
+  std::unique_ptr<EchoProcess> echo_process;
+  if (options.echo_process) echo_process = std::make_unique<EchoProcess>(g_temp_root + "/echo.sock");
+
   Watchdog watchdog;
   std::vector<Measurement> measurements;
   {
@@ -603,7 +653,9 @@ int main(int argc, char** argv) {
       child = std::make_unique<ChildBroker>(options.broker, broker_root);
       broker_socket = child->socket_path();
     }
-    EchoServer echo(g_temp_root + "/echo.sock");
+    std::unique_ptr<EchoServer> echo_in_process;
+    if (!echo_process) echo_in_process = std::make_unique<EchoServer>(g_temp_root + "/echo.sock");
+    const std::string& echo_socket = echo_process ? echo_process->path() : echo_in_process->path();
     for (const int clients : options.clients) {
       for (const Workload& w : workloads) {
         Measurement m;
@@ -614,7 +666,7 @@ int main(int argc, char** argv) {
           watchdog.Arm("broker, " + what);
           m.broker.push_back(RunLoad(broker_socket, w, clients, options.requests, false));
           watchdog.Arm("echo, " + what);
-          m.echo.push_back(RunLoad(echo.path(), w, clients, options.requests, true));
+          m.echo.push_back(RunLoad(echo_socket, w, clients, options.requests, true));
         }
         measurements.push_back(std::move(m));
       }
@@ -623,9 +675,10 @@ int main(int argc, char** argv) {
   }
   watchdog.Disarm();
 
-  std::printf("pipe_load: %d requests per client, %d round%s (medians); broker: %s\n",
+  std::printf("pipe_load: %d requests per client, %d round%s (medians); broker: %s; echo: %s\n",
               options.requests, options.rounds, options.rounds == 1 ? "" : "s",
-              options.broker.empty() ? "pipe server in process" : options.broker.c_str());
+              options.broker.empty() ? "pipe server in process" : options.broker.c_str(),
+              options.echo_process ? "child process" : "in process");
   std::printf("%7s  %-18s %-8s %12s %10s %10s\n", "clients", "workload", "server", "requests/s",
               "p50 us", "p99 us");
   for (const Measurement& m : measurements) PrintMeasurement(m);
