@@ -1,4 +1,5 @@
 #include <exception>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -93,11 +94,15 @@ void ServeCommands(NamedPipeServer& pipe, const CommandTable& table) {
 
 namespace {
 
-// Appends ASCII text in the wire's UTF-16LE.
-void AppendWireAscii(std::vector<uint8_t>& wire, std::string_view ascii) {
-  for (const char c : ascii) {
-    wire.push_back(static_cast<uint8_t>(c));
-    wire.push_back(0);
+// Appends ASCII text, given in pieces, in the wire's UTF-16LE.
+void AppendWireAscii(std::vector<uint8_t>& wire, std::initializer_list<std::string_view> pieces) {
+  for (const std::string_view piece : pieces) {
+    size_t at = wire.size();
+    wire.resize(at + 2 * piece.size());
+    for (const char c : piece) {
+      wire[at++] = static_cast<uint8_t>(c);
+      wire[at++] = 0;
+    }
   }
 }
 
@@ -115,16 +120,16 @@ void PipeOperations::dump_arguments(const ironbark::CommandRequest& request,
   for (size_t i = 0; i < request.argument_count(); ++i) units += 40 + 3 * request.ArgumentLength(i);
   std::vector<uint8_t> wire;
   wire.reserve(2 * units + 2);
-  AppendWireAscii(wire, "Number of arguments: " + std::to_string(request.argument_count()) + "\n");
+  AppendWireAscii(wire, {"Number of arguments: ", std::to_string(request.argument_count()), "\n"});
   for (size_t i = 0; i < request.argument_count(); ++i) {
     const auto argument = request.Argument(i);
-    AppendWireAscii(wire, "arg" + std::to_string(i) + " size: " + std::to_string(argument.size()) +
-                              ", content: ");
+    AppendWireAscii(wire, {"arg", std::to_string(i), " size: ", std::to_string(argument.size()),
+                           ", content: "});
     for (const uint8_t byte : argument) {
       const char pair[3] = {kHexDigits[byte >> 4], kHexDigits[byte & 0xF], ' '};
-      AppendWireAscii(wire, std::string_view(pair, sizeof pair));
+      AppendWireAscii(wire, {std::string_view(pair, sizeof pair)});
     }
-    AppendWireAscii(wire, "\n");
+    AppendWireAscii(wire, {"\n"});
   }
   wire.push_back(0);  // the terminating zero
   wire.push_back(0);
