@@ -18,10 +18,10 @@
 //             process instead, as the broker runs with --broker
 // Clients speak the Linux pipe transport's framing themselves (a 32-bit little-endian length
 // before every message), so the echo returns each request as one message.
-// Each measurement runs the broker and then the echo back to back, R times over (default 1);
-// the table shows the median of the R rounds for requests per second and the p50/p99
-// round-trip latency of each server, and the median of the R broker/echo ratios (each taken
-// within one round, so both sides of a ratio saw the same load from other processes).
+// Each measurement runs the broker and the echo back to back (taking turns at going first), R
+// times over (default 1); the table shows the median of the R rounds for requests per second and
+// the p50/p99 round-trip latency of each server, and the median of the R broker/echo ratios
+// (each taken within one round, so both sides of a ratio saw the same load from other processes).
 // Everything lives in a temporary directory under /tmp that is removed at the end; a single
 // measurement that takes longer than 120 s aborts the program.
 #include <signal.h>
@@ -663,10 +663,16 @@ int main(int argc, char** argv) {
         m.workload = &w;
         for (int round = 0; round < options.rounds; ++round) {
           const std::string what = std::to_string(clients) + " clients, " + w.name;
-          watchdog.Arm("broker, " + what);
-          m.broker.push_back(RunLoad(broker_socket, w, clients, options.requests, false));
-          watchdog.Arm("echo, " + what);
-          m.echo.push_back(RunLoad(echo_socket, w, clients, options.requests, true));
+          // Every other round the echo goes first, so that a trend in the load from other
+          // processes does not always favour the same side.
+          for (const bool broker : {round % 2 == 0, round % 2 != 0}) {
+            watchdog.Arm((broker ? "broker, " : "echo, ") + what);
+            if (broker) {
+              m.broker.push_back(RunLoad(broker_socket, w, clients, options.requests, false));
+            } else {
+              m.echo.push_back(RunLoad(echo_socket, w, clients, options.requests, true));
+            }
+          }
         }
         measurements.push_back(std::move(m));
       }
