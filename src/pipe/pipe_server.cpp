@@ -67,7 +67,7 @@ uint32_t ServePipe(const PipeServerOptions& options, const PipeConnectionBody& s
                                                      kInstanceBufferSize);
       } catch (const platform::PipeInstanceLimitError&) {
         if (options.stop->load()) break;
-        release_kept();
+        release_kept();  // its client may be the one to make room
         platform::Time().SleepFor(kInstanceLimitRetry);
       }
     }
