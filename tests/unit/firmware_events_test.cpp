@@ -160,12 +160,11 @@ TEST_F(AgentEvents, FirstMessagesKeepTheirOrderAndTheLastInstanceIsReadOn) {
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_TRUE((std::lock_guard(mutex_), received_.empty()));
   EXPECT_EQ(held[0]->WritePipeMessage(9, args(0)), 0u);
-  const auto message = [&](uint8_t n) { return ironbark::EncodeRequest(9, args(n)); };
-  EXPECT_EQ(Received(), (std::vector{message(0), message(1)}));
+  EXPECT_EQ(Received(), (std::vector{ironbark::EncodeRequest(9, args(0)), ironbark::EncodeRequest(9, args(1))}));
   // 254 clients held and the last instance's: its client's second message still arrives.
   while (held.size() < 255) connect(2);
   EXPECT_EQ(held.back()->WritePipeMessage(9, args(3)), 0u);
-  const auto arrived = [&] { return std::lock_guard(mutex_), !received_.empty() && received_.back() == message(3); };
+  const auto arrived = [&] { return std::lock_guard(mutex_), !received_.empty() && received_.back() == ironbark::EncodeRequest(9, args(3)); };
   for (int i = 0; i < 500 && !arrived(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(arrived());
 }
