@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <utility>
 
 #include "base/win_codes.h"
 #include "pipe/command_processor.h"
@@ -15,36 +16,88 @@ std::atomic<bool> g_PipeServerRunning{false};
 namespace {
 
 constexpr uint32_t kInstanceBufferSize = 512;
+constexpr auto kInstanceLimitRetry = std::chrono::milliseconds(50);
 
 std::atomic<int> g_ActiveConnections{0};
 
-// Body of a connection thread.
-void ServeConnection(std::unique_ptr<NamedPipeServer> instance,
-                     const ironbark::CommandTable* table) {
-  ironbark::PipeOperations::process_pipe(std::move(instance), *table);
-  g_ActiveConnections.fetch_sub(1);
-}
-
-constexpr auto kInstanceLimitRetry = std::chrono::milliseconds(50);
-
-// The next listening instance. While every instance the pipe may have is serving a client, a
-// new one cannot be created: wait for a connection to end instead of giving the service up.
-// Null when a stop request arrives meanwhile.
-std::unique_ptr<NamedPipeServer> CreateListeningInstance() {
-  for (;;) {
-    try {
-      return std::make_unique<NamedPipeServer>(kCommandPipeName, 2, 1, kInstanceBufferSize,
-                                               kInstanceBufferSize);
-    } catch (const platform::PipeInstanceLimitError&) {
-      if (g_PipeServerStop.load()) return nullptr;
-      platform::Time().SleepFor(kInstanceLimitRetry);
-    }
+// A connection on its way to, and in, its thread; counted while it exists.
+struct HandedOff {
+  explicit HandedOff(std::unique_ptr<NamedPipeServer> connected) : instance(std::move(connected)) {
+    g_ActiveConnections.fetch_add(1);
   }
+  ~HandedOff() { g_ActiveConnections.fetch_sub(1); }
+  std::unique_ptr<NamedPipeServer> instance;
+};
+
+// Serves a connection on a detached thread of its own, which owns the instance. The thread's
+// body is copied around before it starts, so the connection travels shared: it ends with the
+// body's last copy, once `serve` has returned or when the thread could not start.
+void HandOff(std::unique_ptr<NamedPipeServer> instance, const PipeConnectionBody& serve) {
+  auto connection = std::make_shared<HandedOff>(std::move(instance));
+  platform::StartDetachedThread([connection, serve] { serve(std::move(connection->instance)); });
 }
 
 }  // namespace
 
 int ActivePipeConnections() { return g_ActiveConnections.load(); }
+
+uint32_t ServePipe(const PipeServerOptions& options, const PipeConnectionBody& serve) {
+  // The pipe's name stays reachable for as long as the loop runs, even while the pipe has no
+  // instance: between handing a connection off and creating the next instance, that connection
+  // may already have ended. It goes with the loop, so that once the server has stopped the name
+  // ends with the last connection.
+  auto name = platform::Pipes().HoldName(PipePath(options.pipe_name));
+  // The last accepted instance until it is handed off, and whether it is to be served.
+  std::unique_ptr<NamedPipeServer> kept;
+  bool kept_serve = false;
+  const auto release_kept = [&] {
+    if (kept && kept_serve) HandOff(std::move(kept), serve);
+    kept.reset();
+  };
+  bool listening = false;
+  uint32_t accept_error = 0;
+  for (;;) {
+    // The next listening instance. While every instance the pipe may have is serving a client,
+    // a new one cannot be created: wait for a connection to end instead of giving the service
+    // up, and notice a stop request meanwhile.
+    std::unique_ptr<NamedPipeServer> instance;
+    while (!instance) {
+      try {
+        instance = std::make_unique<NamedPipeServer>(options.pipe_name, 2, 1, kInstanceBufferSize,
+                                                     kInstanceBufferSize);
+      } catch (const platform::PipeInstanceLimitError&) {
+        if (options.stop->load()) break;
+        release_kept();  // its client may be the one to make room
+        platform::Time().SleepFor(kInstanceLimitRetry);
+      }
+    }
+    release_kept();
+    if (!instance) break;
+    if (!std::exchange(listening, true) && options.on_listening) options.on_listening();
+    const uint32_t error = instance->handle->WaitForClient();
+    const bool connected = error == 0 || error == win::kErrorPipeConnected ||
+                           (options.first_message && error == win::kErrorNoData);
+    if (options.stop->load() || !connected) {
+      accept_error = connected ? 0 : error;
+      break;
+    }
+    kept_serve = true;
+    if (options.first_message) {
+      std::vector<uint8_t> buffer;
+      uint32_t size = 0;
+      kept_serve = ReceivePipeMessage(*instance->handle, buffer, &size) == 0;
+      buffer.resize(size);
+      if (kept_serve) options.first_message(buffer);
+    }
+    kept = std::move(instance);
+    // Otherwise the connected client is served before anything else happens: creating the next
+    // instance may have to wait until a connection ends, and may fail.
+    if (!options.keep_until_next) release_kept();
+  }
+  name.reset();
+  options.stop->exchange(false);
+  return accept_error;
+}
 
 void RunPipeServer(const ironbark::CommandTable& table) {
   // Marks the loop as running until it returns, by a stop or by an exception alike.
@@ -52,41 +105,9 @@ void RunPipeServer(const ironbark::CommandTable& table) {
     Running() { g_PipeServerRunning.store(true); }
     ~Running() { g_PipeServerRunning.store(false); }
   } running;
-  // The pipe's name stays reachable for as long as the loop runs, even while the pipe has no
-  // instance: between handing a connection off and creating the next instance, that connection
-  // may already have ended. It goes with the loop, so that once the server has stopped the name
-  // ends with the last connection.
-  std::unique_ptr<platform::PipeNameHold> name =
-      platform::Pipes().HoldName(PipePath(kCommandPipeName));
-  // Null when a stop request arrives while the instance waits for room.
-  auto instance = CreateListeningInstance();
-  while (instance) {
-    const uint32_t error = instance->handle->WaitForClient();
-    const bool accept_error = error != 0 && error != win::kErrorPipeConnected;
-    if (g_PipeServerStop.load() || accept_error) {
-      instance->Close();
-      instance.reset();
-      break;
-    }
-    // The connected client is served before anything else happens: creating the next instance
-    // may have to wait until a connection ends, and may fail.
-    g_ActiveConnections.fetch_add(1);
-    // The thread's body is copied around before it starts, so it carries the instance as a
-    // plain pointer and takes ownership when it runs.
-    NamedPipeServer* connected = instance.release();
-    try {
-      platform::StartDetachedThread([connected, &table] {
-        ServeConnection(std::unique_ptr<NamedPipeServer>(connected), &table);
-      });
-    } catch (...) {
-      delete connected;
-      g_ActiveConnections.fetch_sub(1);
-      throw;
-    }
-    instance = CreateListeningInstance();
-  }
-  name.reset();
-  g_PipeServerStop.exchange(false);
+  ServePipe({}, [&table](std::unique_ptr<NamedPipeServer> connection) {
+    ironbark::PipeOperations::process_pipe(std::move(connection), table);
+  });
 }
 
 void RequestPipeServerStop(const StopPipeServerOptions& options) {

@@ -12,6 +12,7 @@
 #include "input/firmware_event_sink.h"
 #include "pipe/agent_client.h"
 #include "pipe/named_pipe.h"
+#include "pipe/protocol.h"
 #include "platform/posix/pipe_transport.h"
 #include "quellmark-cli/agent_listener.h"
 #include "registry/registry_values.h"
@@ -141,6 +142,31 @@ TEST_F(AgentEvents, EachSenderDeliversItsMessageAndLogsItsLine) {
   // Messages that are not one of the six events as the broker sends them.
   EXPECT_EQ(cli::DescribeAgentEvent(Unhex("030002" "0400000001000000" "0400000002000000")), "event 3: 01000000 02000000");
   EXPECT_EQ(cli::DescribeAgentEvent(Unhex("030001" "08000000")), "malformed message: 03000108000000");
+}
+
+// A connection's first message is taken before the next client is accepted, so one that has
+// not written yet holds the later ones back; the client of the pipe's last instance is read on
+// while the pipe has no room for another.
+TEST_F(AgentEvents, FirstMessagesKeepTheirOrderAndTheLastInstanceIsReadOn) {
+  Listen();
+  const auto args = [](uint8_t n) { return std::vector<std::vector<uint8_t>>{{n, 0, 0, 0}}; };
+  std::vector<std::unique_ptr<NamedPipeClient>> held;
+  const auto connect = [&](std::optional<uint8_t> n) {
+    held.push_back(std::make_unique<NamedPipeClient>(kAgentPipeName));
+    EXPECT_EQ(held.back()->ConnectPipe(1000), 0u);
+    if (n) EXPECT_EQ(held.back()->WritePipeMessage(9, args(*n)), 0u);
+  };
+  connect(std::nullopt), connect(1), held.pop_back();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE((std::lock_guard(mutex_), received_.empty()));
+  EXPECT_EQ(held[0]->WritePipeMessage(9, args(0)), 0u);
+  EXPECT_EQ(Received(), (std::vector{ironbark::EncodeRequest(9, args(0)), ironbark::EncodeRequest(9, args(1))}));
+  // 254 clients held and the last instance's: its client's second message still arrives.
+  while (held.size() < 255) connect(2);
+  EXPECT_EQ(held.back()->WritePipeMessage(9, args(3)), 0u);
+  const auto arrived = [&] { return std::lock_guard(mutex_), !received_.empty() && received_.back() == ironbark::EncodeRequest(9, args(3)); };
+  for (int i = 0; i < 500 && !arrived(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(arrived());
 }
 
 TEST_F(AgentEvents, WithoutAnAgentEverySenderReturnsAtOnceWithoutALine) {

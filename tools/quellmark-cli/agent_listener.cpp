@@ -1,18 +1,14 @@
 #include "agent_listener.h"
 
-#include <cstdio>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
-#include <thread>
 
-#include "base/little_endian.h"
-#include "base/win_codes.h"
 #include "pipe/agent_client.h"
 #include "pipe/named_pipe.h"
+#include "pipe/pipe_server.h"
 #include "pipe/protocol.h"
-#include "platform/services.h"
 
 namespace cli {
 namespace {
@@ -39,11 +35,7 @@ const std::vector<EventLayout>& Layouts() {
 
 std::string Hex(std::span<const uint8_t> bytes) {
   std::string out;
-  char two[3];
-  for (const uint8_t b : bytes) {
-    std::snprintf(two, sizeof two, "%02x", b);
-    out += two;
-  }
+  for (const uint8_t b : bytes) out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
   return out;
 }
 
@@ -77,64 +69,36 @@ std::string DescribeAgentEvent(std::span<const uint8_t> message) {
 }
 
 int ServeAgentPipe(const std::function<void(const std::vector<uint8_t>&)>& on_message,
-                   const std::function<void()>& on_ready, const std::atomic<bool>& stop,
+                   const std::function<void()>& on_ready, std::atomic<bool>& stop,
                    std::string* error) {
-  // Shared with the connection threads, which may outlive this call by a moment.
-  struct Shared {
-    std::mutex mutex;
-    std::function<void(const std::vector<uint8_t>&)> on_message;
+  // Calls are serialised across listeners and the connection threads, which may outlive this
+  // call by a moment (each holds its own copy of `on_message`).
+  static std::mutex mutex;
+  const auto deliver = [on_message](const std::vector<uint8_t>& message) {
+    std::lock_guard lock(mutex);
+    on_message(message);
   };
-  auto shared = std::make_shared<Shared>();
-  shared->on_message = on_message;
-  std::unique_ptr<platform::PipeNameHold> name;
-  bool ready = false;
-  // The instance of the last round, kept until the next one exists: the pipe's name always has
-  // an instance, so a sender arriving meanwhile waits for it instead of finding no pipe.
-  std::unique_ptr<NamedPipeServer> previous;
-  bool previous_connected = false;
-  for (;;) {
-    std::unique_ptr<NamedPipeServer> instance;
-    try {
-      if (!name) name = platform::Pipes().HoldName(PipePath(agent::kAgentPipeName));
-      instance = std::make_unique<NamedPipeServer>(agent::kAgentPipeName, 2, 1, 512, 512);
-    } catch (const std::exception& e) {
-      *error = e.what();
-      return 1;
-    }
-    if (previous_connected) {
-      // A client that goes on writing is read on a thread of its own.
-      std::thread([connection = std::shared_ptr<NamedPipeServer>(std::move(previous)), shared] {
-        std::vector<uint8_t> buffer;
-        uint32_t size = 0;
-        while (ReceivePipeMessage(*connection->handle, buffer, &size) == 0) {
-          std::lock_guard lock(shared->mutex);
-          shared->on_message(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size));
-        }
-      }).detach();
-    }
-    previous.reset();
-    if (!ready) {
-      ready = true;
-      on_ready();
-    }
-    const uint32_t accepted = instance->handle->WaitForClient();
-    if (stop.load()) return 0;
-    previous = std::move(instance);
-    previous_connected = false;
-    // A sender that connected, wrote and closed before the wait began is reported as
-    // ERROR_NO_DATA; its message is still in the pipe.
-    if (accepted != 0 && accepted != win::kErrorPipeConnected && accepted != win::kErrorNoData) continue;
-    // The first message is read here, before the next instance exists, so that events are
-    // printed in the order the broker sent them (a sender waits while the pipe is busy).
-    std::vector<uint8_t> buffer;
-    uint32_t size = 0;
-    if (ReceivePipeMessage(*previous->handle, buffer, &size) != 0) continue;
-    {
-      std::lock_guard lock(shared->mutex);
-      shared->on_message(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size));
-    }
-    previous_connected = true;
+  // Events print in the order the broker sent them; a sender that wrote and closed at once
+  // is read all the same, and one arriving meanwhile always finds an instance to wait for.
+  const PipeServerOptions options{.pipe_name = agent::kAgentPipeName, .stop = &stop,
+                                  .first_message = deliver, .keep_until_next = true,
+                                  .on_listening = on_ready};
+  try {
+    // A client that goes on writing is read on its connection's thread.
+    const auto read_on = [deliver](std::unique_ptr<NamedPipeServer> pipe) {
+      std::vector<uint8_t> buffer;
+      uint32_t size = 0;
+      while (ReceivePipeMessage(*pipe->handle, buffer, &size) == 0) {
+        deliver(std::vector<uint8_t>(buffer.begin(), buffer.begin() + size));
+      }
+    };
+    const uint32_t accept_error = ServePipe(options, read_on);
+    if (accept_error == 0) return 0;
+    *error = "waiting for a client failed with error " + std::to_string(accept_error);
+  } catch (const std::exception& e) {
+    *error = e.what();
   }
+  return 1;
 }
 
 }  // namespace cli

@@ -22,15 +22,15 @@ namespace cli {
 // "malformed message:" and its bytes in hex.
 std::string DescribeAgentEvent(std::span<const uint8_t> message);
 
-// Serves the agent pipe through the installed platform pipes: one listening instance at a
-// time; each connection's first message is read at once (events print in the order sent), any
+// Serves the agent pipe through the installed platform pipes with the command pipe's accept
+// loop: each connection's first message is read at once (events print in the order sent), any
 // further ones on a thread of its own until its client closes it; each message is handed to
 // `on_message` (calls are serialised). `on_ready` runs once, when the first instance listens.
-// Runs until `stop` is set and a client connects once more (a connection wakes it); then 0.
-// On a pipe that cannot be created (another listener serves it) answers 1 with the reason in
-// *error.
+// Runs until `stop` is set and a client connects once more (a connection wakes it; `stop` is
+// cleared then); then 0. On a pipe that cannot be created (another listener serves it) or a
+// failed wait for a client answers 1 with the reason in *error.
 int ServeAgentPipe(const std::function<void(const std::vector<uint8_t>&)>& on_message,
-                   const std::function<void()>& on_ready, const std::atomic<bool>& stop,
+                   const std::function<void()>& on_ready, std::atomic<bool>& stop,
                    std::string* error);
 
 }  // namespace cli
