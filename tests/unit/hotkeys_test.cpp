@@ -179,7 +179,6 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
       {"Vexor", sim::kLeftCtrl | sim::kRightAlt, 1, 1, "1 shift:0 alt:1 keys:2", {ok(kVexorPath)}, "VexorHelmLauncher.exe"},
       {"Rovanta", sim::kLeftShift, 0, 1, "0 shift:1 alt:0 keys:1", {kLaunch + "File not exist", kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(success): " + store + "9XQ4ZR2MWT8B\""}, "cmd.exe [/c] [start ms-windows-store://pdp/?productid=9XQ4ZR2MWT8B]"},
       {"vexor", 0, 1, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},
-      {"", 0, 0, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},  // stored as a DWORD
   };
   for (const char* path : {kZephanHelmLauncher, kVexorHelmLauncher, kQuickPanelLauncher, "cmd.exe"}) Install(path);
   Lines launched;
@@ -187,8 +186,6 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
     SCOPED_TRACE(row.brand == nullptr ? "(missing)" : row.brand);
     if (row.brand == nullptr) {
       registry_.DeleteKeyValue(win::RegRoot::kLocalMachine, kCalvane, "Model_Name_1st_brand");
-    } else if (*row.brand == '\0') {
-      SetDword(kCalvane, "Model_Name_1st_brand", 1);
     } else {
       const auto wire = text::ToWireText(row.brand);
       registry_.SetKeyValue(win::RegRoot::kLocalMachine, kCalvane, "Model_Name_1st_brand", win::kRegSz,
@@ -283,8 +280,6 @@ TEST_F(HotkeyTest, HostileInputsStartNothingButAFixedProgramWithItsArguments) {
       {"S mode as text", [&] { brand(win::kRegSz, text::ToWireText("Corlan")); sku(win::kRegSz, text::ToWireText("1")); }, helm, omni_started, "/HelmLauncher.exe"},
       {"S mode as QWORD", [&] { brand(win::kRegSz, text::ToWireText("Corlan")); sku(win::kRegQword, {1, 0, 0, 0, 0, 0, 0, 0}); }, helm, omni_started, "/HelmLauncher.exe"},
       {"S mode wide", [&] { brand(win::kRegSz, text::ToWireText("Corlan")); sku(win::kRegDword, {1, 0, 0, 0, 0, 0, 0, 0}); }, helm, omni_started, "/HelmLauncher.exe"},
-      // The starter beside the broker is not there: nothing else is tried.
-      {"S mode", [&] { brand(win::kRegSz, text::ToWireText("Corlan")); sku(win::kRegDword, {1, 0, 0, 0}); }, helm, "", ""},
       {"EC HID as text", [&] { value("EC_HID_Support", kCalvane, win::kRegSz, text::ToWireText("1")); }, helm, vexor_started, "/VexorHelmLauncher.exe"},
       // The mapped paths: only an executable file (a link to one counts) is started.
       {"not executable", [&] { fs::permissions(vexor, fs::perms::owner_read | fs::perms::owner_write); }, helm, "", ""},
