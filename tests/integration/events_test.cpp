@@ -4,7 +4,6 @@
 #include <string>
 
 #include "integration/broker_fixture.h"
-#include "support/handler_harness.h"
 
 namespace {
 
@@ -30,27 +29,6 @@ TEST_F(Events, AnUnpluggedAdaptorReachesTheListenerFromTheEcOrTheFirmware) {
     EXPECT_EQ(Cli({"sim", "kettle", "on"}).exit_code, 1);
     EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
   }
-}
-
-// Keys pressed on the machine without an EC: the brightness key reaches the agent, Ctrl+Helm
-// starts the brand's launcher (an executable at its mapped path) with " /widget".
-TEST_F(Events, KeysReachTheAgentAndTheHelmKeyStartsTheLauncher) {
-  EnableLogging();
-  const std::string launcher = root_.path() + "/C/Program Files/VexorHelm/Prerequisites/VexorHelmLauncher.exe";
-  testsupport::WriteFile(launcher, "#!/bin/sh\necho \"$@\" > \"$0.ran\"\n");
-  std::filesystem::permissions(launcher, std::filesystem::perms::owner_all);
-  auto broker = StartBroker("no-ec.profile");
-  ASSERT_TRUE(WaitForLog("get_support_fan_amount | amount_gpu: 0\r\n")) << ReadLog();
-  testsupport::ChildProcess listener({QUELLMARK_CLI_BINARY, "--root", root_.path(), "agent", "listen"}, true);
-  for (int i = 0; i < 100 && !std::filesystem::exists(root_.path() + "/pipe/vexorhelm_agent_service_"); ++i) listener.WaitExit(50);
-  EXPECT_EQ(Cli({"sim", "key", "brightness-up"}).exit_code, 0);
-  EXPECT_EQ(Cli({"sim", "key", "helm", "--ctrl"}).exit_code, 0);
-  for (int i = 0; i < 100 && listener.Output().empty(); ++i) listener.WaitExit(50);
-  EXPECT_EQ(listener.Output(), "kAgtBrightnessHotkey hotkey=1\n");
-  for (int i = 0; i < 100 && !std::filesystem::exists(launcher + ".ran"); ++i) listener.WaitExit(50);
-  EXPECT_EQ(testsupport::ReadFile(launcher + ".ran"), "/widget\n") << ReadLog();
-  EXPECT_TRUE(WaitForLog("Launch File path(success)")) << ReadLog();
-  EXPECT_EQ(StopBroker(*broker), std::optional<int>(0));
 }
 
 }  // namespace

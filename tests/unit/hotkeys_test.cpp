@@ -8,6 +8,8 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <atomic>
 #include <filesystem>
 #include <sstream>
@@ -27,6 +29,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using Lines = std::vector<std::string>;
 constexpr const char* kCalvane = "SOFTWARE\\OEM\\Calvane";
 const std::string kInput = "[INFO] WindowsMessageLoop::WindowsInput | ";
@@ -176,9 +179,6 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
       {"Vexor", sim::kLeftCtrl | sim::kRightAlt, 1, 1, "1 shift:0 alt:1 keys:2", {ok(kVexorPath)}, "VexorHelmLauncher.exe"},
       {"Rovanta", sim::kLeftShift, 0, 1, "0 shift:1 alt:0 keys:1", {kLaunch + "File not exist", kLaunch + "Launch file fail: " + omni, kLaunch + "Open ms store(success): " + store + "9XQ4ZR2MWT8B\""}, "cmd.exe [/c] [start ms-windows-store://pdp/?productid=9XQ4ZR2MWT8B]"},
       {"vexor", 0, 1, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},
-      {"", 0, 0, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},  // stored as a DWORD
-      // A brand only picks a row: a path in its place starts the fixed program all the same.
-      {"..\\..\\Windows\\System32\\cmd.exe", 0, 0, 1, "0 shift:0 alt:0 keys:0", {ok(omni)}, "HelmLauncher.exe"},
   };
   for (const char* path : {kZephanHelmLauncher, kVexorHelmLauncher, kQuickPanelLauncher, "cmd.exe"}) Install(path);
   Lines launched;
@@ -186,8 +186,6 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
     SCOPED_TRACE(row.brand == nullptr ? "(missing)" : row.brand);
     if (row.brand == nullptr) {
       registry_.DeleteKeyValue(win::RegRoot::kLocalMachine, kCalvane, "Model_Name_1st_brand");
-    } else if (*row.brand == '\0') {
-      SetDword(kCalvane, "Model_Name_1st_brand", 1);
     } else {
       const auto wire = text::ToWireText(row.brand);
       registry_.SetKeyValue(win::RegRoot::kLocalMachine, kCalvane, "Model_Name_1st_brand", win::kRegSz,
@@ -216,6 +214,119 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
   for (std::string line; std::getline(marker, line);) seen.push_back(line);
   std::sort(seen.begin(), seen.end());
   EXPECT_EQ(seen, launched);
+}
+
+// Whatever another account or a local client can put in the values the decision reads, in the
+// raw-input records or at the launchers' mapped paths: each Helm press starts nothing, or one
+// program of the fixed table with its fixed arguments. Every start through the launch seam is
+// recorded, and the started scripts note their own name and arguments.
+TEST_F(HotkeyTest, HostileInputsStartNothingButAFixedProgramWithItsArguments) {
+  using namespace WindowsMessageLoop;
+  struct Recorder final : platform::ProcessLauncher {
+    explicit Recorder(platform::ProcessLauncher& real) : real(real) {}
+    bool FileExists(std::string_view path) override { return real.FileExists(path); }
+    std::string ModuleDirectory() override { return real.ModuleDirectory(); }
+    bool StartAsConsoleUser(const platform::ConsoleLaunch& launch) override {
+      const bool started = real.StartAsConsoleUser(launch);
+      if (started) seen.push_back(launch.application + "|" + launch.command_line);
+      return started;
+    }
+    platform::ProcessLauncher& real;
+    Lines seen;
+  } recorder(launcher_);
+  services_.launcher = &recorder;
+  console_.SetUserLoggedOn(true);
+
+  using Bytes = std::vector<uint8_t>;
+  const auto units = [](std::u16string text) {
+    Bytes out;
+    for (const char16_t unit : text) out.insert(out.end(), {uint8_t(unit & 0xFF), uint8_t(unit >> 8)});
+    return out;
+  };
+  const auto value = [&](const char* name, const char* key, uint32_t type, const Bytes& data) {
+    registry_.SetKeyValue(win::RegRoot::kLocalMachine, key, name, type, data.data(), uint32_t(data.size()));
+  };
+  const auto brand = [&](uint32_t type, const Bytes& data) { value("Model_Name_1st_brand", kCalvane, type, data); };
+  const auto sku = [&](uint32_t type, const Bytes& data) {
+    value("SkuPolicyRequired", "SYSTEM\\CurrentControlSet\\Control\\CI\\Policy", type, data);
+  };
+  namespace fs = std::filesystem;
+  const auto host = [&](const char* path) { return launcher_.HostPath(path); };
+  const std::string vexor = host(kVexorHelmLauncher), omni = host(kOmniHelmLauncher), cmd = host("cmd.exe");
+  const auto replace = [&](const std::string& path, const std::function<void()>& make) { fs::remove_all(path); make(); };
+  const auto link = [&](const std::string& path, const std::string& target) {
+    replace(path, [&] { fs::create_symlink(target, path); });
+  };
+
+  const std::string product = "/c \"start ms-windows-store://pdp/?productid=9KV7PL3HDN5C\"";
+  const std::string store = "cmd.exe|" + product, store_ran = "/cmd.exe [/c] [start ms-windows-store://pdp/?productid=9KV7PL3HDN5C]";
+  const std::string vexor_started = std::string(kVexorHelmLauncher) + "|", omni_started = std::string(kOmniHelmLauncher) + "|";
+  const platform::RawInputRecord helm{platform::kRimTypeKeyboard, 0x75, platform::kRiKeyE0};
+  const auto hid = [](std::array<uint8_t, 4> bytes) { return platform::RawInputRecord{platform::kRimTypeHid, 0, 0, bytes}; };
+  const struct { const char* what; std::function<void()> arrange; platform::RawInputRecord record; std::string started, ran; } rows[] = {
+      {"NUL inside the brand", [&] { brand(win::kRegSz, units(u"Vexor\0Zephan"s)); }, helm, vexor_started, "/VexorHelmLauncher.exe"},
+      {"odd length", [&] { brand(win::kRegSz, Bytes{'Z', 0, 'e', 0, 'p', 0, 'h', 0, 'a', 0, 'n', 0, 0}); }, helm,
+       std::string(kZephanHelmLauncher) + "|", "/ZephanHelmLauncher.exe"},
+      {"a path as brand", [&] { brand(win::kRegSz, text::ToWireText("..\\..\\Windows\\System32\\cmd.exe")); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"a command line", [&] { brand(win::kRegSz, text::ToWireText("\"C:\\x y\\a.exe\" /widget & cmd")); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"blank after", [&] { brand(win::kRegSz, text::ToWireText("Vexor ")); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"long", [&] { brand(win::kRegSz, text::ToWireText(std::string(70000, 'V'))); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"surrogate", [&] { brand(win::kRegSz, units(u"Vexor\xD800"s)); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"multi-string", [&] { brand(win::kRegMultiSz, units(u"Zephan\0\0"s)); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"binary", [&] { brand(win::kRegBinary, text::ToWireText("Zephan")); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"expandable", [&] { brand(win::kRegExpandSz, text::ToWireText("%SystemRoot%\\cmd.exe")); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"empty", [&] { brand(win::kRegSz, {}); }, helm, omni_started, "/HelmLauncher.exe"},
+      // S mode only from a 4-byte REG_DWORD of 1; Corlan otherwise takes the last row.
+      {"S mode as text", [&] { brand(win::kRegSz, text::ToWireText("Corlan")); sku(win::kRegSz, text::ToWireText("1")); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"S mode as QWORD", [&] { brand(win::kRegSz, text::ToWireText("Corlan")); sku(win::kRegQword, {1, 0, 0, 0, 0, 0, 0, 0}); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"S mode wide", [&] { brand(win::kRegSz, text::ToWireText("Corlan")); sku(win::kRegDword, {1, 0, 0, 0, 0, 0, 0, 0}); }, helm, omni_started, "/HelmLauncher.exe"},
+      {"EC HID as text", [&] { value("EC_HID_Support", kCalvane, win::kRegSz, text::ToWireText("1")); }, helm, vexor_started, "/VexorHelmLauncher.exe"},
+      // The mapped paths: only an executable file (a link to one counts) is started.
+      {"not executable", [&] { fs::permissions(vexor, fs::perms::owner_read | fs::perms::owner_write); }, helm, "", ""},
+      {"a folder", [&] { replace(vexor, [&] { fs::create_directories(vexor); }); }, helm, "", ""},
+      {"link to a folder", [&] { link(vexor, fs::path(vexor).parent_path()); }, helm, "", ""},
+      {"dangling link", [&] { link(vexor, vexor + ".gone"); }, helm, "", ""},
+      {"link to a launcher", [&] { link(vexor, host(kZephanHelmLauncher)); }, helm, vexor_started, "/VexorHelmLauncher.exe"},
+      {"launcher a folder", [&] { brand(win::kRegSz, text::ToWireText("Acme")); replace(omni, [&] { fs::create_directories(omni); }); }, helm, store, store_ran},
+      {"no store", [&] { brand(win::kRegSz, text::ToWireText("Acme")); fs::remove(omni); link(cmd, cmd); }, helm, "", ""},
+      // Records that are not a Helm press, whatever else they carry.
+      {"no E0", {}, {platform::kRimTypeKeyboard, 0x75, 0}, "", ""},
+      {"E1 too", {}, {platform::kRimTypeKeyboard, 0x75, 6}, "", ""},
+      {"all flags", {}, {platform::kRimTypeKeyboard, 0x75, 0xFFFF}, "", ""},
+      {"wide code", {}, {platform::kRimTypeKeyboard, 0xFF75, platform::kRiKeyE0}, "", ""},
+      {"marker", {}, hid({5, 0x81, 0xFE, 0}), "", ""},
+      {"short report", {}, hid({0x81, 0xFF, 0, 0}), "", ""},
+      {"keyboard with a report", {}, {platform::kRimTypeKeyboard, 0, 0, {5, 0x81, 0xFF, 0}}, "", ""},
+      {"unknown type", {}, {3, 0x75, platform::kRiKeyE0, {5, 0x81, 0xFF, 0}}, "", ""},
+      {"mouse", {}, {platform::kRimTypeMouse, 0x75, platform::kRiKeyE0, {5, 0x81, 0xFF, 0}}, "", ""},
+      {"any report id", {}, hid({0, 0x81, 0xFF, 0}), vexor_started, "/VexorHelmLauncher.exe"},
+  };
+  Lines ran;
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    for (const char* path : {kZephanHelmLauncher, kVexorHelmLauncher, kQuickPanelLauncher, kOmniHelmLauncher, "cmd.exe"}) {
+      fs::remove_all(host(path));
+      Install(path);
+    }
+    brand(win::kRegSz, text::ToWireText("Vexor"));
+    SetDword("SYSTEM\\CurrentControlSet\\Control\\CI\\Policy", "SkuPolicyRequired", 0);
+    SetDword(kCalvane, "EC_HID_Support", 0);
+    if (row.arrange) row.arrange();
+    recorder.seen.clear();
+    DecodeRawInput(row.record);
+    DecodeRawInput({platform::kRimTypeKeyboard, 0x75, platform::kRiKeyE0 | platform::kRiKeyBreak});
+    EXPECT_EQ(recorder.seen, row.started.empty() ? Lines{} : Lines{row.started});
+    if (!row.ran.empty()) ran.push_back(row.ran);
+    EXPECT_TRUE(testsupport::WaitForText(At("launched"), "\n", ran.size()));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a stray start
+  std::istringstream marker(testsupport::ReadText(At("launched")));
+  Lines seen;
+  for (std::string line; std::getline(marker, line);) seen.push_back(line);
+  std::sort(seen.begin(), seen.end());
+  std::sort(ran.begin(), ran.end());
+  EXPECT_EQ(seen, ran);
+  TakeLog();
 }
 
 // The control channel's verbs: each reaches the devices as its words say, or changes nothing.

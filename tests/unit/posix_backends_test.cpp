@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <thread>
 
 #include "contract/backends.h"
+#include "platform/posix/console_launcher.h"
 #include "platform/posix/file_system.h"
 #include "platform/posix/named_mutex.h"
 #include "platform/posix/os_error.h"
@@ -23,9 +25,11 @@
 #include "platform/posix/pipe_transport.h"
 #include "platform/posix/process_environment.h"
 #include "platform/posix/registry.h"
+#include "sim/console_session.h"
 #include "sim/machine_profile.h"
 #include "sim/simulated_notebook.h"
 #include "sim/wmi.h"
+#include "support/handler_harness.h"
 #include "support/pipe_client.h"
 #include "support/temp_dir.h"
 
@@ -305,6 +309,29 @@ TEST(PosixPipeTest, ThePipeFolderIsRefusedWhereAnotherAccountCouldReplaceIt) {
       EXPECT_TRUE(S_ISDIR(st.st_mode)) << c.name;
     }
   }
+}
+
+// A broker running as root starts the console user's program as that account: its ids, and
+// its groups in place of the broker's own supplementary ones (root's group among them).
+TEST(PosixLauncherTest, TheConsoleUsersProgramHasThatAccountsIdsAndGroupsOnly) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root starts a program as another account";
+  testsupport::TempDir root;
+  const std::string program = root.path() + "/C/p.exe", ids = root.path() + "/ids";
+  testsupport::WriteFile(program, "#!/bin/sh\n{ id -u; id -g; id -G; } > '" + ids + "'\n");
+  ASSERT_EQ(::chmod(program.c_str(), 0755) | ::chmod(root.path().c_str(), 0755), 0);
+  ASSERT_EQ(::chown(root.path().c_str(), 4242, 4242), 0);  // an account without an entry of its own
+  sim::ConsoleSession session{{}};
+  session.SetUserLoggedOn(true);
+  // The broker's own supplementary groups for the start, then this process's again.
+  std::vector<gid_t> before(static_cast<size_t>(::getgroups(0, nullptr)));
+  ASSERT_EQ(::getgroups(static_cast<int>(before.size()), before.data()), static_cast<int>(before.size()));
+  const gid_t broker_groups[] = {0, 4343};
+  ASSERT_EQ(::setgroups(2, broker_groups), 0);
+  const bool started = platform::posix::ConsoleLauncher(root.path(), session).StartAsConsoleUser({.application = "C:\\p.exe"});
+  ASSERT_EQ(::setgroups(before.size(), before.data()), 0);
+  ASSERT_TRUE(started);
+  ASSERT_TRUE(testsupport::WaitForText(ids, "\n", 3));
+  EXPECT_EQ(testsupport::ReadText(ids), "4242\n4242\n4242\n");
 }
 
 TEST(PathMappingTest, WindowsPathsLandBelowTheRootInTheSpellingThatExists) {

@@ -1,6 +1,8 @@
 #include "platform/posix/console_launcher.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +40,25 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
   }
   if (in_argument) arguments.push_back(current);
   return arguments;
+}
+
+// The supplementary groups of account `uid` as the system lists them, `gid` among them; only
+// `gid` when the account has no entry of its own.
+std::vector<gid_t> AccountGroups(uid_t uid, gid_t gid) {
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (::getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+    return {gid};
+  }
+  std::vector<gid_t> groups(32);
+  int count = static_cast<int>(groups.size());
+  while (::getgrouplist(entry.pw_name, gid, groups.data(), &count) < 0) {
+    if (count <= static_cast<int>(groups.size())) return {gid};
+    groups.resize(static_cast<size_t>(count));
+  }
+  groups.resize(static_cast<size_t>(count));
+  return groups;
 }
 
 }  // namespace
@@ -85,6 +106,10 @@ bool ConsoleLauncher::StartAsConsoleUser(const ConsoleLaunch& launch) {
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   const bool switch_user = self == 0 && root_info.st_uid != 0;
+  // The user's own groups replace the broker's supplementary ones (root's group among them),
+  // looked up here since the child may not read the account files.
+  const std::vector<gid_t> groups =
+      switch_user ? AccountGroups(root_info.st_uid, root_info.st_gid) : std::vector<gid_t>{};
 
   const int null_fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
   int status_pipe[2];
@@ -102,7 +127,8 @@ bool ConsoleLauncher::StartAsConsoleUser(const ConsoleLaunch& launch) {
     ::dup2(null_fd, 1);
     ::dup2(null_fd, 2);
     int error = 0;
-    if (switch_user && (::setgid(root_info.st_gid) != 0 || ::setuid(root_info.st_uid) != 0)) {
+    if (switch_user && (::setgroups(groups.size(), groups.data()) != 0 ||
+                        ::setgid(root_info.st_gid) != 0 || ::setuid(root_info.st_uid) != 0)) {
       error = errno;
     } else {
       ::execve(argv[0], argv.data(), environ);

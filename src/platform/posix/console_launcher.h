@@ -8,8 +8,9 @@
 // broker waits for), standard input and output on /dev/null, the broker's environment and
 // current directory, argv[0] the program's host path and then the command line split at blanks
 // (double quotes group, as the Windows command line is read). A broker running as root starts
-// it with the console user's ids; a broker running as another account than the console user
-// has no token for that user and starts nothing.
+// it with the console user's ids and that account's groups, none of its own supplementary
+// groups kept; a broker running as another account than the console user has no token for
+// that user and starts nothing.
 #pragma once
 #include <string>
 
