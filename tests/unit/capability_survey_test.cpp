@@ -133,7 +133,6 @@ TEST_F(SurveyTest, FullMachineWritesEveryValueInOrderWithItsLogLines) {
   Boot(kFullMachine);
   std::filesystem::create_directories(At("S/EFI/OEM"));  // the boot-logo folder
   IbClientCommandProcessor::Initialize();
-  EXPECT_TRUE(sleeps_.empty()) << "the first start does not wait";
   // The keyboard values follow the record: light bar, colour, zones.
   EXPECT_EQ(recorder_.TakeWrites(),
             (Lines{"K Model_Name_1st = \"Zephan G15 Pro\"", "K Model_Name_1st_brand = \"Zephan\"",
@@ -388,8 +387,6 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"FamilyFirstBrandWordWins", System("Apex 5", "Vexor\tRovanta"), "brand",
                   "K Model_Name_1st_brand = \"Vexor\"; K Model_Name_1st_brand = \"Vexor\"", nullptr},
         CheckCase{"FamilyWordsAreWholeWords", System("Zephan G15", "Rovantas Vexor-Line"), "brand",
-                  "K Model_Name_1st_brand = \"Zephan\"", nullptr},
-        CheckCase{"FlitchFamiliesWriteNothing", System("Zephan G15", "Flitch X"), "brand",
                   "K Model_Name_1st_brand = \"Zephan\"", nullptr},
         CheckCase{"FamilyAloneStillGivesABrand", System(nullptr, "Zephan Line"), "brand",
                   "K Model_Name_1st_brand = \"Zephan\"", nullptr}),
