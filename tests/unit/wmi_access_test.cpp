@@ -287,7 +287,6 @@ TEST_F(WmiAccessTest, EveryWrapperSendsDecimalTextAndConvertsItsWidth) {
   struct Row { const char* method; bool reads; decltype(Adapt(&GetFunction)) call; };
   const Row rows[] = {  // each shape of wrapper; reads: 32-bit in, 64-bit out, writes the reverse
       {"GetFunction", true, Adapt(&GetFunction)}, {"SetFunction", false, Adapt(&SetFunction)},
-      {"GetGamingSysInfo", true, Adapt(&GetGamingSystemInformationFunction)},
       {"SetGamingFanSpeed", false, Adapt(&SetGamingFanGroupSpeedFunction)},
       {"GetGamingFanTable", true, Adapt(&GetGamingFanTableFunction)}};
   for (const Row& r : rows) {
