@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -142,7 +143,7 @@ TEST_F(GpuOverclockTest, OffsetsAreWrittenAsKilohertzDeltasTruncatedTowardZero) 
     uint32_t level;
     std::pair<int32_t, int32_t> deltas;
   };
-  for (const Case c : {Case{3, {150700, -1000}}, Case{0, {-20000, 0}}, Case{7, {0, 0}}}) {
+  for (const Case& c : {Case{3, {150700, -1000}}, Case{0, {-20000, 0}}, Case{7, {0, 0}}}) {
     TakeLog();
     gpu_set_oc_level(c.level);
     EXPECT_EQ(nvapi_->applied_deltas(0), c.deltas) << c.level;
@@ -259,6 +260,29 @@ TEST_F(GpuTest, WithoutAKnownGpuCountIsZeroAndTheOthersMinusOne) {
             (std::vector<int32_t>{0, -1, -1, -1, -1}));
   check_gpu_name();
   EXPECT_EQ(Log().back(), "[INFO] check_gpu_name | check_gpu_name - end");
+}
+
+// Commands arriving while discovery runs answer as without a GPU or with it, never anything
+// else; queries of both kinds run side by side with an overclock (a lock left out shows under
+// ThreadSanitizer).
+TEST_F(GpuTest, CommandsRaceDiscoveryAndEachOther) {
+  Gpus(kNvidia);
+  ResetGpuDiscoveryForTest();
+  std::vector<std::thread> threads;
+  threads.emplace_back([] { check_gpu_name(); });
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([this] {
+      for (int i = 0; i < 20; ++i) {
+        const int32_t mhz = Call(10, {U32(0)});
+        EXPECT_TRUE(mhz == -1 || mhz == 1999) << mhz;
+      }
+    });
+  }
+  threads.emplace_back([] {
+    for (int i = 0; i < 5; ++i) gpu_set_oc_level(1);
+  });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(Call(10, {U32(0)}), 1999);
 }
 
 TEST_F(GpuTest, CoprocessorStateAndItsFailure) {

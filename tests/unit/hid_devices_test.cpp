@@ -3,7 +3,9 @@
 // log gets: lookups and their skip rules, the EC's handle life, and the six pipe commands.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <string>
 
 #include "hid/ec_hid.h"
@@ -44,7 +46,9 @@ class HidTest : public testsupport::HandlerTest {
   void TearDown() override {
     EcHID::ResetForTests();
     KeyboardHID::ResetForTests();
-    if (hid_) EXPECT_EQ(hid_->OpenHandles(), 0u) << "handles left open";
+    if (hid_) {
+      EXPECT_EQ(hid_->OpenHandles(), 0u) << "handles left open";
+    }
     SetLogger(nullptr);
     HandlerTest::TearDown();
   }
@@ -242,6 +246,22 @@ TEST_F(HidTest, ProbeReadsTheEcVersionCapabilityAndProfile) {
     const Lines log = Log();
     EXPECT_NE(std::find(log.begin(), log.end(), std::string("[INFO] check_EC_HID_support | ") + c.line), log.end());
   }
+}
+
+// Pipe threads share the cached handles and locks: every command of every thread is answered
+// (a lock left out shows under ThreadSanitizer).
+TEST_F(HidTest, CommandsFromSeveralThreadsShareTheDevices) {
+  Machine(kEc + kKeyboard);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (uint32_t t = 0; t < 4; ++t) {
+    threads.emplace_back([&failures, t] {
+      for (uint32_t i = 0; i < 10; ++i)
+        failures += testsupport::CallForItem(t % 2 ? 66 : 33, {U32(i), U32(i)}) != U32(0);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace

@@ -342,7 +342,9 @@ TEST_F(HotkeyTest, SimVerbsActOnTheInputDevicesAndTheConsole) {
     sim::VerbResult result;
     Keys([&] { result = c.verb(input_, c.words); });
     EXPECT_EQ(result.ok, !c.reply.empty());
-    if (result.ok) EXPECT_EQ(result.text, c.reply);
+    if (result.ok) {
+      EXPECT_EQ(result.text, c.reply);
+    }
     EXPECT_EQ(TakeLog(), c.lines);
   }
   EXPECT_FALSE(sim::ConsoleVerb(console_, std::vector<std::string>{"maybe"}).ok);
