@@ -105,7 +105,6 @@ TEST_F(LogFileTest, LinesHaveTheExactLayoutTagsAndNarrowing) {
                 .tm_year = 126, .tm_isdst = -1};
   const auto second = std::chrono::system_clock::from_time_t(std::mktime(&local));
   EXPECT_EQ(LogTimestamp(second + std::chrono::milliseconds(9)), "20261204_11:17:03.009");
-  EXPECT_EQ(LogTimestamp(second + std::chrono::milliseconds(87)), "20261204_11:17:03.087");
   // Every line opens the file afresh: a deleted log is created again.
   ASSERT_TRUE(fs::remove(Host("C/ProgramData/OEM/Calvane/Log/SYSTEM_Quellmark.log")));
   ASSERT_EQ(log.Write(kLogInfo, "f", "again"), 1);
