@@ -38,8 +38,9 @@ class BootLogoTest : public testsupport::HandlerTest {
  protected:
   void SetUp() override {
     HandlerTest::SetUp();
-    // The product's folder, as its installation (or the log) leaves it.
+    // The product's folder, as its installation (or the log) leaves it, and the partition's.
     fs::create_directories(At("C/ProgramData/OEM"));
+    fs::create_directories(At("S/EFI/OEM"));
   }
 
   void Put(const std::string& relative, const std::string& content) {
@@ -58,7 +59,6 @@ class BootLogoTest : public testsupport::HandlerTest {
 
 TEST_F(BootLogoTest, ApplyReplacesTheOldLogosInBothPlacesAndFailsWithoutASource) {
   Boot("vexor-default.profile");
-  fs::create_directories(At("S/EFI/OEM"));
   Put("C/Pictures/a.jpg", std::string("JPEG\0one", 8));
   Put("C/Pictures/b.gif", "GIF89a-two");
 
@@ -95,7 +95,6 @@ TEST_F(BootLogoTest, ApplyReplacesTheOldLogosInBothPlacesAndFailsWithoutASource)
 
 TEST_F(BootLogoTest, EveryFormatButZeroIsAJpegAndAWideFormatCountsAsZero) {
   Boot("vexor-default.profile");
-  fs::create_directories(At("S/EFI/OEM"));
   Put("C/Pictures/logo.gif", "image");
   const struct { Bytes format; const char* logged /* signed */; bool gif; } cases[] = {
       {U32(7), "7", false}, {U32(0xFFFFFFFF), "-1", false}, {Bytes{1, 0, 0, 0, 0}, "0", true}};
@@ -204,8 +203,7 @@ TEST_F(BootLogoTest, LogoVolumeIsTheFirstEspVolumeAsWmiNamesItOrElseTheCurrentDr
   EXPECT_EQ(Read("C/EFI/OEM/CorlanLogo.gif"), "gif");
 }
 
-TEST_F(BootLogoTest, WmiFailureFailsEveryLogoOperationAfterStaging) {
-  fs::create_directories(At("S/EFI/OEM"));  // and no WMI service
+TEST_F(BootLogoTest, WmiFailureFailsEveryLogoOperationAfterStaging) {  // no Boot: no WMI service
   Put("C/Pictures/logo.gif", "new");
   Put(kEspGif, "on the partition");
 

@@ -193,10 +193,6 @@ TEST(Win32FileSystemTest, AppendSharesTheFileWithOtherOpenHandles) {
   EXPECT_EQ(ReadWholeFile(path), "ab");
 }
 
-}  // namespace
-
-namespace {
-
 // Wine has no HID devices: the set is empty or holds interfaces that open or are refused. A
 // write to a handle that is no device fails with the system's code.
 TEST(Win32HidTest, TheInterfaceSetIsListedAndEachEntryOpensOrIsRefused) {
