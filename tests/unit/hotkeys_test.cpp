@@ -215,7 +215,7 @@ TEST_F(HotkeyTest, HelmKeyStartsWhatTheBrandAndModifiersSelect) {
       // The program's name with the '/' before it, so that no name matches inside another.
       launched.push_back("/" + row.launched);
       const auto times = std::count(launched.begin(), launched.end(), launched.back());
-      EXPECT_TRUE(testsupport::WaitForText(At("launched"), launched.back() + "\n", static_cast<size_t>(times)));
+      EXPECT_TRUE(testsupport::WaitForText(At("launched"), launched.back() + "\n", static_cast<size_t>(times), 20000));
     }
   }
   std::sort(launched.begin(), launched.end());
@@ -311,7 +311,7 @@ TEST_F(HotkeyTest, HostileInputsStartNothingButAFixedProgramWithItsArguments) {
     DecodeRawInput({platform::kRimTypeKeyboard, 0x75, platform::kRiKeyE0 | platform::kRiKeyBreak});
     EXPECT_EQ(recorder.seen, row.started.empty() ? Lines{} : Lines{row.started});
     if (!row.ran.empty()) ran.push_back(row.ran);
-    EXPECT_TRUE(testsupport::WaitForText(At("launched"), "\n", ran.size()));
+    EXPECT_TRUE(testsupport::WaitForText(At("launched"), "\n", ran.size(), 20000));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(100));  // room for a stray start
   std::sort(ran.begin(), ran.end());
