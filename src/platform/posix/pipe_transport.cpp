@@ -278,11 +278,22 @@ UnixStreamPipeTransport::Listener& UnixStreamPipeTransport::ListenerFor(
   if (!FillAddress(socket_path, &addr)) throw std::runtime_error("Named pipe creation failed.");
   const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error("Named pipe creation failed.");
-  // A socket file left by a process that died is stale: this process owns the name now.
-  ::unlink(socket_path.c_str());
-  if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      ::chmod(socket_path.c_str(), 0666) != 0 || listen(fd, SOMAXCONN) != 0) {
+  // The socket is bound under a name of this process's own and renamed into place once it
+  // listens: a client that sees the pipe's name can connect at once (bound under its final name,
+  // it would be refused between bind and listen). The rename also replaces a socket file left by
+  // a process that died: this process owns the name now. A folder path too long for the private
+  // name binds under the final one.
+  const std::string bound = dir + "/." + std::to_string(::getpid()) + "." + std::to_string(fd);
+  sockaddr_un bound_addr;
+  const bool renamed = FillAddress(bound, &bound_addr);
+  if (!renamed) bound_addr = addr;
+  const std::string& bound_path = renamed ? bound : socket_path;
+  ::unlink(bound_path.c_str());
+  if (bind(fd, reinterpret_cast<sockaddr*>(&bound_addr), sizeof(bound_addr)) != 0 ||
+      ::chmod(bound_path.c_str(), 0666) != 0 || listen(fd, SOMAXCONN) != 0 ||
+      (renamed && ::rename(bound.c_str(), socket_path.c_str()) != 0)) {
     ::close(fd);
+    ::unlink(bound.c_str());
     throw std::runtime_error("Named pipe creation failed.");
   }
   auto listener = std::make_unique<Listener>();
