@@ -12,6 +12,7 @@
 #include "input/firmware_event_sink.h"
 #include "pipe/agent_client.h"
 #include "pipe/named_pipe.h"
+#include "pipe/pipe_server.h"
 #include "pipe/protocol.h"
 #include "platform/posix/pipe_transport.h"
 #include "quellmark-cli/agent_listener.h"
@@ -47,6 +48,10 @@ class AgentEvents : public testsupport::HandlerTest {
   void SetUp() override { HandlerTest::SetUp(), services_.pipes = &pipes_; }
   void TearDown() override {
     if (listener_.joinable()) stop_ = true, NamedPipeClient(kAgentPipeName).ConnectPipe(1000), listener_.join();
+    // The listener's connection threads are detached: they use the transport and this fixture
+    // until the last one has ended.
+    for (int i = 0; i < 500 && ActivePipeConnections() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(ActivePipeConnections(), 0);
     firmware_events::Release();
     HandlerTest::TearDown();
   }
