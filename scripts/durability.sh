@@ -99,19 +99,25 @@ expected_values() {
     END { for (n in acked) print n, acked[n], (n in pending ? pending[n] : "-") }' | sort
 }
 
+# Reads back, through the broker, every value of round $1, each with the data its last write
+# was answered 0 with (or the data of its one write still unanswered at the kill).
+check_round() {
+  local name acked pending got
+  while read -r name acked pending; do
+    got=$(cli value get "$key" "$name" RRF_RT_ANY 256 2>/dev/null | sed -n 's/^text: //p') || got=
+    if [[ $got != "$acked" && $got != "$pending" ]]; then
+      echo "round $1: value $name reads '$got' after the restart, answered 0 with '$acked'" >&2
+      exit 1
+    fi
+  done < <(expected_values "$work"/logs/r"$1"w*.log)
+}
+
 total_acked=0 total_rounds=0 started=$(date +%s)
 for ((round = 1; round <= kills; round++)); do
   start_broker
   if ((round > 1)); then
     # Through the broker: this root's values of the last round, each with the data answered.
-    prev=$((round - 1))
-    while read -r name acked pending; do
-      got=$(cli value get "$key" "$name" RRF_RT_ANY 256 2>/dev/null | sed -n 's/^text: //p') || got=
-      if [[ $got != "$acked" && $got != "$pending" ]]; then
-        echo "round $prev: value $name reads '$got' after the restart, answered 0 with '$acked'" >&2
-        exit 1
-      fi
-    done < <(expected_values "$work"/logs/r"$prev"w*.log)
+    check_round $((round - 1))
     # Every earlier round's answered values, all at once.
     missing=$(comm -23 <(expected_values "$work"/logs/*.log | awk '{print $1, $2}') \
       <(listed_values))
@@ -158,13 +164,7 @@ done
 
 # The last round's values, checked after one more restart.
 start_broker
-while read -r name acked pending; do
-  got=$(cli value get "$key" "$name" RRF_RT_ANY 256 2>/dev/null | sed -n 's/^text: //p') || got=
-  if [[ $got != "$acked" && $got != "$pending" ]]; then
-    echo "round $kills: value $name reads '$got' after the restart, answered 0 with '$acked'" >&2
-    exit 1
-  fi
-done < <(expected_values "$work"/logs/r"$kills"w*.log)
+check_round "$kills"
 if ((total_acked == 0)); then
   echo "durability: no write was answered 0, so nothing was shown" >&2
   exit 1
