@@ -90,12 +90,6 @@ constexpr const char* kSetOperation = "set_dts_sound_mode";
 constexpr int kWaitSteps = 30;
 constexpr std::chrono::milliseconds kWaitStep{100};
 
-// Sleeps until `step` after now, in whole milliseconds.
-void SleepOneStep() {
-  platform::Clock& clock = platform::Time();
-  const std::chrono::milliseconds until = clock.Now() + kWaitStep;
-  for (auto now = clock.Now(); now < until; now = clock.Now()) clock.SleepFor(until - now);
-}
 
 }  // namespace
 
@@ -106,7 +100,7 @@ void DtsSoundModeCommands::get_dts_sound_mode(const ironbark::CommandRequest&,
   std::thread worker([result] { DtsApoAppLib::DTSAudioInterface().GetSoundMode(*result); });
   for (int step = 0; step < kWaitSteps; ++step) {
     if (result->done.load(std::memory_order_acquire)) break;
-    SleepOneStep();
+    platform::Time().SleepFor(kWaitStep);
   }
   int32_t mode = DtsApoAppLib::kSoundModeNotRead;
   if (result->done.load(std::memory_order_acquire)) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "pipe/protocol.h"
+#include "platform/library_loader.h"
 
 namespace DtsApoAppLib {
 
@@ -26,8 +27,8 @@ class DtsApoInterface {
 
 inline constexpr wchar_t kDtsLibraryName[] = L"DtsApoAppWin32DLL.dll";
 inline constexpr char kDtsFactoryName[] = "create_DtsApoInterface";
-// LOAD_LIBRARY_SEARCH_APPLICATION_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32.
-inline constexpr uint32_t kDtsLoadFlags = 0xA00;
+inline constexpr uint32_t kDtsLoadFlags =
+    platform::kLoadLibrarySearchApplicationDir | platform::kLoadLibrarySearchSystem32;
 inline constexpr int32_t kSoundModeNotRead = -1;
 
 // A read's result, shared by the handler and its worker: the worker stores the mode, then sets

@@ -362,8 +362,8 @@ std::unique_ptr<PipeHandle> UnixStreamPipeTransport::Open(std::string_view path,
 }
 
 void SecurePipeDirectory(const std::string& root) {
-  const std::string socket_path = UnixStreamPipeTransport(root).SocketPath("\\\\.\\pipe\\x");
-  const std::string pipes = socket_path.substr(0, socket_path.rfind('/'));
+  std::string pipes = MapWindowsPath(root, "\\\\.\\pipe\\");
+  if (pipes.ends_with('/')) pipes.pop_back();
   const std::string parent = pipes.substr(0, pipes.rfind('/'));
   const uid_t self = ::geteuid();
   auto refuse = [](const std::string& path, const char* why) {
